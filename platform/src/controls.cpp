@@ -395,8 +395,11 @@ void MenuItem::click() {
 
 // ------------------------------------------------------------------------- PageControl, Tab
 
-TabSheet::TabSheet(Form& form, std::string name, PageControl* parent)
-    : Control(form, std::move(name), parent) {}
+TabSheet::TabSheet(Form& form, std::string name, Control* parent)
+    : Control(form, std::move(name), parent) {
+    if (!dynamic_cast<PageControl*>(parent))
+        throw Error("A aba " + this->name() + " precisa estar num controle de páginas.");
+}
 
 std::vector<TabSheet*> PageControl::pages() const {
     std::vector<TabSheet*> out;

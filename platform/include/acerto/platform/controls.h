@@ -286,7 +286,7 @@ private:
 
 class TabSheet : public Control {
 public:
-    TabSheet(Form& form, std::string name, PageControl* parent);
+    TabSheet(Form& form, std::string name, Control* parent);  // parent: a PageControl
     const char* kind() const override { return "tabsheet"; }
     PageControl& page_control() const { return *static_cast<PageControl*>(parent()); }
     bool is_active() const { return page_control().active_page() == this; }

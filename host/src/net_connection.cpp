@@ -1,0 +1,100 @@
+#include "acerto/host/net_connection.h"
+
+#include <httplib.h>
+
+#include <nlohmann/json.hpp>
+
+#include "acerto/host/errors.h"
+#include "acerto/platform/errors.h"
+
+namespace acerto::host {
+
+using nlohmann::json;
+using platform::Variant;
+
+namespace {
+std::string transport_text(httplib::Error e) {
+    switch (e) {
+        case httplib::Error::Connection: return "o servidor não aceitou a conexão";
+        case httplib::Error::Read: return "a resposta não pôde ser lida";
+        case httplib::Error::Write: return "o pedido não pôde ser enviado";
+        case httplib::Error::ConnectionTimeout: return "tempo de conexão esgotado";
+        case httplib::Error::ExceedRedirectCount: return "redirecionamentos demais";
+        case httplib::Error::Canceled: return "chamada cancelada";
+        default: return "falha de comunicação";
+    }
+}
+}  // namespace
+
+struct TNetConnection::Impl {
+    std::unique_ptr<httplib::Client> client;
+};
+
+TNetConnection::TNetConnection(std::string name) : impl_(new Impl), name_(std::move(name)) {}
+
+TNetConnection::~TNetConnection() = default;
+
+void TNetConnection::Open() {
+    if (connected_) return;
+    if (OnBeforeConnect) OnBeforeConnect(*this);
+    auto client = std::make_unique<httplib::Client>(Host, Port);
+    client->set_keep_alive(true);
+    client->set_tcp_nodelay(true);
+    client->set_connection_timeout(ConnectTimeoutMs / 1000, (ConnectTimeoutMs % 1000) * 1000);
+    client->set_read_timeout(CallTimeoutMs / 1000, (CallTimeoutMs % 1000) * 1000);
+    client->set_write_timeout(CallTimeoutMs / 1000, (CallTimeoutMs % 1000) * 1000);
+    auto res = client->Get("/" + ServerName);
+    std::string where = Host + ":" + std::to_string(Port);
+    if (!res)
+        throw ConnectionError("Não foi possível conectar ao servidor de aplicação " + where + " (" +
+                              transport_text(res.error()) + ").");
+    if (res->status != 200)
+        throw ConnectionError("O servidor de aplicação " + where + " não oferece " + ServerName + ".");
+    impl_->client = std::move(client);
+    connected_ = true;
+}
+
+void TNetConnection::Close() {
+    if (impl_->client) impl_->client->stop();
+    impl_->client.reset();
+    connected_ = false;
+}
+
+ServerReply TNetConnection::Call(const std::string& method, const Variant::Array& args) {
+    if (!connected_) Open();
+    json body = json::array();
+    for (const auto& a : args) body.push_back(a.to_json());
+    ++calls_;
+    auto res = impl_->client->Post("/" + ServerName + "/" + method, body.dump(), "application/json");
+    if (!res && (res.error() == httplib::Error::Connection || res.error() == httplib::Error::Write)) {
+        // The request never reached the server (a kept-alive connection it had dropped):
+        // retried once on a fresh connection. A lost answer is not retried, since the
+        // server may have acted on the call.
+        Close();
+        Open();
+        res = impl_->client->Post("/" + ServerName + "/" + method, body.dump(), "application/json");
+    }
+    if (!res)
+        throw ConnectionError("Falha de comunicação com o servidor de aplicação ao chamar " + method +
+                              " (" + transport_text(res.error()) + ").");
+    ServerReply reply;
+    json j = json::parse(res->body, nullptr, false);
+    if (j.is_discarded() || !j.is_object() || (!j.contains("result") && !j.contains("error"))) {
+        reply.ok = false;
+        reply.error = "Resposta inválida do servidor de aplicação ao chamar " + method + ".";
+    } else if (j.contains("error")) {
+        reply.ok = false;
+        reply.error = j["error"].is_string() ? j["error"].get<std::string>() : j["error"].dump();
+    } else {
+        try {
+            reply.payload = Variant::from_json(j["result"]);
+        } catch (const platform::Error& e) {
+            reply.ok = false;
+            reply.error = "Resposta inválida do servidor de aplicação ao chamar " + method + ": " + e.what();
+        }
+    }
+    if (OnAfterCall) OnAfterCall(method, args, reply);
+    return reply;
+}
+
+}  // namespace acerto::host
