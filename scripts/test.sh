@@ -1,0 +1,7 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds with warnings as errors, and runs every test (the benchmarks
+# excepted: they run with `ctest --preset ci -L bench`).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/setup.sh
+cmake --workflow --preset ci
