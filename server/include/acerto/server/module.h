@@ -1,0 +1,45 @@
+#pragma once
+// The remote data module "QLM01200.rdmAcertoFinal": the settlement screen's server methods.
+// Each call is one request; each write method is one transaction (all of it or nothing).
+#include <functional>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "acerto/platform/datetime.h"
+#include "acerto/platform/variant.h"
+#include "acerto/server/storage.h"
+
+namespace acerto::server {
+
+constexpr const char* kModuleName = "QLM01200.rdmAcertoFinal";
+
+// A refusal: the call is answered with this text, unchanged, and nothing of it is written.
+class Refusal : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// The server's clock: the machine's, or a fixed one (scenarios, tests).
+struct Clock {
+    std::optional<platform::DateTime> fixed;
+    platform::DateTime now() const;
+};
+
+class AcertoModule {
+public:
+    AcertoModule(Database& db, Clock clock = {});
+
+    // Runs a method by name; throws Refusal for the caller's errors.
+    platform::Variant call(const std::string& method, const platform::Variant::Array& args);
+    static const std::vector<std::string>& methods();
+
+    Database& database() { return db_; }
+
+private:
+    Database& db_;
+    Clock clock_;
+};
+
+}  // namespace acerto::server

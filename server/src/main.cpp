@@ -1,0 +1,109 @@
+// acerto-server: the application server of the settlement screen.
+#include <csignal>
+#include <cstdio>
+#include <pthread.h>
+#include <thread>
+
+#include <CLI/CLI.hpp>
+#include <nlohmann/json.hpp>
+#include <spdlog/sinks/stdout_color_sinks.h>
+#include <spdlog/spdlog.h>
+
+#include "acerto/platform/errors.h"
+#include "acerto/server/fixture.h"
+#include "acerto/server/http.h"
+
+using namespace acerto::server;
+
+int main(int argc, char** argv) {
+    CLI::App app{"acerto-server: servidor de aplicação do Acerto Final (QLM01200.rdmAcertoFinal)"};
+    std::string db = "acerto.db";
+    std::string listen = "127.0.0.1:8211";
+    int threads = 32;
+    std::string log_level = "info";
+    std::string fixture;
+    bool demo = false;
+    std::string clock;
+    bool test_hooks = false;
+    std::string port_file;
+    app.add_option("--db", db, "Banco de dados: arquivo SQLite ou URL postgresql://")->capture_default_str();
+    app.add_option("--listen", listen, "Endereço e porta (porta 0: qualquer porta livre)")->capture_default_str();
+    app.add_option("--threads", threads, "Atendimentos simultâneos (um por tela conectada)")
+        ->check(CLI::Range(1, 1024))
+        ->capture_default_str();
+    app.add_option("--log-level", log_level, "trace, debug, info, warn, error ou off")
+        ->check(CLI::IsMember({"trace", "debug", "info", "warn", "error", "off"}))
+        ->capture_default_str();
+    auto* fx = app.add_option("--fixture", fixture, "Carrega uma fixture num banco novo e então atende")
+                   ->check(CLI::ExistingFile);
+    app.add_flag("--demo", demo, "Carrega os dados de demonstração num banco novo e então atende")->excludes(fx);
+    app.add_option("--clock", clock, "Relógio fixo do servidor, AAAA-MM-DD HH:MM:SS (testes e roteiros)");
+    app.add_flag("--test-hooks", test_hooks, "Habilita /_test/fail para roteiros de teste");
+    app.add_option("--port-file", port_file, "Escreve a porta escutada neste arquivo quando pronto");
+    CLI11_PARSE(app, argc, argv);
+
+    auto logger = spdlog::stderr_color_mt("acerto-server");
+    spdlog::set_default_logger(logger);
+    spdlog::set_level(spdlog::level::from_str(log_level));
+
+    // SIGPIPE must not kill the server; SIGTERM and SIGINT stop it after the requests in
+    // flight. They are taken by one thread with sigwait, so no handler runs inside a request.
+    std::signal(SIGPIPE, SIG_IGN);
+    sigset_t stop_signals;
+    sigemptyset(&stop_signals);
+    sigaddset(&stop_signals, SIGTERM);
+    sigaddset(&stop_signals, SIGINT);
+    pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
+
+    try {
+        Clock server_clock;
+        if (!clock.empty()) server_clock.fixed = acerto::platform::DateTime::parse_iso(clock);
+        auto database = Database::open(db);
+        database->ensure_schema();
+        if (!fixture.empty()) load_fixture_file(*database, fixture);
+        if (demo) {
+            if (database->empty())
+                load_fixture(*database, demo_fixture());
+            else
+                spdlog::info("o banco {} já tem dados; os dados de demonstração não foram carregados",
+                             database->describe());
+        }
+        AcertoModule module(*database, server_clock);
+        ServerOptions options;
+        auto colon = listen.rfind(':');
+        if (colon == std::string::npos) throw std::runtime_error("--listen deve ser endereço:porta");
+        options.host = listen.substr(0, colon);
+        options.port = std::stoi(listen.substr(colon + 1));
+        options.threads = threads;
+        options.test_hooks = test_hooks;
+        AppServer server(module, options);
+        int port = server.bind();
+        if (!port_file.empty()) {
+            std::string tmp = port_file + ".tmp";
+            if (FILE* f = std::fopen(tmp.c_str(), "w")) {
+                std::fprintf(f, "%d\n", port);
+                std::fclose(f);
+                std::rename(tmp.c_str(), port_file.c_str());
+            }
+        }
+        spdlog::info("{} atendendo em {}:{} sobre {} ({} atendimentos)", kModuleName, options.host, port,
+                     database->describe(), threads);
+        std::thread waiter([&] {
+            int sig = 0;
+            sigwait(&stop_signals, &sig);
+            spdlog::info("sinal {} recebido: encerrando após os pedidos em andamento", sig);
+            server.stop();
+        });
+        server.run();
+        if (waiter.joinable()) {
+            // Stopped by the signal thread; if run() ended for another reason, wake it.
+            pthread_kill(waiter.native_handle(), SIGTERM);
+            waiter.join();
+        }
+        spdlog::info("encerrado; {} pedidos atendidos", server.requests());
+        return 0;
+    } catch (const std::exception& e) {
+        spdlog::error("{}", e.what());
+        return 1;
+    }
+}

@@ -1,0 +1,596 @@
+#include "acerto/server/module.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <ctime>
+#include <map>
+#include <memory>
+#include <set>
+
+#include "acerto/platform/errors.h"
+#include "acerto/platform/format.h"
+#include "acerto/platform/packet.h"
+#include "acerto/platform/text.h"
+
+namespace acerto::server {
+
+using platform::ChangeKind;
+using platform::DataPacket;
+using platform::DateTime;
+using platform::FieldDef;
+using platform::FieldType;
+
+platform::DateTime Clock::now() const {
+    if (fixed) return *fixed;
+    std::time_t t = std::time(nullptr);
+    std::tm lt{};
+    localtime_r(&t, &lt);
+    platform::DateParts p;
+    p.year = lt.tm_year + 1900;
+    p.month = lt.tm_mon + 1;
+    p.day = lt.tm_mday;
+    p.hour = lt.tm_hour;
+    p.minute = lt.tm_min;
+    p.second = lt.tm_sec;
+    return DateTime::from_parts(p);
+}
+
+namespace {
+
+using Args = Variant::Array;
+using PacketPtr = std::shared_ptr<const DataPacket>;
+
+// ------------------------------------------------------------------------ argument checks
+
+enum class Arg { Text, TextOrNull, PacketOrNull };
+
+void check_args(const std::string& method, const Args& args, std::initializer_list<Arg> kinds) {
+    if (args.size() != kinds.size())
+        throw Refusal(method + " espera " + std::to_string(kinds.size()) + " argumento(s); recebeu " +
+                      std::to_string(args.size()) + ".");
+    std::size_t i = 0;
+    for (Arg k : kinds) {
+        const Variant& a = args[i++];
+        bool ok = false;
+        switch (k) {
+            case Arg::Text: ok = a.is_text(); break;
+            case Arg::TextOrNull: ok = a.is_text() || a.is_null(); break;
+            case Arg::PacketOrNull: ok = a.is_null() || (a.is_packet() && a.packet()->is_delta()); break;
+        }
+        if (!ok) {
+            const char* want = k == Arg::PacketOrNull ? "um delta ou nulo" : "um texto";
+            throw Refusal(method + ": o argumento " + std::to_string(i) + " deve ser " + want + ".");
+        }
+    }
+}
+
+std::string text_arg(const Variant& v) { return v.is_null() ? std::string() : v.text(); }
+
+// ------------------------------------------------------------------------------- packets
+
+// A stored value as the field's type: numbers as numbers, date-times from their ISO text.
+Variant from_db(const Variant& v, FieldType t) {
+    if (v.is_null()) return v;
+    switch (t) {
+        case FieldType::Float:
+        case FieldType::Integer: return v.is_number() ? v : Variant(v.as_number());
+        case FieldType::DateTime: {
+            DateTime d;
+            if (v.is_text() && DateTime::try_parse_iso(v.text(), d)) return Variant(d);
+            return v.is_number() ? Variant(DateTime(v.number())) : Variant();
+        }
+        default:
+            if (v.is_text()) return v;
+            return Variant(v.is_number() && v.number() == std::trunc(v.number())
+                               ? std::to_string(static_cast<long long>(v.number()))
+                               : v.as_string());
+    }
+}
+
+PacketPtr packet_of(Session& s, std::vector<FieldDef> fields, const std::string& sql,
+                    const std::vector<Variant>& params) {
+    ResultSet rs = s.query(sql, params);
+    auto p = std::make_shared<DataPacket>(std::move(fields));
+    p->rows().reserve(rs.rows.size());
+    const auto& defs = p->fields();
+    for (auto& r : rs.rows) {
+        platform::Row row(defs.size());
+        for (std::size_t i = 0; i < defs.size() && i < r.size(); ++i) row[i] = from_db(r[i], defs[i].type);
+        p->rows().push_back(std::move(row));
+    }
+    return p;
+}
+
+std::string column_list(const TableDef& t) {
+    std::string s;
+    for (std::size_t i = 0; i < t.columns.size(); ++i) s += (i ? ", " : "") + t.columns[i].name;
+    return s;
+}
+
+// Rows of a settlement table for one budget, in the table's column order.
+PacketPtr table_packet(Session& s, const TableDef& t, const std::string& where, const std::vector<Variant>& params,
+                       const std::string& order) {
+    std::string sql = "SELECT " + column_list(t) + " FROM " + t.name;
+    if (!where.empty()) sql += " WHERE " + where;
+    if (!order.empty()) sql += " ORDER BY " + order;
+    return packet_of(s, t.field_defs(), sql, params);
+}
+
+Variant as_variant(PacketPtr p) { return Variant(std::move(p)); }
+
+// ------------------------------------------------------------------------------- budgets
+
+struct Budget {
+    std::string branch, number, sequence, department, charging;
+};
+
+std::optional<Budget> find_budget(Session& s, const std::string& branch, const std::string& number) {
+    ResultSet rs = s.query(
+        "SELECT NRSEQORCAEVE, CDDEPTO, IDTPCOBRVREXTRA FROM ORCAMENTO WHERE CDFILIAL = ? AND NRORCAEVENTO = ?",
+        {Variant(branch), Variant(number)});
+    if (rs.rows.empty()) return std::nullopt;
+    Budget b{branch, number, rs.rows[0][0].is_null() ? "00" : rs.rows[0][0].as_string(),
+             rs.rows[0][1].is_null() ? "" : rs.rows[0][1].as_string(),
+             rs.rows[0][2].is_null() ? "" : rs.rows[0][2].as_string()};
+    return b;
+}
+
+std::string budget_name(const std::string& branch, const std::string& number) {
+    return "orçamento " + number + " (filial " + branch + ")";
+}
+
+// Texts of the screen's catalogue for a settlement whose stock or finance is updated.
+std::optional<std::string> lock_text(const std::string& situation) {
+    if (situation == "T") return "Acerto não pode ser alterado. Estoque e financeira já foram atualizados.";
+    if (situation == "E") return "Acerto não pode ser alterado. Estoque já foi atualizado.";
+    if (situation == "F") return "Acerto não pode ser alterado. Financeiro já foi atualizado.";
+    return std::nullopt;
+}
+
+// ----------------------------------------------------------------------- applying deltas
+
+const char* kLineTables[] = {"ACERTOQUEBRA", "ACERTOSOBRA", "ACERTOHREXTRA", "ACERTOEXTRA"};
+
+struct BudgetKey {
+    std::string branch, number;
+    auto operator<=>(const BudgetKey&) const = default;
+};
+
+// A delta mapped onto its table: for each delta field, the table column.
+struct MappedDelta {
+    const TableDef* table = nullptr;
+    PacketPtr delta;
+    std::vector<const ColumnDef*> columns;
+    int branch_field = -1, number_field = -1;
+};
+
+MappedDelta map_delta(const TableDef& t, PacketPtr delta) {
+    MappedDelta m;
+    m.table = &t;
+    m.delta = delta;
+    std::set<std::string> seen;
+    for (const auto& f : delta->fields()) {
+        const ColumnDef* c = t.column(f.name);
+        if (!c) throw Refusal("O delta de " + t.name + " traz o campo desconhecido " + f.name + ".");
+        if (!seen.insert(c->name).second)
+            throw Refusal("O delta de " + t.name + " traz o campo " + f.name + " duas vezes.");
+        m.columns.push_back(c);
+    }
+    for (const auto& k : t.key_columns())
+        if (!seen.count(k)) throw Refusal("O delta de " + t.name + " não traz o campo chave " + k + ".");
+    m.branch_field = delta->index_of("CDFILIAL");
+    m.number_field = delta->index_of("NRORCAEVENTO");
+    return m;
+}
+
+// A delta value as the column stores it; refuses what does not fit.
+Variant to_column(const Variant& v, const ColumnDef& c, const std::string& table) {
+    if (v.is_null()) return v;
+    try {
+        switch (c.type) {
+            case FieldType::Float:
+            case FieldType::Integer: {
+                double d = v.as_number();
+                if (!std::isfinite(d)) throw platform::ConversionError("");
+                return Variant(d);
+            }
+            case FieldType::DateTime: return Variant(v.as_date_time());
+            default: {
+                std::string s = v.is_text() ? v.text() : v.as_string();
+                if (c.size > 0 && platform::utf8_length(s) > static_cast<std::size_t>(c.size))
+                    throw Refusal("O valor '" + s + "' excede o tamanho do campo " + c.name + " de " + table +
+                                  " (" + std::to_string(c.size) + " caracteres).");
+                return Variant(std::move(s));
+            }
+        }
+    } catch (const platform::Error&) {
+        throw Refusal("Valor inválido para o campo " + c.name + " de " + table + ".");
+    }
+}
+
+class DeltaWriter {
+public:
+    DeltaWriter(Session& s) : s_(s) {}
+
+    // Applies the header delta and the four line deltas in one transaction: header inserts and
+    // changes first, then the lines, then header deletions; then checks that every settlement
+    // touched is whole (lines only under a header).
+    void apply(PacketPtr header, const std::array<PacketPtr, 4>& lines) {
+        std::vector<MappedDelta> mapped;
+        std::optional<MappedDelta> head;
+        if (header) head = map_delta(table("ACERTO"), header);
+        for (std::size_t i = 0; i < 4; ++i)
+            if (lines[i]) mapped.push_back(map_delta(table(kLineTables[i]), lines[i]));
+
+        // The settlements touched, and their state before this call.
+        if (head) collect(*head);
+        for (const auto& m : mapped) collect(m);
+        for (const auto& key : touched_) check_settlement(key);
+
+        if (head) apply_changes(*head, false);
+        for (const auto& m : mapped) apply_changes(m, true);
+        if (head) apply_changes(*head, true, true);
+        for (const auto& key : touched_) check_whole(key);
+    }
+
+private:
+    void collect(const MappedDelta& m) {
+        if (m.branch_field < 0 || m.number_field < 0) return;
+        for (const auto& ch : m.delta->changes()) {
+            const auto& row = ch.kind == ChangeKind::Delete ? ch.original : ch.values;
+            touched_.insert({row[m.branch_field].as_string(), row[m.number_field].as_string()});
+            if (ch.kind == ChangeKind::Modify)
+                touched_.insert({ch.original[m.branch_field].as_string(), ch.original[m.number_field].as_string()});
+        }
+    }
+
+    void check_settlement(const BudgetKey& key) {
+        if (!find_budget(s_, key.branch, key.number))
+            throw Refusal("O " + budget_name(key.branch, key.number) + " não está cadastrado.");
+        ResultSet rs = s_.query("SELECT IDSITUACERTO FROM ACERTO WHERE CDFILIAL = ? AND NRORCAEVENTO = ?",
+                                {Variant(key.branch), Variant(key.number)});
+        if (!rs.rows.empty() && !rs.rows[0][0].is_null())
+            if (auto text = lock_text(rs.rows[0][0].as_string())) throw Refusal(*text);
+    }
+
+    void check_whole(const BudgetKey& key) {
+        bool header = !s_.query("SELECT 1 FROM ACERTO WHERE CDFILIAL = ? AND NRORCAEVENTO = ?",
+                                {Variant(key.branch), Variant(key.number)})
+                           .rows.empty();
+        if (header) return;
+        for (const char* t : kLineTables) {
+            bool lines = !s_.query(std::string("SELECT 1 FROM ") + t + " WHERE CDFILIAL = ? AND NRORCAEVENTO = ?",
+                                   {Variant(key.branch), Variant(key.number)})
+                              .rows.empty();
+            if (lines)
+                throw Refusal("O acerto do " + budget_name(key.branch, key.number) +
+                              " não tem cabeçalho: as linhas só podem ser gravadas com o acerto, e o acerto "
+                              "só pode ser excluído sem linhas.");
+        }
+    }
+
+    std::string changed_text(const MappedDelta& m, const platform::Row& row) const {
+        std::string who = m.branch_field >= 0 && m.number_field >= 0
+                              ? budget_name(row[m.branch_field].as_string(), row[m.number_field].as_string())
+                              : m.table->name;
+        return "O acerto do " + who +
+               " foi alterado por outro usuário. Recarregue o orçamento e repita a operação.";
+    }
+
+    // Applies one delta's changes: all but header deletions (deletes_only false), or only them.
+    void apply_changes(const MappedDelta& m, bool deletes, bool header_deletes = false) {
+        const TableDef& t = *m.table;
+        const bool is_header = t.name == "ACERTO";
+        for (const auto& ch : m.delta->changes()) {
+            bool is_delete = ch.kind == ChangeKind::Delete;
+            if (is_header) {
+                if (header_deletes != is_delete) continue;
+            } else if (!deletes) {
+                continue;
+            }
+            switch (ch.kind) {
+                case ChangeKind::Insert: insert(m, ch.values, is_header); break;
+                case ChangeKind::Modify: modify(m, ch.original, ch.values, is_header); break;
+                case ChangeKind::Delete: remove(m, ch.original); break;
+            }
+        }
+    }
+
+    void insert(const MappedDelta& m, const platform::Row& values, bool is_header) {
+        const TableDef& t = *m.table;
+        std::vector<std::string> cols;
+        std::vector<Variant> params;
+        for (std::size_t i = 0; i < m.columns.size(); ++i) {
+            const ColumnDef& c = *m.columns[i];
+            Variant v = to_column(values[i], c, t.name);
+            if (c.key && (v.is_null() || platform::trim(v.as_string()).empty()))
+                throw Refusal("O campo chave " + c.name + " de " + t.name + " está vazio.");
+            if (is_header && (c.name == "IDSITUACERTO" || c.name == "CDDEPTO")) continue;
+            cols.push_back(c.name);
+            params.push_back(std::move(v));
+        }
+        if (is_header) {
+            // The department comes from the budget, and a new settlement is pending.
+            auto b = find_budget(s_, values[m.branch_field].as_string(), values[m.number_field].as_string());
+            cols.push_back("CDDEPTO");
+            params.push_back(b && !b->department.empty() ? Variant(b->department) : Variant());
+            cols.push_back("IDSITUACERTO");
+            params.push_back(Variant("P"));
+        }
+        std::string sql = "INSERT INTO " + t.name + " (";
+        for (std::size_t i = 0; i < cols.size(); ++i) sql += (i ? ", " : "") + cols[i];
+        sql += ") VALUES (";
+        for (std::size_t i = 0; i < cols.size(); ++i) sql += i ? ", ?" : "?";
+        sql += ")";
+        try {
+            s_.execute(sql, params);
+        } catch (const ConstraintViolation&) {
+            throw Refusal(changed_text(m, values));
+        }
+    }
+
+    std::string where_original(const MappedDelta& m, const platform::Row& original, std::vector<Variant>& params) {
+        std::string w;
+        for (std::size_t i = 0; i < m.columns.size(); ++i) {
+            w += (i ? " AND " : "") + m.columns[i]->name + " " + s_.same() + " ?";
+            params.push_back(to_column(original[i], *m.columns[i], m.table->name));
+        }
+        return w;
+    }
+
+    void modify(const MappedDelta& m, const platform::Row& original, const platform::Row& values, bool is_header) {
+        const TableDef& t = *m.table;
+        std::string set;
+        std::vector<Variant> params;
+        for (std::size_t i = 0; i < m.columns.size(); ++i) {
+            const ColumnDef& c = *m.columns[i];
+            // The situation and the department are the server's to write.
+            if (is_header && (c.name == "IDSITUACERTO" || c.name == "CDDEPTO")) continue;
+            Variant v = to_column(values[i], c, t.name);
+            if (c.key && (v.is_null() || platform::trim(v.as_string()).empty()))
+                throw Refusal("O campo chave " + c.name + " de " + t.name + " está vazio.");
+            set += (set.empty() ? "" : ", ") + c.name + " = ?";
+            params.push_back(std::move(v));
+        }
+        if (set.empty()) return;
+        std::string sql = "UPDATE " + t.name + " SET " + set + " WHERE " + where_original(m, original, params);
+        long long n;
+        try {
+            n = s_.execute(sql, params);
+        } catch (const ConstraintViolation&) {
+            throw Refusal(changed_text(m, values));
+        }
+        if (n != 1) throw Refusal(changed_text(m, original));
+    }
+
+    void remove(const MappedDelta& m, const platform::Row& original) {
+        std::vector<Variant> params;
+        std::string sql = "DELETE FROM " + m.table->name + " WHERE " + where_original(m, original, params);
+        long long n;
+        try {
+            n = s_.execute(sql, params);
+        } catch (const ConstraintViolation&) {
+            throw Refusal(changed_text(m, original));
+        }
+        if (n != 1) throw Refusal(changed_text(m, original));
+    }
+
+    Session& s_;
+    std::set<BudgetKey> touched_;
+};
+
+PacketPtr delta_arg(const Variant& v) { return v.is_null() ? nullptr : v.packet(); }
+
+// --------------------------------------------------------------------------- the methods
+
+std::string event_text(const Variant& code, const Variant& name) {
+    std::string c = code.is_null() ? "" : platform::trim(code.as_string());
+    std::string n = name.is_null() ? "" : platform::trim(name.as_string());
+    if (c.empty()) return n;
+    if (n.empty()) return c;
+    return c + " - " + n;
+}
+
+}  // namespace
+
+AcertoModule::AcertoModule(Database& db, Clock clock) : db_(db), clock_(clock) {}
+
+const std::vector<std::string>& AcertoModule::methods() {
+    static const std::vector<std::string> all = {
+        "GetPesqOrca",    "GetVdOrcaEven",     "GetVdEncomenda",   "GetOrcaEvento", "GetDados",
+        "GetOrcamento",   "SetImportaDevolucao", "SetConfirmar",   "SetDeletar",    "Gera_Financeiro",
+        "Cancelar_Acerto", "RetiraProdExtra",  "GetAcertoReti",    "DeletaReti"};
+    return all;
+}
+
+Variant AcertoModule::call(const std::string& method, const Args& args) {
+    Session& s = db_.session();
+
+    if (method == "GetPesqOrca") {
+        check_args(method, args, {Arg::Text});
+        return as_variant(packet_of(
+            s, {{"NRORCAEVENTO", FieldType::String, 10}, {"CDFILIAL", FieldType::String, 4}, {"IDTPORCAEVEN", FieldType::String, 1}},
+            "SELECT NRORCAEVENTO, CDFILIAL, IDTPORCAEVEN FROM ORCAMENTO WHERE CDFILIAL = ? ORDER BY NRORCAEVENTO",
+            {args[0]}));
+    }
+    if (method == "GetVdOrcaEven" || method == "GetVdEncomenda") {
+        check_args(method, args, {Arg::Text, Arg::Text});
+        std::string sql = "SELECT CDFILIAL, NRORCAEVENTO, IDTPORCAEVEN FROM ORCAMENTO WHERE CDFILIAL = ? AND NRORCAEVENTO = ?";
+        if (method == "GetVdEncomenda") sql += " AND IDTPORCAEVEN = 'E'";
+        return as_variant(packet_of(s,
+                                    {{"CDFILIAL", FieldType::String, 4}, {"NRORCAEVENTO", FieldType::String, 10},
+                                     {"IDTPORCAEVEN", FieldType::FixedChar, 1}},
+                                    sql, {args[0], args[1]}));
+    }
+    if (method == "GetOrcaEvento") {
+        check_args(method, args, {Arg::Text, Arg::Text});
+        const TableDef& t = table("ORCAMENTO");
+        std::vector<FieldDef> fields;
+        std::string cols;
+        for (const char* n : {"CDFILIAL", "NRORCAEVENTO", "NRSEQORCAEVE", "NMCLIEORCEVE", "IDSITCLIOREV",
+                              "CDCLIENTE", "NMFANTCLIE", "CDTPSERVEVEN", "NMTPSERVEVEN", "CDTIPOEVENTO",
+                              "NMTIPOEVENTO", "DTEVENTO", "DSENDENTOREV", "CDDEPTO", "CDPRECOBASE"}) {
+            const ColumnDef* c = t.column(n);
+            fields.push_back({c->name, c->name == "NRSEQORCAEVE" ? FieldType::FixedChar : c->type, c->size});
+            cols += (cols.empty() ? "" : ", ") + c->name;
+        }
+        return as_variant(packet_of(s, fields,
+                                    "SELECT " + cols + " FROM ORCAMENTO WHERE CDFILIAL = ? AND NRORCAEVENTO = ?",
+                                    {args[0], args[1]}));
+    }
+    if (method == "GetDados") {
+        check_args(method, args, {Arg::Text, Arg::Text});
+        ResultSet rs = s.query(
+            "SELECT NRORCAEVENTO, NMFANTCLIE, DTEVENTO, CDTIPOEVENTO, NMTIPOEVENTO, CDTPSERVEVEN, NMTPSERVEVEN "
+            "FROM ORCAMENTO WHERE CDFILIAL = ? AND NRORCAEVENTO = ?",
+            {args[0], args[1]});
+        auto p = std::make_shared<DataPacket>(std::vector<FieldDef>{{"NRORCAEVENTO", FieldType::String, 10},
+                                                                    {"NMFANTCLIE", FieldType::String, 50},
+                                                                    {"DSDATA", FieldType::String, 200},
+                                                                    {"TPEVENTO", FieldType::String, 200},
+                                                                    {"TPSERVICO", FieldType::String, 200}});
+        for (const auto& r : rs.rows) {
+            std::string when;
+            Variant d = from_db(r[2], FieldType::DateTime);
+            if (!d.is_null()) {
+                DateTime t = d.as_date_time();
+                when = platform::date_to_str(t);
+                if (t.time_of_day() != 0) when += " " + platform::time_to_str(t).substr(0, 5);
+            }
+            p->rows().push_back({from_db(r[0], FieldType::String), from_db(r[1], FieldType::String), Variant(when),
+                                 Variant(event_text(r[3], r[4])), Variant(event_text(r[5], r[6]))});
+        }
+        return as_variant(p);
+    }
+    if (method == "GetOrcamento") {
+        check_args(method, args, {Arg::Text, Arg::Text});
+        Transaction tx(s, Transaction::Kind::Read);
+        std::vector<Variant> key{args[0], args[1]};
+        const std::string by_budget = "CDFILIAL = ? AND NRORCAEVENTO = ?";
+        Args out;
+        out.push_back(as_variant(table_packet(s, table("ACERTO"), by_budget, key, "")));
+        out.push_back(as_variant(table_packet(s, table("ACERTOQUEBRA"), by_budget, key, "NRACERTOQUEB")));
+        out.push_back(as_variant(table_packet(s, table("ACERTOSOBRA"), by_budget, key, "NRACERTOSOBR")));
+        out.push_back(as_variant(table_packet(s, table("ACERTOHREXTRA"), by_budget, key, "NRACERTOHREX")));
+        out.push_back(as_variant(table_packet(s, table("ACERTOEXTRA"), by_budget, key, "NRACERTOEXTR")));
+        auto devol = packet_of(s, {{"CDDEPTO", FieldType::String, 3}, {"NMDEPTO", FieldType::String, 30}},
+                               "SELECT CDDEPTO, NMDEPTO FROM DEVOLUCAO WHERE " + by_budget + " ORDER BY CDDEPTO", key);
+        out.push_back(devol->rows().empty() ? Variant() : as_variant(devol));
+        out.push_back(as_variant(packet_of(s, {{"QTCONVORCEVE", FieldType::Float, 0}, {"IDTPCOBRVREXTRA", FieldType::String, 1}},
+                                           "SELECT QTCONVORCEVE, IDTPCOBRVREXTRA FROM ORCAMENTO WHERE " + by_budget, key)));
+        tx.commit();
+        return Variant(std::move(out));
+    }
+    if (method == "SetConfirmar") {
+        check_args(method, args, {Arg::PacketOrNull, Arg::PacketOrNull, Arg::PacketOrNull, Arg::PacketOrNull, Arg::PacketOrNull});
+        Transaction tx(s);
+        DeltaWriter(s).apply(delta_arg(args[0]), {delta_arg(args[1]), delta_arg(args[2]), delta_arg(args[3]), delta_arg(args[4])});
+        tx.commit();
+        return Variant();
+    }
+    if (method == "SetDeletar") {
+        check_args(method, args, {Arg::Text, Arg::PacketOrNull, Arg::PacketOrNull, Arg::PacketOrNull, Arg::PacketOrNull, Arg::PacketOrNull});
+        const std::string& code = args[0].text();
+        if (code.size() != 1 || code[0] < '1' || code[0] > '8')
+            throw Refusal("SetDeletar: código de exclusão inválido: '" + code + "' (de 1 a 8).");
+        int n = code[0] - '0';
+        bool with_header = n % 2 == 1;
+        std::size_t tab = static_cast<std::size_t>((n + 1) / 2);  // 1 Quebra .. 4 Extras
+        for (std::size_t pos = 1; pos <= 5; ++pos) {
+            bool expected = pos == tab + 1 || (pos == 1 && with_header);
+            if (expected && args[pos].is_null())
+                throw Refusal("SetDeletar: o código " + code + " precisa do delta da posição " + std::to_string(pos + 1) + ".");
+            if (!expected && !args[pos].is_null())
+                throw Refusal("SetDeletar: o código " + code + " não envia o delta da posição " + std::to_string(pos + 1) + ".");
+        }
+        Transaction tx(s);
+        DeltaWriter(s).apply(delta_arg(args[1]), {delta_arg(args[2]), delta_arg(args[3]), delta_arg(args[4]), delta_arg(args[5])});
+        tx.commit();
+        return Variant();
+    }
+    if (method == "SetImportaDevolucao") {
+        check_args(method, args, {Arg::Text, Arg::Text, Arg::Text});
+        const std::string branch = args[0].text(), number = args[1].text(), operador = args[2].text();
+        if (platform::utf8_length(operador) > 12) throw Refusal("Código de operador longo demais: " + operador + ".");
+        Transaction tx(s);
+        auto budget = find_budget(s, branch, number);
+        if (!budget) throw Refusal("O " + budget_name(branch, number) + " não está cadastrado.");
+        std::vector<Variant> key{Variant(branch), Variant(number)};
+        if (!s.query("SELECT 1 FROM ACERTO WHERE CDFILIAL = ? AND NRORCAEVENTO = ?", key).rows.empty())
+            throw Refusal("A devolução do " + budget_name(branch, number) +
+                          " não pode ser importada: o acerto já existe.");
+        ResultSet items = s.query(
+            "SELECT D.CDDEPTO, D.CDPRODUTO, D.QTRESERVADA, D.QTACRESCIMO, D.QTRETORNO, D.QTQUEBRA, "
+            "P.CDARVPROD, P.NMPRODUTO, P.SGUNIDADE FROM DEVOLUCAOITEM D, PRODUTO P "
+            "WHERE D.CDPRODUTO = P.CDPRODUTO AND D.CDFILIAL = ? AND D.NRORCAEVENTO = ? "
+            "ORDER BY D.CDDEPTO, P.CDARVPROD, D.CDPRODUTO",
+            key);
+        if (s.query("SELECT 1 FROM DEVOLUCAO WHERE CDFILIAL = ? AND NRORCAEVENTO = ?", key).rows.empty())
+            throw Refusal("Não há devolução cadastrada para o " + budget_name(branch, number) + ".");
+        ResultSet param = s.query("SELECT CDPRBAREPMAT FROM PARAMETRO WHERE CDFILIAL = ?", {Variant(branch)});
+        if (param.rows.empty() || param.rows[0][0].is_null() || platform::trim(param.rows[0][0].as_string()).empty())
+            throw Refusal("N_PARAM_PRECOMAT");
+        std::string base = param.rows[0][0].as_string();
+        ResultSet desc = s.query("SELECT DSPRECOBASE FROM PRECOBASE WHERE CDPRECOBASE = ?", {Variant(base)});
+        if (desc.rows.empty()) throw Refusal("N_PARAM_PRECOMAT");
+        Variant base_name = desc.rows[0][0];
+        DateTime now = clock_.now();
+        std::string today = now.date().iso();
+
+        s.execute(
+            "INSERT INTO ACERTO (CDFILIAL, NRORCAEVENTO, NRSEQORCAEVE, CDDEPTO, DTACERTOOREV, CDOPERADOR, "
+            "CDPRBAQUEBRA, CDPRBASOBRA, NMPRECOQUEBR, NMPRECOSOBRA, IDSITUACERTO, QTCONVEXTRAACER, "
+            "VRCONVEXTRAACER, IDTPVREXTRA) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, 'P', 0, 0, ?)",
+            {Variant(branch), Variant(number), Variant(budget->sequence),
+             budget->department.empty() ? Variant() : Variant(budget->department), Variant(now), Variant(operador),
+             Variant(base), Variant(base), base_name, base_name, Variant(budget->charging == "S" ? "S" : "P")});
+        int nq = 0, ns = 0;
+        for (const auto& r : items.rows) {
+            ResultSet price = s.query(
+                "SELECT VRITEPREBASE FROM ITEMPREBASE WHERE CDPRECOBASE = ? AND CDPRODUTO = ? AND DTINIVALIPB <= ? "
+                "ORDER BY DTINIVALIPB DESC LIMIT 1",
+                {Variant(base), r[1], Variant(today)});
+            Variant vr = price.rows.empty() ? Variant(0.0) : Variant(price.rows[0][0].as_number());
+            auto qty = [](const Variant& v) { return v.is_null() ? 0.0 : v.as_number(); };
+            char nr[16];
+            if (nq >= 9999 || ns >= 9999)
+                throw Refusal("A devolução do " + budget_name(branch, number) +
+                              " tem mais linhas do que um acerto comporta (9999 por aba).");
+            if (qty(r[5]) > 0) {
+                std::snprintf(nr, sizeof nr, "%04d", ++nq);
+                s.execute("INSERT INTO ACERTOQUEBRA (CDFILIAL, NRORCAEVENTO, NRSEQORCAEVE, CDDEPTO, CDARVPROD, NMPRODUTO, "
+                          "SGUNIDADE, QTACERTOQUEB, VRACERTOQUEB, VRACREACEQUE, VRDESCACEQUE, NRACERTOQUEB, CDPRODUTO) "
+                          "VALUES (?, ?, '00', ?, ?, ?, ?, ?, ?, 0, 0, ?, ?)",
+                          {Variant(branch), Variant(number), r[0], r[6], r[7], r[8], Variant(qty(r[5])), vr, Variant(nr), r[1]});
+            }
+            if (qty(r[2]) != 0 || qty(r[3]) != 0 || qty(r[4]) != 0) {
+                std::snprintf(nr, sizeof nr, "%04d", ++ns);
+                s.execute("INSERT INTO ACERTOSOBRA (CDARVPROD, NMPRODUTO, SGUNIDADE, QTRESACERSOB, QTEXTACERSOB, "
+                          "QTORCACERSOB, VRACERTOSOBR, CDFILIAL, NRORCAEVENTO, NRSEQORCAEVE, CDDEPTO, NRACERTOSOBR, CDPRODUTO) "
+                          "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, '00', ?, ?, ?)",
+                          {r[6], r[7], r[8], Variant(qty(r[2])), Variant(qty(r[3])), Variant(qty(r[4])), vr,
+                           Variant(branch), Variant(number), r[0], Variant(nr), r[1]});
+            }
+        }
+        const std::string by_budget = "CDFILIAL = ? AND NRORCAEVENTO = ?";
+        Args out{as_variant(table_packet(s, table("ACERTOQUEBRA"), by_budget, key, "NRACERTOQUEB")),
+                 as_variant(table_packet(s, table("ACERTOSOBRA"), by_budget, key, "NRACERTOSOBR")),
+                 as_variant(table_packet(s, table("ACERTO"), by_budget, key, ""))};
+        tx.commit();
+        return Variant(std::move(out));
+    }
+    if (method == "GetAcertoReti") {
+        check_args(method, args, {Arg::Text, Arg::TextOrNull, Arg::TextOrNull});
+        return as_variant(packet_of(s, {{"NRLANCESTQ", FieldType::String, 10}},
+                                    "SELECT NRLANCESTQ FROM ACERTORETI WHERE CDFILIAL = ? AND NRORCAEVENTO = ? "
+                                    "AND NRSEQORCAEVE = ? ORDER BY NRLANCESTQ",
+                                    {args[0], Variant(text_arg(args[1])), Variant(text_arg(args[2]))}));
+    }
+    if (method == "Gera_Financeiro" || method == "Cancelar_Acerto" || method == "RetiraProdExtra" ||
+        method == "DeletaReti")
+        throw Refusal("O método " + method + " ainda não está disponível neste servidor de aplicação.");
+    throw Refusal("Método desconhecido: " + method + ".");
+}
+
+}  // namespace acerto::server

@@ -1,0 +1,175 @@
+#include "acerto/server/schema.h"
+
+#include <stdexcept>
+
+#include "acerto/platform/text.h"
+
+namespace acerto::server {
+
+using platform::FieldType;
+
+namespace {
+
+ColumnDef S(const char* n, int size, bool key = false) { return {n, FieldType::String, size, key}; }
+ColumnDef F(const char* n) { return {n, FieldType::Float, 0, false}; }
+ColumnDef D(const char* n, bool key = false) { return {n, FieldType::DateTime, 0, key}; }
+
+std::vector<TableDef> build() {
+    std::vector<TableDef> t;
+    t.push_back({"FILIAL", {S("CDFILIAL", 4, true), S("NMFILIAL", 50), S("CDEMPRESA", 2), S("CDSERIE", 5)}, {}});
+    t.push_back({"PRECOBASE", {S("CDPRECOBASE", 2, true), S("DSPRECOBASE", 30)}, {}});
+    t.push_back({"PRODUTO",
+                 {S("CDPRODUTO", 10, true), S("CDARVPROD", 20), S("CDPRODESTO", 10), S("NMPRODUTO", 50),
+                  S("SGUNIDADE", 10), S("CDNVPRODUTO", 1), S("IDATIVO", 1)},
+                 {}});
+    t.push_back({"ITEMPREBASE",
+                 {S("CDPRECOBASE", 2, true), S("CDPRODUTO", 10, true), D("DTINIVALIPB", true), F("VRITEPREBASE")},
+                 {"FOREIGN KEY (CDPRECOBASE) REFERENCES PRECOBASE (CDPRECOBASE)",
+                  "FOREIGN KEY (CDPRODUTO) REFERENCES PRODUTO (CDPRODUTO)"}});
+    // Budgets and orders: the fields of cdsOrcamento, the origin and the extras parameters.
+    t.push_back({"ORCAMENTO",
+                 {S("CDFILIAL", 4, true), S("NRORCAEVENTO", 10, true), S("NRSEQORCAEVE", 2),
+                  S("NMCLIEORCEVE", 50), S("IDSITCLIOREV", 1), S("CDCLIENTE", 21), S("NMFANTCLIE", 50),
+                  S("CDTPSERVEVEN", 3), S("NMTPSERVEVEN", 30), S("CDTIPOEVENTO", 3), S("NMTIPOEVENTO", 30),
+                  D("DTEVENTO"), S("DSENDENTOREV", 50), S("CDDEPTO", 3), S("CDPRECOBASE", 2),
+                  S("IDTPORCAEVEN", 1), F("QTCONVORCEVE"), S("IDTPCOBRVREXTRA", 1)},
+                 {"FOREIGN KEY (CDFILIAL) REFERENCES FILIAL (CDFILIAL)"}});
+    // The caterer's parameters, per branch: today the price base for material replacement;
+    // the financial and stock columns are for the commands that will use them.
+    t.push_back({"PARAMETRO",
+                 {S("CDFILIAL", 4, true), S("CDPRBAREPMAT", 2), S("CDTIPOOPER", 3), S("CDTPCTREC", 3),
+                  S("CDTIPOOPERPAG", 3), S("CDTPCTPAG", 3), S("CDSERIE", 5), S("CDSERIEENTR", 5),
+                  S("CDFORNPADORC", 10), S("CDTIPORETI", 3), S("CDAJCTRECSOB", 3)},
+                 {"FOREIGN KEY (CDFILIAL) REFERENCES FILIAL (CDFILIAL)"}});
+    t.push_back({"DEVOLUCAO",
+                 {S("CDFILIAL", 4, true), S("NRORCAEVENTO", 10, true), S("NRSEQORCAEVE", 2, true),
+                  S("CDDEPTO", 3, true), S("NMDEPTO", 30)},
+                 {"FOREIGN KEY (CDFILIAL, NRORCAEVENTO) REFERENCES ORCAMENTO (CDFILIAL, NRORCAEVENTO)"}});
+    // The product lines of the returns: what was reserved, added, returned and broken.
+    t.push_back({"DEVOLUCAOITEM",
+                 {S("CDFILIAL", 4, true), S("NRORCAEVENTO", 10, true), S("NRSEQORCAEVE", 2, true),
+                  S("CDDEPTO", 3, true), S("CDPRODUTO", 10, true), F("QTRESERVADA"), F("QTACRESCIMO"),
+                  F("QTRETORNO"), F("QTQUEBRA")},
+                 {"FOREIGN KEY (CDFILIAL, NRORCAEVENTO, NRSEQORCAEVE, CDDEPTO) REFERENCES DEVOLUCAO "
+                  "(CDFILIAL, NRORCAEVENTO, NRSEQORCAEVE, CDDEPTO)",
+                  "FOREIGN KEY (CDPRODUTO) REFERENCES PRODUTO (CDPRODUTO)"}});
+    // The settlement header: the fields of cdsAcerto. One settlement per budget.
+    t.push_back({"ACERTO",
+                 {S("CDFILIAL", 4, true), S("NRORCAEVENTO", 10, true), S("NRSEQORCAEVE", 2, true),
+                  S("CDDEPTO", 3), D("DTACERTOOREV"), S("CDOPERADOR", 12), S("CDPRBAQUEBRA", 2),
+                  S("CDPRBASOBRA", 2), S("CDPRBAHREXTR", 2), S("CDPRBAEXTRA", 2), S("NMPRECOQUEBR", 30),
+                  S("NMPRECOSOBRA", 30), S("NMPRECOHORAE", 30), S("NMPRECOEXTRA", 30), S("IDSITUACERTO", 1),
+                  F("QTCONVEXTRAACER"), F("VRCONVEXTRAACER"), S("IDTPVREXTRA", 1)},
+                 {"UNIQUE (CDFILIAL, NRORCAEVENTO)",
+                  "FOREIGN KEY (CDFILIAL, NRORCAEVENTO) REFERENCES ORCAMENTO (CDFILIAL, NRORCAEVENTO)"}});
+    // The four kinds of lines: the stored fields of cdsQuebra, cdsSobra, cdsHorasExtras and
+    // cdsExtras. A line belongs to its budget's settlement by branch and number.
+    const char* fk = "FOREIGN KEY (CDFILIAL, NRORCAEVENTO) REFERENCES ORCAMENTO (CDFILIAL, NRORCAEVENTO)";
+    t.push_back({"ACERTOQUEBRA",
+                 {S("CDFILIAL", 4, true), S("NRORCAEVENTO", 10, true), S("NRSEQORCAEVE", 2), S("CDDEPTO", 3),
+                  S("CDARVPROD", 20), S("NMPRODUTO", 50), S("SGUNIDADE", 10), F("QTACERTOQUEB"),
+                  F("VRACERTOQUEB"), F("VRACREACEQUE"), F("VRDESCACEQUE"), S("NRACERTOQUEB", 4, true),
+                  S("CDPRODUTO", 10)},
+                 {fk}});
+    t.push_back({"ACERTOSOBRA",
+                 {S("CDARVPROD", 20), S("NMPRODUTO", 50), S("SGUNIDADE", 10), F("QTRESACERSOB"),
+                  F("QTEXTACERSOB"), F("QTORCACERSOB"), F("VRACERTOSOBR"), S("CDFILIAL", 4, true),
+                  S("NRORCAEVENTO", 10, true), S("NRSEQORCAEVE", 2), S("CDDEPTO", 3), S("NRACERTOSOBR", 4, true),
+                  S("CDPRODUTO", 10)},
+                 {fk}});
+    t.push_back({"ACERTOHREXTRA",
+                 {S("CDFILIAL", 4, true), S("NRORCAEVENTO", 10, true), S("NRSEQORCAEVE", 2), S("CDDEPTO", 3),
+                  S("CDARVPROD", 20), S("NMPRODUTO", 50), S("NRACERTOHREX", 4, true), F("QTACERTOHREX"),
+                  F("VRACERTOHREX"), S("CDPRODUTO", 10)},
+                 {fk}});
+    t.push_back({"ACERTOEXTRA",
+                 {S("CDFILIAL", 4, true), S("NRORCAEVENTO", 10, true), S("NRSEQORCAEVE", 2), S("CDDEPTO", 3),
+                  S("NRACERTOEXTR", 4, true), S("CDARVPROD", 20), S("NMPRODUTO", 50), S("SGUNIDADE", 10),
+                  S("DSACERTOEXTR", 50), F("QTACERTOEXTR"), F("VRACERTOEXTR"), S("CDPRODUTO", 10),
+                  S("CDFILIALEST", 4), S("NRLANCESTQ", 10), S("NRSEQUITEM", 4)},
+                 {fk}});
+    // Stock withdrawals recorded for a settlement (written by the withdrawal command).
+    t.push_back({"ACERTORETI",
+                 {S("CDFILIAL", 4, true), S("NRORCAEVENTO", 10, true), S("NRSEQORCAEVE", 2, true),
+                  S("NRLANCESTQ", 10, true)},
+                 {fk}});
+    return t;
+}
+
+std::string sql_type(const ColumnDef& c, Dialect d) {
+    switch (c.type) {
+        case FieldType::Float: return d == Dialect::Sqlite ? "REAL" : "DOUBLE PRECISION";
+        case FieldType::Integer: return "INTEGER";
+        case FieldType::DateTime: return "VARCHAR(23)";  // ISO text, compared as text
+        case FieldType::Boolean: return "INTEGER";
+        default: return "VARCHAR(" + std::to_string(c.size > 0 ? c.size : 255) + ")";
+    }
+}
+
+}  // namespace
+
+const ColumnDef* TableDef::column(std::string_view n) const {
+    for (const auto& c : columns)
+        if (platform::iequals(c.name, n)) return &c;
+    return nullptr;
+}
+
+int TableDef::index_of(std::string_view n) const {
+    for (std::size_t i = 0; i < columns.size(); ++i)
+        if (platform::iequals(columns[i].name, n)) return static_cast<int>(i);
+    return -1;
+}
+
+std::vector<platform::FieldDef> TableDef::field_defs() const {
+    std::vector<platform::FieldDef> out;
+    for (const auto& c : columns) out.push_back({c.name, c.type, c.size});
+    return out;
+}
+
+std::vector<std::string> TableDef::key_columns() const {
+    std::vector<std::string> out;
+    for (const auto& c : columns)
+        if (c.key) out.push_back(c.name);
+    return out;
+}
+
+const std::vector<TableDef>& tables() {
+    static const std::vector<TableDef> all = build();
+    return all;
+}
+
+const TableDef* find_table(std::string_view name) {
+    for (const auto& t : tables())
+        if (platform::iequals(t.name, name)) return &t;
+    return nullptr;
+}
+
+const TableDef& table(std::string_view name) {
+    if (const TableDef* t = find_table(name)) return *t;
+    throw std::out_of_range("unknown table " + std::string(name));
+}
+
+std::vector<std::string> create_statements(Dialect d) {
+    std::vector<std::string> out;
+    out.push_back("CREATE TABLE IF NOT EXISTS SCHEMA_VERSION (VERSAO INTEGER NOT NULL)");
+    for (const auto& t : tables()) {
+        std::string s = "CREATE TABLE IF NOT EXISTS " + t.name + " (";
+        for (std::size_t i = 0; i < t.columns.size(); ++i) {
+            const auto& c = t.columns[i];
+            s += (i ? ", " : "") + c.name + " " + sql_type(c, d);
+            if (c.key) s += " NOT NULL";
+        }
+        s += ", PRIMARY KEY (";
+        auto keys = t.key_columns();
+        for (std::size_t i = 0; i < keys.size(); ++i) s += (i ? ", " : "") + keys[i];
+        s += ")";
+        for (const auto& k : t.constraints) s += ", " + k;
+        s += ")";
+        out.push_back(s);
+    }
+    out.push_back("CREATE INDEX IF NOT EXISTS IX_ITEMPREBASE_PRODUTO ON ITEMPREBASE (CDPRODUTO)");
+    out.push_back("CREATE INDEX IF NOT EXISTS IX_PRODUTO_ARV ON PRODUTO (CDARVPROD, CDNVPRODUTO)");
+    return out;
+}
+
+}  // namespace acerto::server

@@ -1,0 +1,152 @@
+// SQLite: WAL, synchronous FULL (a saved line survives a power cut), foreign keys on, a busy
+// timeout, BEGIN IMMEDIATE for writes, and prepared statements kept per session.
+#include <sqlite3.h>
+
+#include <unordered_map>
+
+#include "acerto/server/storage.h"
+
+namespace acerto::server {
+
+namespace {
+
+class SqliteSession : public Session {
+public:
+    explicit SqliteSession(const std::string& path) {
+        int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX;
+        if (sqlite3_open_v2(path.c_str(), &db_, flags, nullptr) != SQLITE_OK) {
+            std::string msg = db_ ? sqlite3_errmsg(db_) : "sem memória";
+            sqlite3_close(db_);
+            db_ = nullptr;
+            throw StorageError("Não foi possível abrir o banco de dados " + path + ": " + msg);
+        }
+        sqlite3_busy_timeout(db_, 10000);
+        sqlite3_extended_result_codes(db_, 1);
+        script("PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL; PRAGMA foreign_keys=ON;");
+    }
+    ~SqliteSession() override {
+        for (auto& [sql, st] : cache_) sqlite3_finalize(st);
+        sqlite3_close(db_);
+    }
+
+    Dialect dialect() const override { return Dialect::Sqlite; }
+
+    ResultSet query(const std::string& sql, const std::vector<Variant>& params) override {
+        sqlite3_stmt* st = prepare(sql, params);
+        ResultSet rs;
+        int ncol = sqlite3_column_count(st);
+        rs.columns.reserve(static_cast<std::size_t>(ncol));
+        for (int c = 0; c < ncol; ++c) rs.columns.emplace_back(sqlite3_column_name(st, c));
+        for (;;) {
+            int rc = sqlite3_step(st);
+            if (rc == SQLITE_DONE) break;
+            if (rc != SQLITE_ROW) fail(st, rc);
+            Row row;
+            row.reserve(static_cast<std::size_t>(ncol));
+            for (int c = 0; c < ncol; ++c) {
+                switch (sqlite3_column_type(st, c)) {
+                    case SQLITE_NULL: row.emplace_back(); break;
+                    case SQLITE_INTEGER: row.emplace_back(static_cast<double>(sqlite3_column_int64(st, c))); break;
+                    case SQLITE_FLOAT: row.emplace_back(sqlite3_column_double(st, c)); break;
+                    default:
+                        row.emplace_back(std::string(reinterpret_cast<const char*>(sqlite3_column_text(st, c)),
+                                                     static_cast<std::size_t>(sqlite3_column_bytes(st, c))));
+                }
+            }
+            rs.rows.push_back(std::move(row));
+        }
+        sqlite3_reset(st);
+        return rs;
+    }
+
+    long long execute(const std::string& sql, const std::vector<Variant>& params) override {
+        sqlite3_stmt* st = prepare(sql, params);
+        int rc;
+        while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
+        }
+        if (rc != SQLITE_DONE) fail(st, rc);
+        sqlite3_reset(st);
+        return sqlite3_changes(db_);
+    }
+
+    void begin_write() override { script("BEGIN IMMEDIATE"); }
+    void begin_read() override { script("BEGIN"); }
+    void commit() override { script("COMMIT"); }
+    void rollback() override {
+        if (!sqlite3_get_autocommit(db_)) script("ROLLBACK");
+    }
+
+private:
+    void script(const char* sql) {
+        char* err = nullptr;
+        int rc = sqlite3_exec(db_, sql, nullptr, nullptr, &err);
+        if (rc != SQLITE_OK) {
+            std::string msg = err ? err : sqlite3_errstr(rc);
+            sqlite3_free(err);
+            if ((rc & 0xFF) == SQLITE_BUSY) throw BusyError("Banco de dados ocupado: " + msg);
+            throw StorageError("Erro no banco de dados: " + msg);
+        }
+    }
+
+    sqlite3_stmt* prepare(const std::string& sql, const std::vector<Variant>& params) {
+        sqlite3_stmt*& st = cache_[sql];
+        if (!st) {
+            if (sqlite3_prepare_v3(db_, sql.c_str(), -1, SQLITE_PREPARE_PERSISTENT, &st, nullptr) != SQLITE_OK) {
+                std::string msg = sqlite3_errmsg(db_);
+                cache_.erase(sql);
+                throw StorageError("Erro no banco de dados: " + msg);
+            }
+        }
+        sqlite3_reset(st);
+        sqlite3_clear_bindings(st);
+        for (std::size_t i = 0; i < params.size(); ++i) {
+            int idx = static_cast<int>(i + 1);
+            const Variant& v = params[i];
+            switch (v.kind()) {
+                case Variant::Kind::Null: sqlite3_bind_null(st, idx); break;
+                case Variant::Kind::Number: sqlite3_bind_double(st, idx, v.number()); break;
+                case Variant::Kind::Boolean: sqlite3_bind_int(st, idx, v.as_bool() ? 1 : 0); break;
+                case Variant::Kind::DateTime: {
+                    std::string s = v.as_date_time().iso();
+                    sqlite3_bind_text(st, idx, s.c_str(), static_cast<int>(s.size()), SQLITE_TRANSIENT);
+                    break;
+                }
+                case Variant::Kind::Text:
+                    sqlite3_bind_text(st, idx, v.text().c_str(), static_cast<int>(v.text().size()), SQLITE_TRANSIENT);
+                    break;
+                default: throw StorageError("Parâmetro de tipo não suportado.");
+            }
+        }
+        return st;
+    }
+
+    [[noreturn]] void fail(sqlite3_stmt* st, int rc) {
+        std::string msg = sqlite3_errmsg(db_);
+        sqlite3_reset(st);
+        if ((rc & 0xFF) == SQLITE_CONSTRAINT) throw ConstraintViolation(msg);
+        if ((rc & 0xFF) == SQLITE_BUSY) throw BusyError("Banco de dados ocupado: " + msg);
+        throw StorageError("Erro no banco de dados: " + msg);
+    }
+
+    sqlite3* db_ = nullptr;
+    std::unordered_map<std::string, sqlite3_stmt*> cache_;
+};
+
+class SqliteDatabase : public Database {
+public:
+    explicit SqliteDatabase(std::string path) : path_(std::move(path)) {}
+    Dialect dialect() const override { return Dialect::Sqlite; }
+    std::string describe() const override { return "SQLite " + path_; }
+    std::unique_ptr<Session> connect() override { return std::make_unique<SqliteSession>(path_); }
+
+private:
+    std::string path_;
+};
+
+}  // namespace
+
+std::unique_ptr<Database> make_sqlite_database(const std::string& path) {
+    return std::make_unique<SqliteDatabase>(path);
+}
+
+}  // namespace acerto::server
