@@ -101,7 +101,7 @@ AppServer::AppServer(AcertoModule& module, ServerOptions options)
     http.new_task_queue = [threads] { return new BoundedPool(threads); };
     http.set_tcp_nodelay(true);
     http.set_keep_alive_max_count(1000000);
-    http.set_keep_alive_timeout(600);
+    http.set_keep_alive_timeout(options_.keep_alive_seconds);
     http.set_read_timeout(60, 0);
     http.set_write_timeout(60, 0);
     http.set_payload_max_length(options_.max_body);

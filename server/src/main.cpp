@@ -26,6 +26,7 @@ int main(int argc, char** argv) {
     std::string clock;
     bool test_hooks = false;
     std::string port_file;
+    int keep_alive = 60;
     app.add_option("--db", db, "Banco de dados: arquivo SQLite ou URL postgresql://")->capture_default_str();
     app.add_option("--listen", listen, "Endereço e porta (porta 0: qualquer porta livre)")->capture_default_str();
     app.add_option("--threads", threads, "Atendimentos simultâneos (um por tela conectada)")
@@ -39,6 +40,10 @@ int main(int argc, char** argv) {
     app.add_flag("--demo", demo, "Carrega os dados de demonstração num banco novo e então atende")->excludes(fx);
     app.add_option("--clock", clock, "Relógio fixo do servidor, AAAA-MM-DD HH:MM:SS (testes e roteiros)");
     app.add_flag("--test-hooks", test_hooks, "Habilita /_test/fail para roteiros de teste");
+    app.add_option("--keep-alive", keep_alive,
+                   "Segundos que a conexão de uma tela ociosa é mantida (o encerramento espera até isso)")
+        ->check(CLI::Range(1, 3600))
+        ->capture_default_str();
     app.add_option("--port-file", port_file, "Escreve a porta escutada neste arquivo quando pronto");
     CLI11_PARSE(app, argc, argv);
 
@@ -76,6 +81,7 @@ int main(int argc, char** argv) {
         options.port = std::stoi(listen.substr(colon + 1));
         options.threads = threads;
         options.test_hooks = test_hooks;
+        options.keep_alive_seconds = keep_alive;
         AppServer server(module, options);
         int port = server.bind();
         if (!port_file.empty()) {

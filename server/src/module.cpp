@@ -330,10 +330,15 @@ private:
         }
     }
 
+    // The row as the screen last saw it. The header's situation and department are the
+    // server's to write, so the screen never knows them for sure: they are not compared (a
+    // situation that locks the settlement is refused before any change is applied).
     std::string where_original(const MappedDelta& m, const platform::Row& original, std::vector<Variant>& params) {
+        const bool is_header = m.table->name == "ACERTO";
         std::string w;
         for (std::size_t i = 0; i < m.columns.size(); ++i) {
-            w += (i ? " AND " : "") + m.columns[i]->name + " " + s_.same() + " ?";
+            if (is_header && (m.columns[i]->name == "IDSITUACERTO" || m.columns[i]->name == "CDDEPTO")) continue;
+            w += (w.empty() ? "" : " AND ") + m.columns[i]->name + " " + s_.same() + " ?";
             params.push_back(to_column(original[i], *m.columns[i], m.table->name));
         }
         return w;

@@ -21,6 +21,7 @@ struct ServerOptions {
     int port = 8211;          // 0: any free port
     int threads = 32;         // one per connected screen; beyond them a clear refusal
     std::size_t max_body = 32u << 20;
+    int keep_alive_seconds = 60;  // an idle screen's connection is kept this long
     bool test_hooks = false;  // /_test/... endpoints for scenario hosts
 };
 

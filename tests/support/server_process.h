@@ -1,0 +1,125 @@
+#pragma once
+// Starts the real acerto-server process on a free loopback port over a fresh database (a
+// temporary SQLite file, or a new database on the PostgreSQL cluster named by ACERTO_TEST_PG),
+// and stops it with SIGTERM.
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace acerto::test {
+
+// The backend the server tests run against: "sqlite" unless ACERTO_TEST_PG holds a base URL
+// ("postgresql://user@host:port"), in which case each database is created on that cluster.
+inline bool using_postgres() {
+    const char* pg = std::getenv("ACERTO_TEST_PG");
+    return pg && *pg;
+}
+
+inline std::string temp_dir() {
+    static std::string dir = [] {
+        auto d = std::filesystem::temp_directory_path() / ("acerto-test-" + std::to_string(::getpid()));
+        std::filesystem::create_directories(d);
+        return d.string();
+    }();
+    return dir;
+}
+
+// A new, empty database: its --db spec.
+inline std::string fresh_database() {
+    static std::atomic<int> n{0};
+    int k = ++n;
+    if (using_postgres()) {
+        std::string base = std::getenv("ACERTO_TEST_PG");
+        std::string name = "acerto_t" + std::to_string(::getpid()) + "_" + std::to_string(k);
+        std::string cmd = "psql -q -d '" + base + "/postgres' -c 'CREATE DATABASE " + name + "' >/dev/null";
+        if (std::system(cmd.c_str()) != 0) throw std::runtime_error("could not create " + name);
+        return base + "/" + name;
+    }
+    std::string path = temp_dir() + "/db" + std::to_string(k) + ".sqlite";
+    std::filesystem::remove(path);
+    return path;
+}
+
+class ServerProcess {
+public:
+    ServerProcess(const std::string& db, const std::string& fixture, std::vector<std::string> extra = {}) {
+        port_file_ = temp_dir() + "/port" + std::to_string(++counter()) + ".txt";
+        std::filesystem::remove(port_file_);
+        std::vector<std::string> args = {ACERTO_SERVER_BIN, "--db", db, "--listen", "127.0.0.1:0",
+                                         "--port-file", port_file_, "--log-level", "warn"};
+        if (!fixture.empty()) {
+            args.push_back("--fixture");
+            args.push_back(fixture);
+        }
+        args.insert(args.end(), extra.begin(), extra.end());
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            std::vector<char*> argv;
+            for (auto& a : args) argv.push_back(a.data());
+            argv.push_back(nullptr);
+            ::execv(argv[0], argv.data());
+            ::_exit(127);
+        }
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (std::chrono::steady_clock::now() < deadline) {
+            std::ifstream in(port_file_);
+            if (in >> port_ && port_ > 0) return;
+            int status;
+            if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+                pid_ = -1;
+                throw std::runtime_error("acerto-server ended at start");
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        throw std::runtime_error("acerto-server did not start");
+    }
+    ~ServerProcess() { stop(); }
+    ServerProcess(const ServerProcess&) = delete;
+    ServerProcess& operator=(const ServerProcess&) = delete;
+
+    int port() const { return port_; }
+    pid_t pid() const { return pid_; }
+
+    // SIGTERM; returns the exit status (or -1 when it had to be killed).
+    int stop() {
+        if (pid_ <= 0) return exit_;
+        ::kill(pid_, SIGTERM);
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        int status = 0;
+        while (std::chrono::steady_clock::now() < deadline) {
+            if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+                pid_ = -1;
+                exit_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+                return exit_;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        ::kill(pid_, SIGKILL);
+        ::waitpid(pid_, &status, 0);
+        pid_ = -1;
+        exit_ = -1;
+        return exit_;
+    }
+
+private:
+    static int& counter() {
+        static int c = 0;
+        return c;
+    }
+    pid_t pid_ = -1;
+    int port_ = 0;
+    int exit_ = -1;
+    std::string port_file_;
+};
+
+}  // namespace acerto::test
