@@ -137,6 +137,24 @@ std::string trim_right(std::string_view text) {
     return std::string(text.substr(0, e));
 }
 
-bool iequals(std::string_view a, std::string_view b) { return to_upper(a) == to_upper(b); }
+bool iequals(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) {
+        // Different byte lengths can still match only outside ASCII (never for field names).
+        bool ascii = true;
+        for (unsigned char c : a) ascii = ascii && c < 0x80;
+        for (unsigned char c : b) ascii = ascii && c < 0x80;
+        if (ascii) return false;
+        return to_upper(a) == to_upper(b);
+    }
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        unsigned char x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
+        if (x >= 0x80 || y >= 0x80) return to_upper(a) == to_upper(b);
+        if (x == y) continue;
+        if (x >= 'a' && x <= 'z') x = static_cast<unsigned char>(x - 32);
+        if (y >= 'a' && y <= 'z') y = static_cast<unsigned char>(y - 32);
+        if (x != y) return false;
+    }
+    return true;
+}
 
 }  // namespace acerto::platform

@@ -489,8 +489,10 @@ Variant AcertoModule::call(const std::string& method, const Args& args) {
     }
     if (method == "SetConfirmar") {
         check_args(method, args, {Arg::PacketOrNull, Arg::PacketOrNull, Arg::PacketOrNull, Arg::PacketOrNull, Arg::PacketOrNull});
-        Transaction tx(s);
-        DeltaWriter(s).apply(delta_arg(args[0]), {delta_arg(args[1]), delta_arg(args[2]), delta_arg(args[3]), delta_arg(args[4])});
+        auto lease = db_.writer();
+        Session& w = lease.session();
+        Transaction tx(w);
+        DeltaWriter(w).apply(delta_arg(args[0]), {delta_arg(args[1]), delta_arg(args[2]), delta_arg(args[3]), delta_arg(args[4])});
         tx.commit();
         return Variant();
     }
@@ -509,8 +511,10 @@ Variant AcertoModule::call(const std::string& method, const Args& args) {
             if (!expected && !args[pos].is_null())
                 throw Refusal("SetDeletar: o código " + code + " não envia o delta da posição " + std::to_string(pos + 1) + ".");
         }
-        Transaction tx(s);
-        DeltaWriter(s).apply(delta_arg(args[1]), {delta_arg(args[2]), delta_arg(args[3]), delta_arg(args[4]), delta_arg(args[5])});
+        auto lease = db_.writer();
+        Session& w = lease.session();
+        Transaction tx(w);
+        DeltaWriter(w).apply(delta_arg(args[1]), {delta_arg(args[2]), delta_arg(args[3]), delta_arg(args[4]), delta_arg(args[5])});
         tx.commit();
         return Variant();
     }
@@ -518,32 +522,34 @@ Variant AcertoModule::call(const std::string& method, const Args& args) {
         check_args(method, args, {Arg::Text, Arg::Text, Arg::Text});
         const std::string branch = args[0].text(), number = args[1].text(), operador = args[2].text();
         if (platform::utf8_length(operador) > 12) throw Refusal("Código de operador longo demais: " + operador + ".");
-        Transaction tx(s);
-        auto budget = find_budget(s, branch, number);
+        auto lease = db_.writer();
+        Session& w = lease.session();
+        Transaction tx(w);
+        auto budget = find_budget(w, branch, number);
         if (!budget) throw Refusal("O " + budget_name(branch, number) + " não está cadastrado.");
         std::vector<Variant> key{Variant(branch), Variant(number)};
-        if (!s.query("SELECT 1 FROM ACERTO WHERE CDFILIAL = ? AND NRORCAEVENTO = ?", key).rows.empty())
+        if (!w.query("SELECT 1 FROM ACERTO WHERE CDFILIAL = ? AND NRORCAEVENTO = ?", key).rows.empty())
             throw Refusal("A devolução do " + budget_name(branch, number) +
                           " não pode ser importada: o acerto já existe.");
-        ResultSet items = s.query(
+        ResultSet items = w.query(
             "SELECT D.CDDEPTO, D.CDPRODUTO, D.QTRESERVADA, D.QTACRESCIMO, D.QTRETORNO, D.QTQUEBRA, "
             "P.CDARVPROD, P.NMPRODUTO, P.SGUNIDADE FROM DEVOLUCAOITEM D, PRODUTO P "
             "WHERE D.CDPRODUTO = P.CDPRODUTO AND D.CDFILIAL = ? AND D.NRORCAEVENTO = ? "
             "ORDER BY D.CDDEPTO, P.CDARVPROD, D.CDPRODUTO",
             key);
-        if (s.query("SELECT 1 FROM DEVOLUCAO WHERE CDFILIAL = ? AND NRORCAEVENTO = ?", key).rows.empty())
+        if (w.query("SELECT 1 FROM DEVOLUCAO WHERE CDFILIAL = ? AND NRORCAEVENTO = ?", key).rows.empty())
             throw Refusal("Não há devolução cadastrada para o " + budget_name(branch, number) + ".");
-        ResultSet param = s.query("SELECT CDPRBAREPMAT FROM PARAMETRO WHERE CDFILIAL = ?", {Variant(branch)});
+        ResultSet param = w.query("SELECT CDPRBAREPMAT FROM PARAMETRO WHERE CDFILIAL = ?", {Variant(branch)});
         if (param.rows.empty() || param.rows[0][0].is_null() || platform::trim(param.rows[0][0].as_string()).empty())
             throw Refusal("N_PARAM_PRECOMAT");
         std::string base = param.rows[0][0].as_string();
-        ResultSet desc = s.query("SELECT DSPRECOBASE FROM PRECOBASE WHERE CDPRECOBASE = ?", {Variant(base)});
+        ResultSet desc = w.query("SELECT DSPRECOBASE FROM PRECOBASE WHERE CDPRECOBASE = ?", {Variant(base)});
         if (desc.rows.empty()) throw Refusal("N_PARAM_PRECOMAT");
         Variant base_name = desc.rows[0][0];
         DateTime now = clock_.now();
         std::string today = now.date().iso();
 
-        s.execute(
+        w.execute(
             "INSERT INTO ACERTO (CDFILIAL, NRORCAEVENTO, NRSEQORCAEVE, CDDEPTO, DTACERTOOREV, CDOPERADOR, "
             "CDPRBAQUEBRA, CDPRBASOBRA, NMPRECOQUEBR, NMPRECOSOBRA, IDSITUACERTO, QTCONVEXTRAACER, "
             "VRCONVEXTRAACER, IDTPVREXTRA) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, 'P', 0, 0, ?)",
@@ -552,7 +558,7 @@ Variant AcertoModule::call(const std::string& method, const Args& args) {
              Variant(base), Variant(base), base_name, base_name, Variant(budget->charging == "S" ? "S" : "P")});
         int nq = 0, ns = 0;
         for (const auto& r : items.rows) {
-            ResultSet price = s.query(
+            ResultSet price = w.query(
                 "SELECT VRITEPREBASE FROM ITEMPREBASE WHERE CDPRECOBASE = ? AND CDPRODUTO = ? AND DTINIVALIPB <= ? "
                 "ORDER BY DTINIVALIPB DESC LIMIT 1",
                 {Variant(base), r[1], Variant(today)});
@@ -564,14 +570,14 @@ Variant AcertoModule::call(const std::string& method, const Args& args) {
                               " tem mais linhas do que um acerto comporta (9999 por aba).");
             if (qty(r[5]) > 0) {
                 std::snprintf(nr, sizeof nr, "%04d", ++nq);
-                s.execute("INSERT INTO ACERTOQUEBRA (CDFILIAL, NRORCAEVENTO, NRSEQORCAEVE, CDDEPTO, CDARVPROD, NMPRODUTO, "
+                w.execute("INSERT INTO ACERTOQUEBRA (CDFILIAL, NRORCAEVENTO, NRSEQORCAEVE, CDDEPTO, CDARVPROD, NMPRODUTO, "
                           "SGUNIDADE, QTACERTOQUEB, VRACERTOQUEB, VRACREACEQUE, VRDESCACEQUE, NRACERTOQUEB, CDPRODUTO) "
                           "VALUES (?, ?, '00', ?, ?, ?, ?, ?, ?, 0, 0, ?, ?)",
                           {Variant(branch), Variant(number), r[0], r[6], r[7], r[8], Variant(qty(r[5])), vr, Variant(nr), r[1]});
             }
             if (qty(r[2]) != 0 || qty(r[3]) != 0 || qty(r[4]) != 0) {
                 std::snprintf(nr, sizeof nr, "%04d", ++ns);
-                s.execute("INSERT INTO ACERTOSOBRA (CDARVPROD, NMPRODUTO, SGUNIDADE, QTRESACERSOB, QTEXTACERSOB, "
+                w.execute("INSERT INTO ACERTOSOBRA (CDARVPROD, NMPRODUTO, SGUNIDADE, QTRESACERSOB, QTEXTACERSOB, "
                           "QTORCACERSOB, VRACERTOSOBR, CDFILIAL, NRORCAEVENTO, NRSEQORCAEVE, CDDEPTO, NRACERTOSOBR, CDPRODUTO) "
                           "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, '00', ?, ?, ?)",
                           {r[6], r[7], r[8], Variant(qty(r[2])), Variant(qty(r[3])), Variant(qty(r[4])), vr,
@@ -579,9 +585,9 @@ Variant AcertoModule::call(const std::string& method, const Args& args) {
             }
         }
         const std::string by_budget = "CDFILIAL = ? AND NRORCAEVENTO = ?";
-        Args out{as_variant(table_packet(s, table("ACERTOQUEBRA"), by_budget, key, "NRACERTOQUEB")),
-                 as_variant(table_packet(s, table("ACERTOSOBRA"), by_budget, key, "NRACERTOSOBR")),
-                 as_variant(table_packet(s, table("ACERTO"), by_budget, key, ""))};
+        Args out{as_variant(table_packet(w, table("ACERTOQUEBRA"), by_budget, key, "NRACERTOQUEB")),
+                 as_variant(table_packet(w, table("ACERTOSOBRA"), by_budget, key, "NRACERTOSOBR")),
+                 as_variant(table_packet(w, table("ACERTO"), by_budget, key, ""))};
         tx.commit();
         return Variant(std::move(out));
     }

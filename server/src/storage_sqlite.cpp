@@ -2,6 +2,7 @@
 // timeout, BEGIN IMMEDIATE for writes, and prepared statements kept per session.
 #include <sqlite3.h>
 
+#include <mutex>
 #include <unordered_map>
 
 #include "acerto/server/storage.h"
@@ -138,9 +139,16 @@ public:
     Dialect dialect() const override { return Dialect::Sqlite; }
     std::string describe() const override { return "SQLite " + path_; }
     std::unique_ptr<Session> connect() override { return std::make_unique<SqliteSession>(path_); }
+    WriteLease writer() override {
+        std::unique_lock<std::mutex> lock(writer_mutex_);
+        if (!writer_) writer_ = connect();
+        return WriteLease(*writer_, std::move(lock));
+    }
 
 private:
     std::string path_;
+    std::mutex writer_mutex_;
+    std::unique_ptr<Session> writer_;
 };
 
 }  // namespace

@@ -2,6 +2,7 @@
 // Storage: one small connection interface over SQLite and PostgreSQL, with one session per
 // worker thread, and a scoped transaction (commit explicitly, roll back when left otherwise).
 #include <memory>
+#include <mutex>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -58,6 +59,20 @@ public:
 
     // The calling thread's session on this database, opened on first use.
     Session& session();
+
+    // The session write transactions run on, held for as long as the lease lives. SQLite:
+    // one connection shared by the process's writers, taken in turn (its page cache stays
+    // warm, and no writer sleeps in SQLite's busy handler). PostgreSQL: the thread's own.
+    class WriteLease {
+    public:
+        WriteLease(Session& s, std::unique_lock<std::mutex> lock) : s_(s), lock_(std::move(lock)) {}
+        Session& session() { return s_; }
+
+    private:
+        Session& s_;
+        std::unique_lock<std::mutex> lock_;
+    };
+    virtual WriteLease writer() { return WriteLease(session(), {}); }
 
     // Creates the schema when missing and upgrades an older one; refuses a newer one.
     void ensure_schema();

@@ -1,0 +1,338 @@
+// Application-server figures, each measured side by side in one run:
+//  1. a one-line SetConfirmar through TNetConnection on loopback, against a raw loopback TCP
+//     round trip of the same bytes plus the same transaction run in-process;
+//  2. 32 concurrent clients saving to different settlements, against the in-process
+//     transaction throughput at the same concurrency (SQLite; PostgreSQL with --pg URL);
+//  3. GetOrcamento of a settlement with 2,000 lines in each grid, into client datasets.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include <nlohmann/json.hpp>
+
+#include "acerto/host/consiste.h"
+#include "acerto/host/net_connection.h"
+#include "acerto/platform/client_dataset.h"
+#include "acerto/server/fixture.h"
+#include "acerto/server/module.h"
+#include "bench_util.h"
+#include "server_process.h"
+
+using namespace acerto;
+using platform::ClientDataSet;
+using platform::Variant;
+using nlohmann::json;
+using Args = Variant::Array;
+
+namespace {
+
+constexpr int kClients = 32;
+
+// CPU seconds used so far by a process (user + system).
+double cpu_seconds(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    std::string s((std::istreambuf_iterator<char>(in)), {});
+    auto close = s.rfind(')');
+    if (close == std::string::npos) return 0;
+    std::istringstream rest(s.substr(close + 2));
+    std::string field;
+    double utime = 0, stime = 0;
+    for (int i = 3; rest >> field; ++i) {
+        if (i == 14) utime = std::stod(field);
+        if (i == 15) {
+            stime = std::stod(field);
+            break;
+        }
+    }
+    return (utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+std::string number(int i) {
+    char b[16];
+    std::snprintf(b, sizeof b, "%010d", i);
+    return b;
+}
+
+// Budgets 1..n, each with a settlement of `lines` lines in every grid.
+json make_fixture(int budgets, int lines) {
+    json f;
+    f["FILIAL"] = json::array({{{"CDFILIAL", "0001"}, {"NMFILIAL", "Bench"}}});
+    f["ORCAMENTO"] = json::array();
+    f["ACERTO"] = json::array();
+    for (const char* t : {"ACERTOQUEBRA", "ACERTOSOBRA", "ACERTOHREXTRA", "ACERTOEXTRA"}) f[t] = json::array();
+    for (int b = 1; b <= budgets; ++b) {
+        std::string nr = number(b);
+        f["ORCAMENTO"].push_back({{"CDFILIAL", "0001"}, {"NRORCAEVENTO", nr}, {"NMFANTCLIE", "Evento " + nr},
+                                  {"IDTPORCAEVEN", "O"}, {"QTCONVORCEVE", 100}, {"IDTPCOBRVREXTRA", "D"}, {"CDDEPTO", "010"}});
+        f["ACERTO"].push_back({{"CDFILIAL", "0001"}, {"NRORCAEVENTO", nr}, {"NRSEQORCAEVE", "00"},
+                               {"DTACERTOOREV", "2026-12-07 10:00:00"}, {"CDOPERADOR", "BENCH"},
+                               {"IDSITUACERTO", "P"}, {"IDTPVREXTRA", "P"}, {"QTCONVEXTRAACER", 0}, {"VRCONVEXTRAACER", 0}});
+        for (int l = 1; l <= lines; ++l) {
+            char ln[8];
+            std::snprintf(ln, sizeof ln, "%04d", l);
+            json common = {{"CDFILIAL", "0001"}, {"NRORCAEVENTO", nr}, {"NRSEQORCAEVE", "00"},
+                           {"CDARVPROD", "101001"}, {"NMPRODUTO", "Taça de cristal para vinho tinto"}, {"CDPRODUTO", "P1"}};
+            json q = common, s = common, h = common, e = common;
+            q.update({{"SGUNIDADE", "UN"}, {"QTACERTOQUEB", 2}, {"VRACERTOQUEB", 12.5}, {"VRACREACEQUE", 0},
+                      {"VRDESCACEQUE", 0}, {"NRACERTOQUEB", ln}});
+            s.update({{"SGUNIDADE", "UN"}, {"QTRESACERSOB", 10}, {"QTEXTACERSOB", 1}, {"QTORCACERSOB", 9},
+                      {"VRACERTOSOBR", 3.5}, {"NRACERTOSOBR", ln}});
+            h.update({{"QTACERTOHREX", 2}, {"VRACERTOHREX", 35}, {"NRACERTOHREX", ln}});
+            e.update({{"SGUNIDADE", "UN"}, {"QTACERTOEXTR", 4}, {"VRACERTOEXTR", 8}, {"NRACERTOEXTR", ln}});
+            f["ACERTOQUEBRA"].push_back(q);
+            f["ACERTOSOBRA"].push_back(s);
+            f["ACERTOHREXTRA"].push_back(h);
+            f["ACERTOEXTRA"].push_back(e);
+        }
+    }
+    return f;
+}
+
+std::string write_fixture(const json& f, const std::string& name) {
+    std::string path = test::temp_dir() + "/" + name;
+    std::ofstream(path) << f.dump();
+    return path;
+}
+
+// A screen's breakage dataset for one budget: change the first line, take the delta.
+struct OneLine {
+    ClientDataSet quebra{"cdsQuebra"};
+    double qt = 1;
+    void load(const Variant& packet) { quebra.set_data(packet); }
+    Args next() {
+        quebra.first();
+        quebra.edit();
+        quebra["QTACERTOQUEB"].set_as_float(qt += 1);
+        quebra.post();
+        Args a{Variant(), quebra.delta(), Variant(), Variant(), Variant()};
+        quebra.merge_change_log();
+        return a;
+    }
+};
+
+// A raw TCP echo of fixed sizes on loopback: the floor of any request/reply.
+struct RawEcho {
+    int listen_fd = -1, port = 0;
+    std::thread thread;
+    std::size_t req = 0, rep = 0;
+    RawEcho(std::size_t request, std::size_t reply) : req(request), rep(reply) {
+        listen_fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::bind(listen_fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        socklen_t len = sizeof a;
+        ::getsockname(listen_fd, reinterpret_cast<sockaddr*>(&a), &len);
+        port = ntohs(a.sin_port);
+        ::listen(listen_fd, 1);
+        thread = std::thread([this] {
+            int fd = ::accept(listen_fd, nullptr, nullptr);
+            int one = 1;
+            ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+            std::string in(req, ' '), out(rep, 'x');
+            for (;;) {
+                std::size_t got = 0;
+                while (got < req) {
+                    ssize_t n = ::read(fd, in.data() + got, req - got);
+                    if (n <= 0) {
+                        ::close(fd);
+                        return;
+                    }
+                    got += static_cast<std::size_t>(n);
+                }
+                if (::write(fd, out.data(), rep) < 0) break;
+            }
+            ::close(fd);
+        });
+    }
+    ~RawEcho() {
+        thread.join();
+        ::close(listen_fd);
+    }
+};
+
+bench::Figures raw_round_trips(std::size_t request, std::size_t reply, int runs) {
+    RawEcho echo(request, reply);
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<uint16_t>(echo.port));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    int one = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    std::string out(request, 'y'), in(reply, ' ');
+    auto f = bench::measure(runs, nullptr, [&] {
+        if (::write(fd, out.data(), out.size()) < 0) std::abort();
+        std::size_t got = 0;
+        while (got < reply) {
+            ssize_t n = ::read(fd, in.data() + got, reply - got);
+            if (n <= 0) std::abort();
+            got += static_cast<std::size_t>(n);
+        }
+    });
+    ::close(fd);
+    return f;
+}
+
+void sequential_save(const std::string& db_spec) {
+    std::printf("\n1. one-line SetConfirmar, sequential (%s)\n", test::using_postgres() ? "PostgreSQL" : "SQLite");
+    const int runs = 2000;
+    std::string fixture = write_fixture(make_fixture(2, 3), "seq.json");
+    test::ServerProcess proc(db_spec, fixture, {"--threads", "8"});
+    host::TNetConnection net;
+    net.ServerName = server::kModuleName;
+    net.Port = proc.port();
+    net.Open();
+    Args key{Variant("0001"), Variant(number(1))};
+    OneLine remote;
+    remote.load(host::Consiste::CheckResultServ(net.Call("GetOrcamento", key)).array()[1]);
+    // The request and reply bytes of one save, for the raw round trip.
+    Args sample = remote.next();
+    json body = json::array();
+    for (const auto& a : sample) body.push_back(a.to_json());
+    std::string request = "POST /QLM01200.rdmAcertoFinal/SetConfirmar HTTP/1.1\r\nHost: 127.0.0.1\r\n"
+                          "Content-Type: application/json\r\nContent-Length: " + std::to_string(body.dump().size()) +
+                          "\r\n\r\n" + body.dump();
+    std::string reply = "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: 13\r\n"
+                        "Keep-Alive: timeout=60, max=1000000\r\n\r\n{\"result\":null}";
+    if (!net.Call("SetConfirmar", sample).ok) std::abort();
+
+    auto over_network = bench::measure(runs, nullptr, [&] {
+        if (!net.Call("SetConfirmar", remote.next()).ok) std::abort();
+    });
+    // The same transaction in-process, on budget 2 of the same database.
+    auto database = server::Database::open(db_spec);
+    server::AcertoModule module(*database);
+    OneLine local;
+    local.load(module.call("GetOrcamento", {Variant("0001"), Variant(number(2))}).array()[1]);
+    auto in_process = bench::measure(runs, nullptr, [&] { module.call("SetConfirmar", local.next()); });
+    auto raw = raw_round_trips(request.size(), reply.size(), runs);
+
+    bench::report("raw loopback TCP round trip of the same bytes", raw, 1e9);
+    bench::report("the same transaction in-process", in_process, 1e9);
+    bench::report("SetConfirmar through TNetConnection", over_network, 2.0);
+    double floor = raw.median_ms + in_process.median_ms;
+    std::printf("   ratio median / (raw + in-process) = %.2f (target <= 2.0: %s); p99 %.3f ms (target <= 2 ms: %s)\n",
+                over_network.median_ms / floor, over_network.median_ms / floor <= 2.0 ? "met" : "NOT MET",
+                over_network.p99_ms, over_network.p99_ms <= 2.0 ? "met" : "NOT MET");
+}
+
+void concurrent_saves(const std::string& db_spec) {
+    std::printf("\n2. %d concurrent clients saving to different settlements (%s)\n", kClients,
+                test::using_postgres() ? "PostgreSQL" : "SQLite");
+    const auto span = std::chrono::seconds(3);
+    std::string fixture = write_fixture(make_fixture(2 * kClients, 2), "conc.json");
+    test::ServerProcess proc(db_spec, fixture, {"--threads", std::to_string(kClients + 8)});
+    auto database = server::Database::open(db_spec);
+    server::AcertoModule module(*database);
+
+    auto run = [&](bool remote) {
+        std::atomic<long> done{0};
+        std::atomic<bool> stop{false};
+        std::vector<std::thread> threads;
+        for (int c = 0; c < kClients; ++c) {
+            threads.emplace_back([&, c] {
+                // In-process clients use budgets 1..32, remote ones 33..64: no shared rows.
+                Args key{Variant("0001"), Variant(number(c + 1 + (remote ? kClients : 0)))};
+                OneLine line;
+                std::unique_ptr<host::TNetConnection> net;
+                if (remote) {
+                    net = std::make_unique<host::TNetConnection>();
+                    net->ServerName = server::kModuleName;
+                    net->Port = proc.port();
+                    net->Open();
+                    line.load(host::Consiste::CheckResultServ(net->Call("GetOrcamento", key)).array()[1]);
+                } else {
+                    line.load(module.call("GetOrcamento", key).array()[1]);
+                }
+                while (!stop) {
+                    if (remote) {
+                        if (!net->Call("SetConfirmar", line.next()).ok) std::abort();
+                    } else {
+                        module.call("SetConfirmar", line.next());
+                    }
+                    ++done;
+                }
+            });
+        }
+        double server0 = cpu_seconds(proc.pid()), self0 = cpu_seconds(::getpid());
+        long done0 = done;
+        auto t0 = std::chrono::steady_clock::now();
+        std::this_thread::sleep_for(span);
+        long saves = done - done0;
+        double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+        double server_cpu = cpu_seconds(proc.pid()) - server0, self_cpu = cpu_seconds(::getpid()) - self0;
+        stop = true;
+        for (auto& t : threads) t.join();
+        std::printf("   %-12s %6.0f saves/s; CPU per save: clients %.3f ms, server process %.3f ms\n",
+                    remote ? "server:" : "in-process:", saves / secs, 1000 * self_cpu / saves,
+                    1000 * server_cpu / saves);
+        return saves / secs;
+    };
+    double local = run(false);
+    double remote = run(true);
+    std::printf("   in-process: %.0f saves/s; through the server: %.0f saves/s; ratio %.0f %% (target >= 70 %%: %s)\n",
+                local, remote, 100 * remote / local, remote >= 0.7 * local ? "met" : "NOT MET");
+}
+
+void big_settlement(const std::string& db_spec) {
+    std::printf("\n3. GetOrcamento of a settlement with 2,000 lines in each grid (%s)\n",
+                test::using_postgres() ? "PostgreSQL" : "SQLite");
+    std::string fixture = write_fixture(make_fixture(1, 2000), "big.json");
+    test::ServerProcess proc(db_spec, fixture, {});
+    host::TNetConnection net;
+    net.ServerName = server::kModuleName;
+    net.Port = proc.port();
+    net.Open();
+    ClientDataSet a("cdsAcerto"), q("cdsQuebra"), s("cdsSobra"), h("cdsHorasExtras"), e("cdsExtras"), p("cdsParam");
+    q.add_field("CDFILIAL", platform::FieldType::String, 4);  // declared fields, as the screen has them
+    for (const auto& d : server::table("ACERTOQUEBRA").field_defs())
+        if (d.name != "CDFILIAL") q.add_field(d);
+    q.add_calc_field("VrTotal", platform::FieldType::Float);
+    q.on_calc_fields = [](platform::DataSet& d) {
+        d["VrTotal"].set_as_float(host::Consiste::RoundDec(d["VRACERTOQUEB"].as_float(), 2) * d["QTACERTOQUEB"].as_float() +
+                                  d["VRACREACEQUE"].as_float() - d["VRDESCACEQUE"].as_float());
+    };
+    auto f = bench::measure(40, nullptr, [&] {
+        Variant r = host::Consiste::CheckResultServ(net.Call("GetOrcamento", {Variant("0001"), Variant(number(1))}));
+        const auto& arr = r.array();
+        a.set_data(arr[0]);
+        q.set_data(arr[1]);
+        s.set_data(arr[2]);
+        h.set_data(arr[3]);
+        e.set_data(arr[4]);
+        p.set_data(arr[6]);
+        if (q.record_count() != 2000 || e.record_count() != 2000) std::abort();
+    });
+    bench::report("GetOrcamento (8,000 lines) into the client datasets", f, 40);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    // --pg URL: run against a PostgreSQL cluster (databases are created on it).
+    // --only N: run only benchmark N.
+    int only = 0;
+    for (int i = 1; i + 1 < argc; i += 2) {
+        std::string opt = argv[i];
+        if (opt == "--pg") setenv("ACERTO_TEST_PG", argv[i + 1], 1);
+        else if (opt == "--only") only = std::atoi(argv[i + 1]);
+    }
+    std::printf("server benchmarks\n");
+    if (!only || only == 1) sequential_save(test::fresh_database());
+    if (!only || only == 2) concurrent_saves(test::fresh_database());
+    if (!only || only == 3) big_settlement(test::fresh_database());
+    std::filesystem::remove_all(test::temp_dir());
+    return 0;
+}
