@@ -6,6 +6,7 @@
 
 #include "acerto/host/errors.h"
 #include "acerto/platform/errors.h"
+#include "acerto/platform/json_io.h"
 
 namespace acerto::host {
 
@@ -62,36 +63,46 @@ void TNetConnection::Close() {
 
 ServerReply TNetConnection::Call(const std::string& method, const Variant::Array& args) {
     if (!connected_) Open();
-    json body = json::array();
-    for (const auto& a : args) body.push_back(a.to_json());
+    std::string body;
+    platform::write_json(body, Variant(args));
     ++calls_;
-    auto res = impl_->client->Post("/" + ServerName + "/" + method, body.dump(), "application/json");
+    const std::string path = "/" + ServerName + "/" + method;
+    auto res = impl_->client->Post(path, body, "application/json");
     if (!res && (res.error() == httplib::Error::Connection || res.error() == httplib::Error::Write)) {
         // The request never reached the server (a kept-alive connection it had dropped):
         // retried once on a fresh connection. A lost answer is not retried, since the
         // server may have acted on the call.
         Close();
         Open();
-        res = impl_->client->Post("/" + ServerName + "/" + method, body.dump(), "application/json");
+        res = impl_->client->Post(path, body, "application/json");
     }
     if (!res)
         throw ConnectionError("Falha de comunicação com o servidor de aplicação ao chamar " + method +
                               " (" + transport_text(res.error()) + ").");
     ServerReply reply;
-    json j = json::parse(res->body, nullptr, false);
-    if (j.is_discarded() || !j.is_object() || (!j.contains("result") && !j.contains("error"))) {
+    std::vector<std::pair<std::string, Variant>> members;
+    bool parsed = false;
+    try {
+        parsed = platform::read_json_object(res->body, members);
+    } catch (const platform::Error& e) {
+        reply.ok = false;
+        reply.error = "Resposta inválida do servidor de aplicação ao chamar " + method + ": " + e.what();
+    }
+    const Variant* result = nullptr;
+    const Variant* error = nullptr;
+    for (const auto& [k, v] : members) {
+        if (k == "result") result = &v;
+        if (k == "error") error = &v;
+    }
+    if (!reply.error.empty()) {
+    } else if (!parsed || (!result && !error)) {
         reply.ok = false;
         reply.error = "Resposta inválida do servidor de aplicação ao chamar " + method + ".";
-    } else if (j.contains("error")) {
+    } else if (error) {
         reply.ok = false;
-        reply.error = j["error"].is_string() ? j["error"].get<std::string>() : j["error"].dump();
+        reply.error = error->is_text() ? error->text() : error->as_string();
     } else {
-        try {
-            reply.payload = Variant::from_json(j["result"]);
-        } catch (const platform::Error& e) {
-            reply.ok = false;
-            reply.error = "Resposta inválida do servidor de aplicação ao chamar " + method + ": " + e.what();
-        }
+        reply.payload = *result;
     }
     if (OnAfterCall) OnAfterCall(method, args, reply);
     return reply;

@@ -3,6 +3,7 @@
 #include <nlohmann/json.hpp>
 
 #include "acerto/platform/errors.h"
+#include "acerto/platform/json_io.h"
 #include "acerto/platform/text.h"
 
 namespace acerto::platform {
@@ -198,12 +199,21 @@ DataPacket DataPacket::from_json(const json& j) {
     return p;
 }
 
-std::string DataPacket::dump() const { return to_json().dump(); }
+std::string DataPacket::dump() const {
+    std::string out;
+    write_json(out, *this);
+    return out;
+}
 
 DataPacket DataPacket::parse(std::string_view text) {
-    json j = json::parse(text, nullptr, false);
-    if (j.is_discarded()) throw PacketError("Pacote de dados com JSON inválido.");
-    return from_json(j);
+    Variant v;
+    try {
+        v = read_json_variant(text);
+    } catch (const PacketError&) {
+        throw PacketError("Pacote de dados com JSON inválido.");
+    }
+    if (!v.is_packet()) throw PacketError("Pacote de dados sem definição de campos.");
+    return *v.packet();
 }
 
 }  // namespace acerto::platform

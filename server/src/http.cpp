@@ -11,6 +11,7 @@
 #include <spdlog/spdlog.h>
 
 #include "acerto/platform/errors.h"
+#include "acerto/platform/json_io.h"
 
 namespace acerto::server {
 
@@ -190,18 +191,24 @@ std::string AppServer::handle_call(const std::string& method, const std::string&
             return error_body(text);
         }
     }
-    json args = json::parse(body, nullptr, false);
-    if (args.is_discarded()) return error_body("Pedido inválido: o corpo de " + method + " não é um JSON válido.");
-    if (!args.is_array()) return error_body("Pedido inválido: os argumentos de " + method + " devem vir numa lista.");
-    Variant::Array values;
+    auto first = body.find_first_not_of(" \t\r\n");
+    if (first != std::string::npos && body[first] != '[' && json::accept(body))
+        return error_body("Pedido inválido: os argumentos de " + method + " devem vir numa lista.");
+    Variant args;
     try {
-        values = Variant::from_json(args).array();
+        args = platform::read_json_variant(body);
+    } catch (const platform::JsonSyntaxError&) {
+        return error_body("Pedido inválido: o corpo de " + method + " não é um JSON válido.");
     } catch (const platform::Error& e) {
         return error_body("Pedido inválido para " + method + ": " + e.what());
     }
+    if (!args.is_array()) return error_body("Pedido inválido: os argumentos de " + method + " devem vir numa lista.");
     try {
-        Variant result = module_.call(method, values);
-        return json{{"result", result.to_json()}}.dump();
+        Variant result = module_.call(method, args.array());
+        std::string out = "{\"result\":";
+        platform::write_json(out, result);
+        out.push_back('}');
+        return out;
     } catch (const Refusal& r) {
         spdlog::debug("{} recusado: {}", method, r.what());
         return error_body(r.what());

@@ -30,6 +30,12 @@ public:
     using Error::Error;
 };
 
+// A text that is not JSON at all.
+class JsonSyntaxError : public PacketError {
+public:
+    using PacketError::PacketError;
+};
+
 // A database query failed.
 class DatabaseError : public Error {
 public:
