@@ -47,25 +47,34 @@ enum class Arg { Text, TextOrNull, PacketOrNull };
 
 void check_args(const std::string& method, const Args& args, std::initializer_list<Arg> kinds) {
     if (args.size() != kinds.size())
-        throw Refusal(method + " espera " + std::to_string(kinds.size()) + " argumento(s); recebeu " +
-                      std::to_string(args.size()) + ".");
+        throw Refusal(method + " espera " + std::to_string(kinds.size()) +
+                      " argumento(s); recebeu " + std::to_string(args.size()) + ".");
     std::size_t i = 0;
     for (Arg k : kinds) {
         const Variant& a = args[i++];
         bool ok = false;
         switch (k) {
-            case Arg::Text: ok = a.is_text(); break;
-            case Arg::TextOrNull: ok = a.is_text() || a.is_null(); break;
-            case Arg::PacketOrNull: ok = a.is_null() || (a.is_packet() && a.packet()->is_delta()); break;
+            case Arg::Text:
+                ok = a.is_text();
+                break;
+            case Arg::TextOrNull:
+                ok = a.is_text() || a.is_null();
+                break;
+            case Arg::PacketOrNull:
+                ok = a.is_null() || (a.is_packet() && a.packet()->is_delta());
+                break;
         }
         if (!ok) {
             const char* want = k == Arg::PacketOrNull ? "um delta ou nulo" : "um texto";
-            throw Refusal(method + ": o argumento " + std::to_string(i) + " deve ser " + want + ".");
+            throw Refusal(method + ": o argumento " + std::to_string(i) + " deve ser " + want +
+                          ".");
         }
     }
 }
 
-std::string text_arg(const Variant& v) { return v.is_null() ? std::string() : v.text(); }
+std::string text_arg(const Variant& v) {
+    return v.is_null() ? std::string() : v.text();
+}
 
 // ------------------------------------------------------------------------------- packets
 
@@ -74,7 +83,8 @@ Variant from_db(const Variant& v, FieldType t) {
     if (v.is_null()) return v;
     switch (t) {
         case FieldType::Float:
-        case FieldType::Integer: return v.is_number() ? v : Variant(v.as_number());
+        case FieldType::Integer:
+            return v.is_number() ? v : Variant(v.as_number());
         case FieldType::DateTime: {
             DateTime d;
             if (v.is_text() && DateTime::try_parse_iso(v.text(), d)) return Variant(d);
@@ -96,7 +106,8 @@ PacketPtr packet_of(Session& s, std::vector<FieldDef> fields, const std::string&
     const auto& defs = p->fields();
     for (auto& r : rs.rows) {
         platform::Row row(defs.size());
-        for (std::size_t i = 0; i < defs.size() && i < r.size(); ++i) row[i] = from_db(r[i], defs[i].type);
+        for (std::size_t i = 0; i < defs.size() && i < r.size(); ++i)
+            row[i] = from_db(r[i], defs[i].type);
         p->rows().push_back(std::move(row));
     }
     return p;
@@ -109,15 +120,17 @@ std::string column_list(const TableDef& t) {
 }
 
 // Rows of a settlement table for one budget, in the table's column order.
-PacketPtr table_packet(Session& s, const TableDef& t, const std::string& where, const std::vector<Variant>& params,
-                       const std::string& order) {
+PacketPtr table_packet(Session& s, const TableDef& t, const std::string& where,
+                       const std::vector<Variant>& params, const std::string& order) {
     std::string sql = "SELECT " + column_list(t) + " FROM " + t.name;
     if (!where.empty()) sql += " WHERE " + where;
     if (!order.empty()) sql += " ORDER BY " + order;
     return packet_of(s, t.field_defs(), sql, params);
 }
 
-Variant as_variant(PacketPtr p) { return Variant(std::move(p)); }
+Variant as_variant(PacketPtr p) {
+    return Variant(std::move(p));
+}
 
 // ------------------------------------------------------------------------------- budgets
 
@@ -125,9 +138,11 @@ struct Budget {
     std::string branch, number, sequence, department, charging;
 };
 
-std::optional<Budget> find_budget(Session& s, const std::string& branch, const std::string& number) {
+std::optional<Budget> find_budget(Session& s, const std::string& branch,
+                                  const std::string& number) {
     ResultSet rs = s.query(
-        "SELECT NRSEQORCAEVE, CDDEPTO, IDTPCOBRVREXTRA FROM ORCAMENTO WHERE CDFILIAL = ? AND NRORCAEVENTO = ?",
+        "SELECT NRSEQORCAEVE, CDDEPTO, IDTPCOBRVREXTRA FROM ORCAMENTO WHERE CDFILIAL = ? AND "
+        "NRORCAEVENTO = ?",
         {Variant(branch), Variant(number)});
     if (rs.rows.empty()) return std::nullopt;
     Budget b{branch, number, rs.rows[0][0].is_null() ? "00" : rs.rows[0][0].as_string(),
@@ -142,7 +157,8 @@ std::string budget_name(const std::string& branch, const std::string& number) {
 
 // Texts of the screen's catalogue for a settlement whose stock or finance is updated.
 std::optional<std::string> lock_text(const std::string& situation) {
-    if (situation == "T") return "Acerto não pode ser alterado. Estoque e financeira já foram atualizados.";
+    if (situation == "T")
+        return "Acerto não pode ser alterado. Estoque e financeira já foram atualizados.";
     if (situation == "E") return "Acerto não pode ser alterado. Estoque já foi atualizado.";
     if (situation == "F") return "Acerto não pode ser alterado. Financeiro já foi atualizado.";
     return std::nullopt;
@@ -172,13 +188,15 @@ MappedDelta map_delta(const TableDef& t, PacketPtr delta) {
     std::set<std::string> seen;
     for (const auto& f : delta->fields()) {
         const ColumnDef* c = t.column(f.name);
-        if (!c) throw Refusal("O delta de " + t.name + " traz o campo desconhecido " + f.name + ".");
+        if (!c)
+            throw Refusal("O delta de " + t.name + " traz o campo desconhecido " + f.name + ".");
         if (!seen.insert(c->name).second)
             throw Refusal("O delta de " + t.name + " traz o campo " + f.name + " duas vezes.");
         m.columns.push_back(c);
     }
     for (const auto& k : t.key_columns())
-        if (!seen.count(k)) throw Refusal("O delta de " + t.name + " não traz o campo chave " + k + ".");
+        if (!seen.count(k))
+            throw Refusal("O delta de " + t.name + " não traz o campo chave " + k + ".");
     m.branch_field = delta->index_of("CDFILIAL");
     m.number_field = delta->index_of("NRORCAEVENTO");
     return m;
@@ -195,12 +213,13 @@ Variant to_column(const Variant& v, const ColumnDef& c, const std::string& table
                 if (!std::isfinite(d)) throw platform::ConversionError("");
                 return Variant(d);
             }
-            case FieldType::DateTime: return Variant(v.as_date_time());
+            case FieldType::DateTime:
+                return Variant(v.as_date_time());
             default: {
                 std::string s = v.is_text() ? v.text() : v.as_string();
                 if (c.size > 0 && platform::utf8_length(s) > static_cast<std::size_t>(c.size))
-                    throw Refusal("O valor '" + s + "' excede o tamanho do campo " + c.name + " de " + table +
-                                  " (" + std::to_string(c.size) + " caracteres).");
+                    throw Refusal("O valor '" + s + "' excede o tamanho do campo " + c.name +
+                                  " de " + table + " (" + std::to_string(c.size) + " caracteres).");
                 return Variant(std::move(s));
             }
         }
@@ -210,7 +229,7 @@ Variant to_column(const Variant& v, const ColumnDef& c, const std::string& table
 }
 
 class DeltaWriter {
-public:
+  public:
     DeltaWriter(Session& s) : s_(s) {}
 
     // Applies the header delta and the four line deltas in one transaction: header inserts and
@@ -234,22 +253,24 @@ public:
         for (const auto& key : touched_) check_whole(key);
     }
 
-private:
+  private:
     void collect(const MappedDelta& m) {
         if (m.branch_field < 0 || m.number_field < 0) return;
         for (const auto& ch : m.delta->changes()) {
             const auto& row = ch.kind == ChangeKind::Delete ? ch.original : ch.values;
             touched_.insert({row[m.branch_field].as_string(), row[m.number_field].as_string()});
             if (ch.kind == ChangeKind::Modify)
-                touched_.insert({ch.original[m.branch_field].as_string(), ch.original[m.number_field].as_string()});
+                touched_.insert({ch.original[m.branch_field].as_string(),
+                                 ch.original[m.number_field].as_string()});
         }
     }
 
     void check_settlement(const BudgetKey& key) {
         if (!find_budget(s_, key.branch, key.number))
             throw Refusal("O " + budget_name(key.branch, key.number) + " não está cadastrado.");
-        ResultSet rs = s_.query("SELECT IDSITUACERTO FROM ACERTO WHERE CDFILIAL = ? AND NRORCAEVENTO = ?",
-                                {Variant(key.branch), Variant(key.number)});
+        ResultSet rs =
+            s_.query("SELECT IDSITUACERTO FROM ACERTO WHERE CDFILIAL = ? AND NRORCAEVENTO = ?",
+                     {Variant(key.branch), Variant(key.number)});
         if (!rs.rows.empty() && !rs.rows[0][0].is_null())
             if (auto text = lock_text(rs.rows[0][0].as_string())) throw Refusal(*text);
     }
@@ -260,20 +281,23 @@ private:
                            .rows.empty();
         if (header) return;
         for (const char* t : kLineTables) {
-            bool lines = !s_.query(std::string("SELECT 1 FROM ") + t + " WHERE CDFILIAL = ? AND NRORCAEVENTO = ?",
+            bool lines = !s_.query(std::string("SELECT 1 FROM ") + t +
+                                       " WHERE CDFILIAL = ? AND NRORCAEVENTO = ?",
                                    {Variant(key.branch), Variant(key.number)})
                               .rows.empty();
             if (lines)
-                throw Refusal("O acerto do " + budget_name(key.branch, key.number) +
-                              " não tem cabeçalho: as linhas só podem ser gravadas com o acerto, e o acerto "
-                              "só pode ser excluído sem linhas.");
+                throw Refusal(
+                    "O acerto do " + budget_name(key.branch, key.number) +
+                    " não tem cabeçalho: as linhas só podem ser gravadas com o acerto, e o acerto "
+                    "só pode ser excluído sem linhas.");
         }
     }
 
     std::string changed_text(const MappedDelta& m, const platform::Row& row) const {
-        std::string who = m.branch_field >= 0 && m.number_field >= 0
-                              ? budget_name(row[m.branch_field].as_string(), row[m.number_field].as_string())
-                              : m.table->name;
+        std::string who =
+            m.branch_field >= 0 && m.number_field >= 0
+                ? budget_name(row[m.branch_field].as_string(), row[m.number_field].as_string())
+                : m.table->name;
         return "O acerto do " + who +
                " foi alterado por outro usuário. Recarregue o orçamento e repita a operação.";
     }
@@ -290,9 +314,15 @@ private:
                 continue;
             }
             switch (ch.kind) {
-                case ChangeKind::Insert: insert(m, ch.values, is_header); break;
-                case ChangeKind::Modify: modify(m, ch.original, ch.values, is_header); break;
-                case ChangeKind::Delete: remove(m, ch.original); break;
+                case ChangeKind::Insert:
+                    insert(m, ch.values, is_header);
+                    break;
+                case ChangeKind::Modify:
+                    modify(m, ch.original, ch.values, is_header);
+                    break;
+                case ChangeKind::Delete:
+                    remove(m, ch.original);
+                    break;
             }
         }
     }
@@ -312,7 +342,8 @@ private:
         }
         if (is_header) {
             // The department comes from the budget, and a new settlement is pending.
-            auto b = find_budget(s_, values[m.branch_field].as_string(), values[m.number_field].as_string());
+            auto b = find_budget(s_, values[m.branch_field].as_string(),
+                                 values[m.number_field].as_string());
             cols.push_back("CDDEPTO");
             params.push_back(b && !b->department.empty() ? Variant(b->department) : Variant());
             cols.push_back("IDSITUACERTO");
@@ -333,18 +364,22 @@ private:
     // The row as the screen last saw it. The header's situation and department are the
     // server's to write, so the screen never knows them for sure: they are not compared (a
     // situation that locks the settlement is refused before any change is applied).
-    std::string where_original(const MappedDelta& m, const platform::Row& original, std::vector<Variant>& params) {
+    std::string where_original(const MappedDelta& m, const platform::Row& original,
+                               std::vector<Variant>& params) {
         const bool is_header = m.table->name == "ACERTO";
         std::string w;
         for (std::size_t i = 0; i < m.columns.size(); ++i) {
-            if (is_header && (m.columns[i]->name == "IDSITUACERTO" || m.columns[i]->name == "CDDEPTO")) continue;
+            if (is_header &&
+                (m.columns[i]->name == "IDSITUACERTO" || m.columns[i]->name == "CDDEPTO"))
+                continue;
             w += (w.empty() ? "" : " AND ") + m.columns[i]->name + " " + s_.same() + " ?";
             params.push_back(to_column(original[i], *m.columns[i], m.table->name));
         }
         return w;
     }
 
-    void modify(const MappedDelta& m, const platform::Row& original, const platform::Row& values, bool is_header) {
+    void modify(const MappedDelta& m, const platform::Row& original, const platform::Row& values,
+                bool is_header) {
         const TableDef& t = *m.table;
         std::string set;
         std::vector<Variant> params;
@@ -359,7 +394,8 @@ private:
             params.push_back(std::move(v));
         }
         if (set.empty()) return;
-        std::string sql = "UPDATE " + t.name + " SET " + set + " WHERE " + where_original(m, original, params);
+        std::string sql =
+            "UPDATE " + t.name + " SET " + set + " WHERE " + where_original(m, original, params);
         long long n;
         try {
             n = s_.execute(sql, params);
@@ -371,7 +407,8 @@ private:
 
     void remove(const MappedDelta& m, const platform::Row& original) {
         std::vector<Variant> params;
-        std::string sql = "DELETE FROM " + m.table->name + " WHERE " + where_original(m, original, params);
+        std::string sql =
+            "DELETE FROM " + m.table->name + " WHERE " + where_original(m, original, params);
         long long n;
         try {
             n = s_.execute(sql, params);
@@ -385,7 +422,9 @@ private:
     std::set<BudgetKey> touched_;
 };
 
-PacketPtr delta_arg(const Variant& v) { return v.is_null() ? nullptr : v.packet(); }
+PacketPtr delta_arg(const Variant& v) {
+    return v.is_null() ? nullptr : v.packet();
+}
 
 // --------------------------------------------------------------------------- the methods
 
@@ -403,9 +442,10 @@ AcertoModule::AcertoModule(Database& db, Clock clock) : db_(db), clock_(clock) {
 
 const std::vector<std::string>& AcertoModule::methods() {
     static const std::vector<std::string> all = {
-        "GetPesqOrca",    "GetVdOrcaEven",     "GetVdEncomenda",   "GetOrcaEvento", "GetDados",
-        "GetOrcamento",   "SetImportaDevolucao", "SetConfirmar",   "SetDeletar",    "Gera_Financeiro",
-        "Cancelar_Acerto", "RetiraProdExtra",  "GetAcertoReti",    "DeletaReti"};
+        "GetPesqOrca",   "GetVdOrcaEven",   "GetVdEncomenda",      "GetOrcaEvento",
+        "GetDados",      "GetOrcamento",    "SetImportaDevolucao", "SetConfirmar",
+        "SetDeletar",    "Gera_Financeiro", "Cancelar_Acerto",     "RetiraProdExtra",
+        "GetAcertoReti", "DeletaReti"};
     return all;
 }
 
@@ -414,17 +454,23 @@ Variant AcertoModule::call(const std::string& method, const Args& args) {
 
     if (method == "GetPesqOrca") {
         check_args(method, args, {Arg::Text});
-        return as_variant(packet_of(
-            s, {{"NRORCAEVENTO", FieldType::String, 10}, {"CDFILIAL", FieldType::String, 4}, {"IDTPORCAEVEN", FieldType::String, 1}},
-            "SELECT NRORCAEVENTO, CDFILIAL, IDTPORCAEVEN FROM ORCAMENTO WHERE CDFILIAL = ? ORDER BY NRORCAEVENTO",
-            {args[0]}));
+        return as_variant(packet_of(s,
+                                    {{"NRORCAEVENTO", FieldType::String, 10},
+                                     {"CDFILIAL", FieldType::String, 4},
+                                     {"IDTPORCAEVEN", FieldType::String, 1}},
+                                    "SELECT NRORCAEVENTO, CDFILIAL, IDTPORCAEVEN FROM ORCAMENTO "
+                                    "WHERE CDFILIAL = ? ORDER BY NRORCAEVENTO",
+                                    {args[0]}));
     }
     if (method == "GetVdOrcaEven" || method == "GetVdEncomenda") {
         check_args(method, args, {Arg::Text, Arg::Text});
-        std::string sql = "SELECT CDFILIAL, NRORCAEVENTO, IDTPORCAEVEN FROM ORCAMENTO WHERE CDFILIAL = ? AND NRORCAEVENTO = ?";
+        std::string sql =
+            "SELECT CDFILIAL, NRORCAEVENTO, IDTPORCAEVEN FROM ORCAMENTO WHERE CDFILIAL = ? AND "
+            "NRORCAEVENTO = ?";
         if (method == "GetVdEncomenda") sql += " AND IDTPORCAEVEN = 'E'";
         return as_variant(packet_of(s,
-                                    {{"CDFILIAL", FieldType::String, 4}, {"NRORCAEVENTO", FieldType::String, 10},
+                                    {{"CDFILIAL", FieldType::String, 4},
+                                     {"NRORCAEVENTO", FieldType::String, 10},
                                      {"IDTPORCAEVEN", FieldType::FixedChar, 1}},
                                     sql, {args[0], args[1]}));
     }
@@ -433,28 +479,32 @@ Variant AcertoModule::call(const std::string& method, const Args& args) {
         const TableDef& t = table("ORCAMENTO");
         std::vector<FieldDef> fields;
         std::string cols;
-        for (const char* n : {"CDFILIAL", "NRORCAEVENTO", "NRSEQORCAEVE", "NMCLIEORCEVE", "IDSITCLIOREV",
-                              "CDCLIENTE", "NMFANTCLIE", "CDTPSERVEVEN", "NMTPSERVEVEN", "CDTIPOEVENTO",
-                              "NMTIPOEVENTO", "DTEVENTO", "DSENDENTOREV", "CDDEPTO", "CDPRECOBASE"}) {
+        for (const char* n :
+             {"CDFILIAL", "NRORCAEVENTO", "NRSEQORCAEVE", "NMCLIEORCEVE", "IDSITCLIOREV",
+              "CDCLIENTE", "NMFANTCLIE", "CDTPSERVEVEN", "NMTPSERVEVEN", "CDTIPOEVENTO",
+              "NMTIPOEVENTO", "DTEVENTO", "DSENDENTOREV", "CDDEPTO", "CDPRECOBASE"}) {
             const ColumnDef* c = t.column(n);
-            fields.push_back({c->name, c->name == "NRSEQORCAEVE" ? FieldType::FixedChar : c->type, c->size});
+            fields.push_back(
+                {c->name, c->name == "NRSEQORCAEVE" ? FieldType::FixedChar : c->type, c->size});
             cols += (cols.empty() ? "" : ", ") + c->name;
         }
-        return as_variant(packet_of(s, fields,
-                                    "SELECT " + cols + " FROM ORCAMENTO WHERE CDFILIAL = ? AND NRORCAEVENTO = ?",
-                                    {args[0], args[1]}));
+        return as_variant(packet_of(
+            s, fields, "SELECT " + cols + " FROM ORCAMENTO WHERE CDFILIAL = ? AND NRORCAEVENTO = ?",
+            {args[0], args[1]}));
     }
     if (method == "GetDados") {
         check_args(method, args, {Arg::Text, Arg::Text});
         ResultSet rs = s.query(
-            "SELECT NRORCAEVENTO, NMFANTCLIE, DTEVENTO, CDTIPOEVENTO, NMTIPOEVENTO, CDTPSERVEVEN, NMTPSERVEVEN "
+            "SELECT NRORCAEVENTO, NMFANTCLIE, DTEVENTO, CDTIPOEVENTO, NMTIPOEVENTO, CDTPSERVEVEN, "
+            "NMTPSERVEVEN "
             "FROM ORCAMENTO WHERE CDFILIAL = ? AND NRORCAEVENTO = ?",
             {args[0], args[1]});
-        auto p = std::make_shared<DataPacket>(std::vector<FieldDef>{{"NRORCAEVENTO", FieldType::String, 10},
-                                                                    {"NMFANTCLIE", FieldType::String, 50},
-                                                                    {"DSDATA", FieldType::String, 200},
-                                                                    {"TPEVENTO", FieldType::String, 200},
-                                                                    {"TPSERVICO", FieldType::String, 200}});
+        auto p = std::make_shared<DataPacket>(
+            std::vector<FieldDef>{{"NRORCAEVENTO", FieldType::String, 10},
+                                  {"NMFANTCLIE", FieldType::String, 50},
+                                  {"DSDATA", FieldType::String, 200},
+                                  {"TPEVENTO", FieldType::String, 200},
+                                  {"TPSERVICO", FieldType::String, 200}});
         for (const auto& r : rs.rows) {
             std::string when;
             Variant d = from_db(r[2], FieldType::DateTime);
@@ -463,8 +513,9 @@ Variant AcertoModule::call(const std::string& method, const Args& args) {
                 when = platform::date_to_str(t);
                 if (t.time_of_day() != 0) when += " " + platform::time_to_str(t).substr(0, 5);
             }
-            p->rows().push_back({from_db(r[0], FieldType::String), from_db(r[1], FieldType::String), Variant(when),
-                                 Variant(event_text(r[3], r[4])), Variant(event_text(r[5], r[6]))});
+            p->rows().push_back({from_db(r[0], FieldType::String), from_db(r[1], FieldType::String),
+                                 Variant(when), Variant(event_text(r[3], r[4])),
+                                 Variant(event_text(r[5], r[6]))});
         }
         return as_variant(p);
     }
@@ -475,29 +526,40 @@ Variant AcertoModule::call(const std::string& method, const Args& args) {
         const std::string by_budget = "CDFILIAL = ? AND NRORCAEVENTO = ?";
         Args out;
         out.push_back(as_variant(table_packet(s, table("ACERTO"), by_budget, key, "")));
-        out.push_back(as_variant(table_packet(s, table("ACERTOQUEBRA"), by_budget, key, "NRACERTOQUEB")));
-        out.push_back(as_variant(table_packet(s, table("ACERTOSOBRA"), by_budget, key, "NRACERTOSOBR")));
-        out.push_back(as_variant(table_packet(s, table("ACERTOHREXTRA"), by_budget, key, "NRACERTOHREX")));
-        out.push_back(as_variant(table_packet(s, table("ACERTOEXTRA"), by_budget, key, "NRACERTOEXTR")));
-        auto devol = packet_of(s, {{"CDDEPTO", FieldType::String, 3}, {"NMDEPTO", FieldType::String, 30}},
-                               "SELECT CDDEPTO, NMDEPTO FROM DEVOLUCAO WHERE " + by_budget + " ORDER BY CDDEPTO", key);
+        out.push_back(
+            as_variant(table_packet(s, table("ACERTOQUEBRA"), by_budget, key, "NRACERTOQUEB")));
+        out.push_back(
+            as_variant(table_packet(s, table("ACERTOSOBRA"), by_budget, key, "NRACERTOSOBR")));
+        out.push_back(
+            as_variant(table_packet(s, table("ACERTOHREXTRA"), by_budget, key, "NRACERTOHREX")));
+        out.push_back(
+            as_variant(table_packet(s, table("ACERTOEXTRA"), by_budget, key, "NRACERTOEXTR")));
+        auto devol = packet_of(
+            s, {{"CDDEPTO", FieldType::String, 3}, {"NMDEPTO", FieldType::String, 30}},
+            "SELECT CDDEPTO, NMDEPTO FROM DEVOLUCAO WHERE " + by_budget + " ORDER BY CDDEPTO", key);
         out.push_back(devol->rows().empty() ? Variant() : as_variant(devol));
-        out.push_back(as_variant(packet_of(s, {{"QTCONVORCEVE", FieldType::Float, 0}, {"IDTPCOBRVREXTRA", FieldType::String, 1}},
-                                           "SELECT QTCONVORCEVE, IDTPCOBRVREXTRA FROM ORCAMENTO WHERE " + by_budget, key)));
+        out.push_back(as_variant(packet_of(
+            s, {{"QTCONVORCEVE", FieldType::Float, 0}, {"IDTPCOBRVREXTRA", FieldType::String, 1}},
+            "SELECT QTCONVORCEVE, IDTPCOBRVREXTRA FROM ORCAMENTO WHERE " + by_budget, key)));
         tx.commit();
         return Variant(std::move(out));
     }
     if (method == "SetConfirmar") {
-        check_args(method, args, {Arg::PacketOrNull, Arg::PacketOrNull, Arg::PacketOrNull, Arg::PacketOrNull, Arg::PacketOrNull});
-        auto lease = db_.writer();
-        Session& w = lease.session();
-        Transaction tx(w);
-        DeltaWriter(w).apply(delta_arg(args[0]), {delta_arg(args[1]), delta_arg(args[2]), delta_arg(args[3]), delta_arg(args[4])});
-        tx.commit();
+        check_args(method, args,
+                   {Arg::PacketOrNull, Arg::PacketOrNull, Arg::PacketOrNull, Arg::PacketOrNull,
+                    Arg::PacketOrNull});
+        db_.run_write([&](Session& w) {
+            Transaction tx(w);
+            DeltaWriter(w).apply(delta_arg(args[0]), {delta_arg(args[1]), delta_arg(args[2]),
+                                                      delta_arg(args[3]), delta_arg(args[4])});
+            tx.commit();
+        });
         return Variant();
     }
     if (method == "SetDeletar") {
-        check_args(method, args, {Arg::Text, Arg::PacketOrNull, Arg::PacketOrNull, Arg::PacketOrNull, Arg::PacketOrNull, Arg::PacketOrNull});
+        check_args(method, args,
+                   {Arg::Text, Arg::PacketOrNull, Arg::PacketOrNull, Arg::PacketOrNull,
+                    Arg::PacketOrNull, Arg::PacketOrNull});
         const std::string& code = args[0].text();
         if (code.size() != 1 || code[0] < '1' || code[0] > '8')
             throw Refusal("SetDeletar: código de exclusão inválido: '" + code + "' (de 1 a 8).");
@@ -507,100 +569,131 @@ Variant AcertoModule::call(const std::string& method, const Args& args) {
         for (std::size_t pos = 1; pos <= 5; ++pos) {
             bool expected = pos == tab + 1 || (pos == 1 && with_header);
             if (expected && args[pos].is_null())
-                throw Refusal("SetDeletar: o código " + code + " precisa do delta da posição " + std::to_string(pos + 1) + ".");
+                throw Refusal("SetDeletar: o código " + code + " precisa do delta da posição " +
+                              std::to_string(pos + 1) + ".");
             if (!expected && !args[pos].is_null())
-                throw Refusal("SetDeletar: o código " + code + " não envia o delta da posição " + std::to_string(pos + 1) + ".");
+                throw Refusal("SetDeletar: o código " + code + " não envia o delta da posição " +
+                              std::to_string(pos + 1) + ".");
         }
-        auto lease = db_.writer();
-        Session& w = lease.session();
-        Transaction tx(w);
-        DeltaWriter(w).apply(delta_arg(args[1]), {delta_arg(args[2]), delta_arg(args[3]), delta_arg(args[4]), delta_arg(args[5])});
-        tx.commit();
+        db_.run_write([&](Session& w) {
+            Transaction tx(w);
+            DeltaWriter(w).apply(delta_arg(args[1]), {delta_arg(args[2]), delta_arg(args[3]),
+                                                      delta_arg(args[4]), delta_arg(args[5])});
+            tx.commit();
+        });
         return Variant();
     }
     if (method == "SetImportaDevolucao") {
         check_args(method, args, {Arg::Text, Arg::Text, Arg::Text});
-        const std::string branch = args[0].text(), number = args[1].text(), operador = args[2].text();
-        if (platform::utf8_length(operador) > 12) throw Refusal("Código de operador longo demais: " + operador + ".");
-        auto lease = db_.writer();
-        Session& w = lease.session();
-        Transaction tx(w);
-        auto budget = find_budget(w, branch, number);
-        if (!budget) throw Refusal("O " + budget_name(branch, number) + " não está cadastrado.");
-        std::vector<Variant> key{Variant(branch), Variant(number)};
-        if (!w.query("SELECT 1 FROM ACERTO WHERE CDFILIAL = ? AND NRORCAEVENTO = ?", key).rows.empty())
-            throw Refusal("A devolução do " + budget_name(branch, number) +
-                          " não pode ser importada: o acerto já existe.");
-        ResultSet items = w.query(
-            "SELECT D.CDDEPTO, D.CDPRODUTO, D.QTRESERVADA, D.QTACRESCIMO, D.QTRETORNO, D.QTQUEBRA, "
-            "P.CDARVPROD, P.NMPRODUTO, P.SGUNIDADE FROM DEVOLUCAOITEM D, PRODUTO P "
-            "WHERE D.CDPRODUTO = P.CDPRODUTO AND D.CDFILIAL = ? AND D.NRORCAEVENTO = ? "
-            "ORDER BY D.CDDEPTO, P.CDARVPROD, D.CDPRODUTO",
-            key);
-        if (w.query("SELECT 1 FROM DEVOLUCAO WHERE CDFILIAL = ? AND NRORCAEVENTO = ?", key).rows.empty())
-            throw Refusal("Não há devolução cadastrada para o " + budget_name(branch, number) + ".");
-        ResultSet param = w.query("SELECT CDPRBAREPMAT FROM PARAMETRO WHERE CDFILIAL = ?", {Variant(branch)});
-        if (param.rows.empty() || param.rows[0][0].is_null() || platform::trim(param.rows[0][0].as_string()).empty())
-            throw Refusal("N_PARAM_PRECOMAT");
-        std::string base = param.rows[0][0].as_string();
-        ResultSet desc = w.query("SELECT DSPRECOBASE FROM PRECOBASE WHERE CDPRECOBASE = ?", {Variant(base)});
-        if (desc.rows.empty()) throw Refusal("N_PARAM_PRECOMAT");
-        Variant base_name = desc.rows[0][0];
-        DateTime now = clock_.now();
-        std::string today = now.date().iso();
-
-        w.execute(
-            "INSERT INTO ACERTO (CDFILIAL, NRORCAEVENTO, NRSEQORCAEVE, CDDEPTO, DTACERTOOREV, CDOPERADOR, "
-            "CDPRBAQUEBRA, CDPRBASOBRA, NMPRECOQUEBR, NMPRECOSOBRA, IDSITUACERTO, QTCONVEXTRAACER, "
-            "VRCONVEXTRAACER, IDTPVREXTRA) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, 'P', 0, 0, ?)",
-            {Variant(branch), Variant(number), Variant(budget->sequence),
-             budget->department.empty() ? Variant() : Variant(budget->department), Variant(now), Variant(operador),
-             Variant(base), Variant(base), base_name, base_name, Variant(budget->charging == "S" ? "S" : "P")});
-        int nq = 0, ns = 0;
-        for (const auto& r : items.rows) {
-            ResultSet price = w.query(
-                "SELECT VRITEPREBASE FROM ITEMPREBASE WHERE CDPRECOBASE = ? AND CDPRODUTO = ? AND DTINIVALIPB <= ? "
-                "ORDER BY DTINIVALIPB DESC LIMIT 1",
-                {Variant(base), r[1], Variant(today)});
-            Variant vr = price.rows.empty() ? Variant(0.0) : Variant(price.rows[0][0].as_number());
-            auto qty = [](const Variant& v) { return v.is_null() ? 0.0 : v.as_number(); };
-            char nr[16];
-            if (nq >= 9999 || ns >= 9999)
+        const std::string branch = args[0].text(), number = args[1].text(),
+                          operador = args[2].text();
+        if (platform::utf8_length(operador) > 12)
+            throw Refusal("Código de operador longo demais: " + operador + ".");
+        Variant imported;
+        db_.run_write([&](Session& w) {
+            Transaction tx(w);
+            auto budget = find_budget(w, branch, number);
+            if (!budget)
+                throw Refusal("O " + budget_name(branch, number) + " não está cadastrado.");
+            std::vector<Variant> key{Variant(branch), Variant(number)};
+            if (!w.query("SELECT 1 FROM ACERTO WHERE CDFILIAL = ? AND NRORCAEVENTO = ?", key)
+                     .rows.empty())
                 throw Refusal("A devolução do " + budget_name(branch, number) +
-                              " tem mais linhas do que um acerto comporta (9999 por aba).");
-            if (qty(r[5]) > 0) {
-                std::snprintf(nr, sizeof nr, "%04d", ++nq);
-                w.execute("INSERT INTO ACERTOQUEBRA (CDFILIAL, NRORCAEVENTO, NRSEQORCAEVE, CDDEPTO, CDARVPROD, NMPRODUTO, "
-                          "SGUNIDADE, QTACERTOQUEB, VRACERTOQUEB, VRACREACEQUE, VRDESCACEQUE, NRACERTOQUEB, CDPRODUTO) "
-                          "VALUES (?, ?, '00', ?, ?, ?, ?, ?, ?, 0, 0, ?, ?)",
-                          {Variant(branch), Variant(number), r[0], r[6], r[7], r[8], Variant(qty(r[5])), vr, Variant(nr), r[1]});
+                              " não pode ser importada: o acerto já existe.");
+            ResultSet items = w.query(
+                "SELECT D.CDDEPTO, D.CDPRODUTO, D.QTRESERVADA, D.QTACRESCIMO, D.QTRETORNO, "
+                "D.QTQUEBRA, "
+                "P.CDARVPROD, P.NMPRODUTO, P.SGUNIDADE FROM DEVOLUCAOITEM D, PRODUTO P "
+                "WHERE D.CDPRODUTO = P.CDPRODUTO AND D.CDFILIAL = ? AND D.NRORCAEVENTO = ? "
+                "ORDER BY D.CDDEPTO, P.CDARVPROD, D.CDPRODUTO",
+                key);
+            if (w.query("SELECT 1 FROM DEVOLUCAO WHERE CDFILIAL = ? AND NRORCAEVENTO = ?", key)
+                    .rows.empty())
+                throw Refusal("Não há devolução cadastrada para o " + budget_name(branch, number) +
+                              ".");
+            ResultSet param =
+                w.query("SELECT CDPRBAREPMAT FROM PARAMETRO WHERE CDFILIAL = ?", {Variant(branch)});
+            if (param.rows.empty() || param.rows[0][0].is_null() ||
+                platform::trim(param.rows[0][0].as_string()).empty())
+                throw Refusal("N_PARAM_PRECOMAT");
+            std::string base = param.rows[0][0].as_string();
+            ResultSet desc =
+                w.query("SELECT DSPRECOBASE FROM PRECOBASE WHERE CDPRECOBASE = ?", {Variant(base)});
+            if (desc.rows.empty()) throw Refusal("N_PARAM_PRECOMAT");
+            Variant base_name = desc.rows[0][0];
+            DateTime now = clock_.now();
+            std::string today = now.date().iso();
+
+            w.execute(
+                "INSERT INTO ACERTO (CDFILIAL, NRORCAEVENTO, NRSEQORCAEVE, CDDEPTO, DTACERTOOREV, "
+                "CDOPERADOR, "
+                "CDPRBAQUEBRA, CDPRBASOBRA, NMPRECOQUEBR, NMPRECOSOBRA, IDSITUACERTO, "
+                "QTCONVEXTRAACER, "
+                "VRCONVEXTRAACER, IDTPVREXTRA) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, 'P', 0, 0, ?)",
+                {Variant(branch), Variant(number), Variant(budget->sequence),
+                 budget->department.empty() ? Variant() : Variant(budget->department), Variant(now),
+                 Variant(operador), Variant(base), Variant(base), base_name, base_name,
+                 Variant(budget->charging == "S" ? "S" : "P")});
+            int nq = 0, ns = 0;
+            for (const auto& r : items.rows) {
+                ResultSet price = w.query(
+                    "SELECT VRITEPREBASE FROM ITEMPREBASE WHERE CDPRECOBASE = ? AND CDPRODUTO = ? "
+                    "AND DTINIVALIPB <= ? "
+                    "ORDER BY DTINIVALIPB DESC LIMIT 1",
+                    {Variant(base), r[1], Variant(today)});
+                Variant vr =
+                    price.rows.empty() ? Variant(0.0) : Variant(price.rows[0][0].as_number());
+                auto qty = [](const Variant& v) { return v.is_null() ? 0.0 : v.as_number(); };
+                char nr[16];
+                if (nq >= 9999 || ns >= 9999)
+                    throw Refusal("A devolução do " + budget_name(branch, number) +
+                                  " tem mais linhas do que um acerto comporta (9999 por aba).");
+                if (qty(r[5]) > 0) {
+                    std::snprintf(nr, sizeof nr, "%04d", ++nq);
+                    w.execute(
+                        "INSERT INTO ACERTOQUEBRA (CDFILIAL, NRORCAEVENTO, NRSEQORCAEVE, CDDEPTO, "
+                        "CDARVPROD, NMPRODUTO, "
+                        "SGUNIDADE, QTACERTOQUEB, VRACERTOQUEB, VRACREACEQUE, VRDESCACEQUE, "
+                        "NRACERTOQUEB, CDPRODUTO) "
+                        "VALUES (?, ?, '00', ?, ?, ?, ?, ?, ?, 0, 0, ?, ?)",
+                        {Variant(branch), Variant(number), r[0], r[6], r[7], r[8],
+                         Variant(qty(r[5])), vr, Variant(nr), r[1]});
+                }
+                if (qty(r[2]) != 0 || qty(r[3]) != 0 || qty(r[4]) != 0) {
+                    std::snprintf(nr, sizeof nr, "%04d", ++ns);
+                    w.execute(
+                        "INSERT INTO ACERTOSOBRA (CDARVPROD, NMPRODUTO, SGUNIDADE, QTRESACERSOB, "
+                        "QTEXTACERSOB, "
+                        "QTORCACERSOB, VRACERTOSOBR, CDFILIAL, NRORCAEVENTO, NRSEQORCAEVE, "
+                        "CDDEPTO, NRACERTOSOBR, CDPRODUTO) "
+                        "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, '00', ?, ?, ?)",
+                        {r[6], r[7], r[8], Variant(qty(r[2])), Variant(qty(r[3])),
+                         Variant(qty(r[4])), vr, Variant(branch), Variant(number), r[0],
+                         Variant(nr), r[1]});
+                }
             }
-            if (qty(r[2]) != 0 || qty(r[3]) != 0 || qty(r[4]) != 0) {
-                std::snprintf(nr, sizeof nr, "%04d", ++ns);
-                w.execute("INSERT INTO ACERTOSOBRA (CDARVPROD, NMPRODUTO, SGUNIDADE, QTRESACERSOB, QTEXTACERSOB, "
-                          "QTORCACERSOB, VRACERTOSOBR, CDFILIAL, NRORCAEVENTO, NRSEQORCAEVE, CDDEPTO, NRACERTOSOBR, CDPRODUTO) "
-                          "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, '00', ?, ?, ?)",
-                          {r[6], r[7], r[8], Variant(qty(r[2])), Variant(qty(r[3])), Variant(qty(r[4])), vr,
-                           Variant(branch), Variant(number), r[0], Variant(nr), r[1]});
-            }
-        }
-        const std::string by_budget = "CDFILIAL = ? AND NRORCAEVENTO = ?";
-        Args out{as_variant(table_packet(w, table("ACERTOQUEBRA"), by_budget, key, "NRACERTOQUEB")),
-                 as_variant(table_packet(w, table("ACERTOSOBRA"), by_budget, key, "NRACERTOSOBR")),
-                 as_variant(table_packet(w, table("ACERTO"), by_budget, key, ""))};
-        tx.commit();
-        return Variant(std::move(out));
+            const std::string by_budget = "CDFILIAL = ? AND NRORCAEVENTO = ?";
+            Args out{
+                as_variant(table_packet(w, table("ACERTOQUEBRA"), by_budget, key, "NRACERTOQUEB")),
+                as_variant(table_packet(w, table("ACERTOSOBRA"), by_budget, key, "NRACERTOSOBR")),
+                as_variant(table_packet(w, table("ACERTO"), by_budget, key, ""))};
+            tx.commit();
+            imported = Variant(std::move(out));
+        });
+        return imported;
     }
     if (method == "GetAcertoReti") {
         check_args(method, args, {Arg::Text, Arg::TextOrNull, Arg::TextOrNull});
-        return as_variant(packet_of(s, {{"NRLANCESTQ", FieldType::String, 10}},
-                                    "SELECT NRLANCESTQ FROM ACERTORETI WHERE CDFILIAL = ? AND NRORCAEVENTO = ? "
-                                    "AND NRSEQORCAEVE = ? ORDER BY NRLANCESTQ",
-                                    {args[0], Variant(text_arg(args[1])), Variant(text_arg(args[2]))}));
+        return as_variant(
+            packet_of(s, {{"NRLANCESTQ", FieldType::String, 10}},
+                      "SELECT NRLANCESTQ FROM ACERTORETI WHERE CDFILIAL = ? AND NRORCAEVENTO = ? "
+                      "AND NRSEQORCAEVE = ? ORDER BY NRLANCESTQ",
+                      {args[0], Variant(text_arg(args[1])), Variant(text_arg(args[2]))}));
     }
     if (method == "Gera_Financeiro" || method == "Cancelar_Acerto" || method == "RetiraProdExtra" ||
         method == "DeletaReti")
-        throw Refusal("O método " + method + " ainda não está disponível neste servidor de aplicação.");
+        throw Refusal("O método " + method +
+                      " ainda não está disponível neste servidor de aplicação.");
     throw Refusal("Método desconhecido: " + method + ".");
 }
 

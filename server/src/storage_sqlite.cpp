@@ -2,7 +2,12 @@
 // timeout, BEGIN IMMEDIATE for writes, and prepared statements kept per session.
 #include <sqlite3.h>
 
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <future>
 #include <mutex>
+#include <thread>
 #include <unordered_map>
 
 #include "acerto/server/storage.h"
@@ -139,16 +144,73 @@ public:
     Dialect dialect() const override { return Dialect::Sqlite; }
     std::string describe() const override { return "SQLite " + path_; }
     std::unique_ptr<Session> connect() override { return std::make_unique<SqliteSession>(path_); }
-    WriteLease writer() override {
-        std::unique_lock<std::mutex> lock(writer_mutex_);
+    ~SqliteDatabase() override {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            stopping_ = true;
+        }
+        cond_.notify_all();
+        if (thread_.joinable()) thread_.join();
+    }
+
+    // A write on a quiet server runs on the calling thread (no hand-over); while writes keep
+    // coming they queue for the writer thread, which runs them one after another.
+    void run_write(const std::function<void(Session&)>& work) override {
+        std::unique_lock<std::mutex> lock(mutex_);
         if (!writer_) writer_ = connect();
-        return WriteLease(*writer_, std::move(lock));
+        auto now = std::chrono::steady_clock::now();
+        if (!busy_ && queue_.empty() && now - last_write_ > std::chrono::microseconds(150)) {
+            busy_ = true;
+            lock.unlock();
+            struct Release {
+                SqliteDatabase& d;
+                ~Release() {
+                    std::lock_guard<std::mutex> l(d.mutex_);
+                    d.busy_ = false;
+                    d.last_write_ = std::chrono::steady_clock::now();
+                    if (!d.queue_.empty()) d.cond_.notify_all();
+                }
+            } release{*this};
+            work(*writer_);
+            return;
+        }
+        if (!thread_.joinable()) thread_ = std::thread([this] { serve(); });
+        std::packaged_task<void()> task([this, &work] { work(*writer_); });
+        auto done = task.get_future();
+        queue_.push_back(std::move(task));
+        lock.unlock();
+        cond_.notify_all();
+        done.get();
     }
 
 private:
+    void serve() {
+        for (;;) {
+            std::packaged_task<void()> task;
+            {
+                std::unique_lock<std::mutex> lock(mutex_);
+                cond_.wait(lock, [this] { return stopping_ || (!busy_ && !queue_.empty()); });
+                if (queue_.empty()) return;
+                task = std::move(queue_.front());
+                queue_.pop_front();
+                busy_ = true;
+            }
+            task();
+            std::lock_guard<std::mutex> lock(mutex_);
+            busy_ = false;
+            last_write_ = std::chrono::steady_clock::now();
+        }
+    }
+
     std::string path_;
-    std::mutex writer_mutex_;
     std::unique_ptr<Session> writer_;
+    std::mutex mutex_;
+    std::condition_variable cond_;
+    std::deque<std::packaged_task<void()>> queue_;
+    std::thread thread_;
+    bool stopping_ = false;
+    bool busy_ = false;  // a write is running (inline or on the writer thread)
+    std::chrono::steady_clock::time_point last_write_{};
 };
 
 }  // namespace

@@ -1,8 +1,8 @@
 #pragma once
 // Storage: one small connection interface over SQLite and PostgreSQL, with one session per
 // worker thread, and a scoped transaction (commit explicitly, roll back when left otherwise).
+#include <functional>
 #include <memory>
-#include <mutex>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -60,19 +60,11 @@ public:
     // The calling thread's session on this database, opened on first use.
     Session& session();
 
-    // The session write transactions run on, held for as long as the lease lives. SQLite:
-    // one connection shared by the process's writers, taken in turn (its page cache stays
-    // warm, and no writer sleeps in SQLite's busy handler). PostgreSQL: the thread's own.
-    class WriteLease {
-    public:
-        WriteLease(Session& s, std::unique_lock<std::mutex> lock) : s_(s), lock_(std::move(lock)) {}
-        Session& session() { return s_; }
-
-    private:
-        Session& s_;
-        std::unique_lock<std::mutex> lock_;
-    };
-    virtual WriteLease writer() { return WriteLease(session(), {}); }
+    // Runs a write transaction's work. SQLite: on the process's one writer thread and
+    // connection, one after another (no writer sleeps in SQLite's busy handler, the writer's
+    // page cache stays warm, and the thread that fsyncs is always ready to run).
+    // PostgreSQL: on the calling thread's session. Exceptions reach the caller.
+    virtual void run_write(const std::function<void(Session&)>& work) { work(session()); }
 
     // Creates the schema when missing and upgrades an older one; refuses a newer one.
     void ensure_schema();
