@@ -34,7 +34,7 @@ platform::Variant CheckResultServ(const ServerReply& reply, bool raise, int) {
 }
 
 void SetChildEnabled(platform::Control& container, bool enabled) {
-    for (platform::Control* c : container.children()) c->set_enabled(enabled);
+    for (platform::Control* c : container.children()) c->set_enabled(enabled && !c->display_only);
 }
 
 }  // namespace acerto::host::Consiste

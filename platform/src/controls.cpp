@@ -26,6 +26,14 @@ bool Control::contains(const Control* c) const {
     return false;
 }
 
+void Control::move_child(Control* child, std::size_t index) {
+    auto it = std::find(children_.begin(), children_.end(), child);
+    if (it == children_.end()) return;
+    children_.erase(it);
+    children_.insert(children_.begin() + static_cast<std::ptrdiff_t>(std::min(index, children_.size())), child);
+    changed(Property::Layout);
+}
+
 void Control::set_text(std::string_view t) {
     if (text_ == t) return;
     text_ = t;

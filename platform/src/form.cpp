@@ -30,6 +30,11 @@ Control& Form::get(std::string_view name) const {
     return *c;
 }
 
+DataSet* Form::find_dataset(std::string_view name) const {
+    auto it = datasets_.find(std::string(name));
+    return it == datasets_.end() ? nullptr : it->second;
+}
+
 void Form::set_window_state(WindowState s) {
     if (window_state_ == s) return;
     window_state_ = s;
@@ -37,11 +42,12 @@ void Form::set_window_state(WindowState s) {
 }
 
 void Form::show() {
-    bool first = !shown_;
     shown_ = true;
     changed(Property::Visible);
-    if (first && initial_focus && !focused_ && initial_focus->focusable() && initial_focus->usable())
-        focus(initial_focus);
+}
+
+void Form::focus_initial() {
+    if (initial_focus && !focused_ && initial_focus->focusable() && initial_focus->usable()) focus(initial_focus);
 }
 
 void Form::focus(Control* target) {

@@ -23,7 +23,7 @@ double RoundDec(double value, int decimals);
 std::string GridText(platform::DBGrid& grid, std::string_view field_name, bool typed);
 // The payload of a server reply; a refusal becomes a ServerError carrying the server's text.
 platform::Variant CheckResultServ(const ServerReply& reply, bool raise = true, int kind = 0);
-// Enables or disables the direct children of a container.
+// Enables or disables the direct children of a container (a display-only box stays disabled).
 void SetChildEnabled(platform::Control& container, bool enabled);
 
 }  // namespace acerto::host::Consiste

@@ -48,6 +48,8 @@ public:
     const std::vector<Control*>& children() const { return children_; }
     // True when `c` is this control or lies inside it.
     bool contains(const Control* c) const;
+    // Moves a child to a position among its siblings (menus: entries put ahead of others).
+    void move_child(Control* child, std::size_t index);
 
     // Text (the caption of labels, buttons and tabs). Changing it runs on_change.
     const std::string& text() const { return text_; }
@@ -70,6 +72,7 @@ public:
     std::string hint;
     bool bold = false;
     bool required_colour = false;  // drawn in the suite's required-field colour
+    bool display_only = false;     // a box that only shows: enabling its container leaves it disabled
     int tab_order = 0;
 
     // Whether the control itself can hold the focus (edits, grids, buttons).

@@ -43,12 +43,18 @@ public:
     }
     const std::vector<std::unique_ptr<Control>>& controls() const { return owned_; }
 
+    // The form's datasets, by name (a screen registers what it owns, so hosts can find them).
+    void register_dataset(DataSet& ds) { datasets_[ds.name()] = &ds; }
+    DataSet* find_dataset(std::string_view name) const;
+    const std::unordered_map<std::string, DataSet*>& datasets() const { return datasets_; }
+
     std::string caption;
     WindowState window_state() const { return window_state_; }
     void set_window_state(WindowState s);
     bool shown() const { return shown_; }
-    // Shows the form; the first time, the focus goes to `initial_focus` when it can take it.
     void show();
+    // Gives the focus to `initial_focus` when nothing has it yet and it can take it.
+    void focus_initial();
     Control* initial_focus = nullptr;
 
     // The focused control (what handlers read); null before the form is shown.
@@ -73,6 +79,7 @@ private:
 
     std::vector<std::unique_ptr<Control>> owned_;
     std::unordered_map<std::string, Control*> by_name_;
+    std::unordered_map<std::string, DataSet*> datasets_;
     Control* focused_ = nullptr;
     Control* walk_ = nullptr;  // the control whose enter handling is complete
     unsigned focus_moves_ = 0;
