@@ -57,8 +57,7 @@ TfrmPadraoGrid::TfrmPadraoGrid(std::string name, std::string screen_code)
       dtsPadrao("dtsPadrao"),
       msgPadrao("msgPadrao"),
       msgMensagensPadroes("msgMensagensPadroes",
-                          {"Canc|Confirma o cancelamento das alterações?",
-                           "Excl|Confirma a exclusão do registro?"}) {
+                          {"Canc|Confirma o cancelamento?", "Excl|Confirma exclusão?"}) {
     lblCodTela.set_text(screen_code);
     panMenu.set_align(Align::Top);
     panMenu.set_height(29);

@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 
 #include "acerto/host/errors.h"
+#include "acerto/host/services.h"
 #include "acerto/platform/errors.h"
 #include "acerto/platform/json_io.h"
 
@@ -76,9 +77,12 @@ ServerReply TNetConnection::Call(const std::string& method, const Variant::Array
         Open();
         res = impl_->client->Post(path, body, "application/json");
     }
-    if (!res)
-        throw ConnectionError("Falha de comunicação com o servidor de aplicação ao chamar " + method +
-                              " (" + transport_text(res.error()) + ").");
+    if (!res) {
+        std::string text = "Falha de comunicação com o servidor de aplicação ao chamar " + method + " (" +
+                           transport_text(res.error()) + ").";
+        if (Services* s = installed(); s && s->on_server_call) s->on_server_call(method, args, nullptr, text);
+        throw ConnectionError(text);
+    }
     ServerReply reply;
     std::vector<std::pair<std::string, Variant>> members;
     bool parsed = false;
@@ -105,6 +109,7 @@ ServerReply TNetConnection::Call(const std::string& method, const Variant::Array
         reply.payload = *result;
     }
     if (OnAfterCall) OnAfterCall(method, args, reply);
+    if (Services* s = installed(); s && s->on_server_call) s->on_server_call(method, args, &reply, {});
     return reply;
 }
 

@@ -28,6 +28,8 @@ int parse_int(const std::string& s, const char* what) {
 
 void install(Services* s) { g_services = s; }
 
+Services* installed() { return g_services; }
+
 Services& services() {
     if (!g_services) throw platform::Error("Os serviços do sistema hospedeiro não foram instalados.");
     return *g_services;

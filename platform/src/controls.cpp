@@ -38,7 +38,10 @@ void Control::set_text(std::string_view t) {
     if (text_ == t) return;
     text_ = t;
     changed(Property::Text);
-    if (on_change) on_change(*this);
+    if (on_change) {
+        if (tracing()) trace("  " + name_ + ".OnChange");
+        on_change(*this);
+    }
 }
 
 void Control::set_enabled(bool e) {
@@ -111,7 +114,10 @@ bool Control::focused() const { return form_.focused() == this; }
 void Control::set_focus() { form_.focus(this); }
 
 void Control::press_key(char32_t key) {
-    if (on_key_press) on_key_press(*this, key);
+    if (on_key_press) {
+        if (tracing()) trace("  " + name_ + ".OnKeyPress");
+        on_key_press(*this, key);
+    }
     if (key != 0) take_key(key);
 }
 
@@ -125,7 +131,10 @@ void Control::keystroke(int key, char32_t character, ShiftState shift) {
 }
 
 void Control::click() {
-    if (on_click) on_click(*this);
+    if (on_click) {
+        if (tracing()) trace("  " + name_ + ".OnClick");
+        on_click(*this);
+    }
 }
 
 void Control::clear_text() { set_text(""); }
@@ -133,11 +142,17 @@ void Control::clear_text() { set_text(""); }
 void Control::take_key(char32_t) {}
 
 void Control::do_enter() {
-    if (on_enter) on_enter(*this);
+    if (on_enter) {
+        if (tracing()) trace("  " + name_ + ".OnEnter");
+        on_enter(*this);
+    }
 }
 
 void Control::do_exit() {
-    if (on_exit) on_exit(*this);
+    if (on_exit) {
+        if (tracing()) trace("  " + name_ + ".OnExit");
+        on_exit(*this);
+    }
 }
 
 int Control::add_observer(Observer o) {
@@ -398,7 +413,10 @@ void MenuItem::set_checked(bool c) {
 }
 
 void MenuItem::click() {
-    if (on_click) on_click(*this);
+    if (on_click) {
+        if (tracing()) trace("  " + name() + ".OnClick");
+        on_click(*this);
+    }
 }
 
 // ------------------------------------------------------------------------- PageControl, Tab
@@ -478,7 +496,10 @@ void DBGrid::select_column(int index) {
         throw Error(name() + ": coluna " + std::to_string(index + 1) + " não existe.");
     if (index == selected_) return;
     commit_editor();
-    if (on_col_exit) on_col_exit(*this);
+    if (on_col_exit) {
+        if (tracing()) trace("  " + name() + ".OnColExit");
+        on_col_exit(*this);
+    }
     selected_ = index;
     reset_editor();
     changed(Property::Focus);
@@ -674,7 +695,10 @@ void DBGrid::key_down(int key, ShiftState shift) {
 }
 
 void DBGrid::edit_button_click() {
-    if (on_edit_button_click) on_edit_button_click(*this);
+    if (on_edit_button_click) {
+        if (tracing()) trace("  " + name() + ".OnEditButtonClick");
+        on_edit_button_click(*this);
+    }
 }
 
 void DBGrid::do_exit() {

@@ -20,6 +20,12 @@ const char* state_name(DataSetState s) {
 
 DataSet::DataSet(std::string name) : name_(std::move(name)) {}
 
+void DataSet::fire(const Event& e, const char* event) {
+    if (!e) return;
+    if (tracing()) trace("  " + name_ + "." + event);
+    e(*this);
+}
+
 DataSet::~DataSet() {
     for (DataSource* s : std::vector<DataSource*>(sources_)) s->set_dataset(nullptr);
 }
@@ -148,7 +154,7 @@ void DataSet::field_changed(Field& field) {
 
 void DataSet::load_rows(std::vector<Row> rows) {
     if (active()) close();
-    if (before_open) before_open(*this);
+    fire(before_open, "before_open");
     content_cleared();
     rows_.clear();
     rows_.reserve(rows.size());
@@ -167,25 +173,25 @@ void DataSet::load_rows(std::vector<Row> rows) {
     modified_ = false;
     set_state(DataSetState::Browse);
     for (DataSource* src : std::vector<DataSource*>(sources_)) src->notify_active();
-    if (after_open) after_open(*this);
+    fire(after_open, "after_open");
     if (!rows_.empty() && after_scroll) after_scroll(*this);
 }
 
 void DataSet::open() {
     if (active()) return;
-    if (before_open) before_open(*this);
+    fire(before_open, "before_open");
     cur_ = rows_.empty() ? -1 : 0;
     bof_ = true;
     eof_ = rows_.empty();
     set_state(DataSetState::Browse);
     for (DataSource* src : std::vector<DataSource*>(sources_)) src->notify_active();
-    if (after_open) after_open(*this);
+    fire(after_open, "after_open");
     if (!rows_.empty() && after_scroll) after_scroll(*this);
 }
 
 void DataSet::close() {
     if (!active()) return;
-    if (before_close) before_close(*this);
+    fire(before_close, "before_close");
     buffer_.clear();
     rows_.clear();
     content_cleared();
@@ -194,7 +200,7 @@ void DataSet::close() {
     bof_ = eof_ = true;
     set_state(DataSetState::Inactive);
     for (DataSource* src : std::vector<DataSource*>(sources_)) src->notify_active();
-    if (after_close) after_close(*this);
+    fire(after_close, "after_close");
 }
 
 void DataSet::update_record() {
@@ -215,10 +221,10 @@ void DataSet::check_browse_mode() {
 
 void DataSet::scroll_to(int index) {
     check_browse_mode();
-    if (before_scroll) before_scroll(*this);
+    fire(before_scroll, "before_scroll");
     cur_ = index;
     notify_data_changed(nullptr);
-    if (after_scroll) after_scroll(*this);
+    fire(after_scroll, "after_scroll");
 }
 
 void DataSet::first() {
@@ -276,12 +282,12 @@ void DataSet::edit() {
         insert();
         return;
     }
-    if (before_edit) before_edit(*this);
+    fire(before_edit, "before_edit");
     buffer_ = rows_[static_cast<std::size_t>(cur_)]->values;
     modified_ = false;
     set_state(DataSetState::Edit);
     notify_data_changed(nullptr);
-    if (after_edit) after_edit(*this);
+    fire(after_edit, "after_edit");
 }
 
 void DataSet::insert() { do_insert(false); }
@@ -290,24 +296,24 @@ void DataSet::append() { do_insert(true); }
 void DataSet::do_insert(bool append) {
     ensure_active("incluir");
     check_browse_mode();
-    if (before_insert) before_insert(*this);
-    if (before_scroll) before_scroll(*this);
+    fire(before_insert, "before_insert");
+    fire(before_scroll, "before_scroll");
     buffer_ = make_row();
     saved_cur_ = cur_;
     insert_pos_ = append ? record_count() : std::max(cur_, 0);
     modified_ = false;
     set_state(DataSetState::Insert);
-    if (on_new_record) on_new_record(*this);
+    fire(on_new_record, "on_new_record");
     calculate(buffer_);
     notify_data_changed(nullptr);
-    if (after_insert) after_insert(*this);
-    if (after_scroll) after_scroll(*this);
+    fire(after_insert, "after_insert");
+    fire(after_scroll, "after_scroll");
 }
 
 void DataSet::post() {
     ensure_active("gravar");
     update_record();
-    if (before_post) before_post(*this);
+    fire(before_post, "before_post");
     if (!editing()) return;  // a before-post handler may have ended the edit itself
     for (const auto& f : fields_) {
         if (f->required && !f->calculated() && buffer_[static_cast<std::size_t>(f->index())].is_null())
@@ -331,19 +337,19 @@ void DataSet::post() {
     eof_ = bof_ = false;
     set_state(DataSetState::Browse);
     notify_data_changed(nullptr);
-    if (after_post) after_post(*this);
+    fire(after_post, "after_post");
 }
 
 void DataSet::cancel() {
     if (!editing()) return;
-    if (before_cancel) before_cancel(*this);
+    fire(before_cancel, "before_cancel");
     bool was_insert = state_ == DataSetState::Insert;
     buffer_.clear();
     if (was_insert) cur_ = std::min(saved_cur_, record_count() - 1);
     modified_ = false;
     set_state(DataSetState::Browse);
     notify_data_changed(nullptr);
-    if (after_cancel) after_cancel(*this);
+    fire(after_cancel, "after_cancel");
 }
 
 void DataSet::remove() {
@@ -354,8 +360,8 @@ void DataSet::remove() {
     }
     if (rows_.empty())
         throw DataSetError("Não é possível excluir: o conjunto de dados " + name_ + " está vazio.");
-    if (before_delete) before_delete(*this);
-    if (before_scroll) before_scroll(*this);
+    fire(before_delete, "before_delete");
+    fire(before_scroll, "before_scroll");
     int pos = cur_;
     std::shared_ptr<Record> rec = rows_[static_cast<std::size_t>(pos)];
     rows_.erase(rows_.begin() + pos);
@@ -366,8 +372,8 @@ void DataSet::remove() {
     record_deleted(rec, pos);
     if (state_ != DataSetState::Browse) set_state(DataSetState::Browse);
     notify_data_changed(nullptr);
-    if (after_delete) after_delete(*this);
-    if (after_scroll) after_scroll(*this);
+    fire(after_delete, "after_delete");
+    fire(after_scroll, "after_scroll");
 }
 
 void DataSet::attach(DataSource* ds) {
@@ -412,7 +418,10 @@ void DataSource::remove_link(DataLink* l) { std::erase(links_, l); }
 
 void DataSource::notify_state() {
     for (DataLink* l : std::vector<DataLink*>(links_)) l->state_changed();
-    if (on_state_change) on_state_change(*this);
+    if (on_state_change) {
+        if (tracing()) trace("  " + name_ + ".OnStateChange");
+        on_state_change(*this);
+    }
 }
 
 void DataSource::notify_active() {

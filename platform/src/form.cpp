@@ -1,5 +1,7 @@
 #include "acerto/platform/form.h"
 
+#include <algorithm>
+
 #include "acerto/platform/errors.h"
 
 namespace acerto::platform {
@@ -88,6 +90,32 @@ void Form::focus(Control* target) {
         }
         throw;
     }
+}
+
+namespace {
+void collect(const Control& c, std::vector<Control*>& out) {
+    for (Control* child : c.children()) {
+        out.push_back(child);
+        collect(*child, out);
+    }
+}
+}  // namespace
+
+Control* Form::next_focusable(Control* from, bool forward) const {
+    std::vector<Control*> order;
+    collect(*this, order);
+    std::vector<Control*> candidates;
+    for (Control* c : order)
+        if (c == from || (c->focusable() && c->usable() && c->kind() != std::string("menuitem"))) candidates.push_back(c);
+    if (candidates.empty()) return nullptr;
+    auto it = std::find(candidates.begin(), candidates.end(), from);
+    std::size_t n = candidates.size();
+    std::size_t i = it == candidates.end() ? 0 : static_cast<std::size_t>(it - candidates.begin());
+    for (std::size_t step = 1; step <= n; ++step) {
+        std::size_t k = forward ? (i + step) % n : (i + n - step) % n;
+        if (candidates[k] != from) return candidates[k];
+    }
+    return nullptr;
 }
 
 void Form::activate() {

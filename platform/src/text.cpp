@@ -1,6 +1,21 @@
 #include "acerto/platform/text.h"
 
+#include "acerto/platform/errors.h"
+
 namespace acerto::platform {
+
+namespace {
+std::function<void(const std::string&)>& trace_hook() {
+    static std::function<void(const std::string&)> hook;
+    return hook;
+}
+}  // namespace
+
+void set_trace_hook(std::function<void(const std::string&)> hook) { trace_hook() = std::move(hook); }
+bool tracing() { return static_cast<bool>(trace_hook()); }
+void trace(const std::string& what) {
+    if (trace_hook()) trace_hook()(what);
+}
 
 std::u32string utf8_decode(std::string_view text) {
     std::u32string out;

@@ -123,7 +123,7 @@ TEST(TfrmPadraoGrid, InheritedCommandsWorkOnTheGridDataset) {
     in.ui.answers.push_back(ModalResult::No);
     frm.sbtExcluir.click();
     EXPECT_EQ(cds.record_count(), 1);
-    EXPECT_EQ(in.ui.messages.back(), "Confirma a exclusão do registro?");
+    EXPECT_EQ(in.ui.messages.back(), "Confirma exclusão?");
     in.ui.answers.push_back(ModalResult::Yes);
     frm.sbtExcluir.click();
     EXPECT_EQ(cds.record_count(), 0);

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 
+#include "acerto/host/net_connection.h"
 #include "acerto/host/ui.h"
 #include "acerto/platform/datetime.h"
 #include "acerto/platform/query.h"
@@ -44,7 +45,15 @@ struct Services {
     OperatorUi* ui = nullptr;
     HostConfig config;
     platform::DbConnection* database = nullptr;  // reference data (read-only queries)
+    // Told of every application-server call (scenario hosts count and trace them): the
+    // method, its arguments, and the reply, or null with the transport failure's text.
+    std::function<void(const std::string& method, const platform::Variant::Array& args,
+                       const ServerReply* reply, const std::string& failure)>
+        on_server_call;
 };
+
+// The installed services, or null (code that may run without a host checks this).
+Services* installed();
 
 // Installs the services the module's calls reach (the host does it before opening a screen).
 void install(Services* services);

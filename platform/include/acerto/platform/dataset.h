@@ -132,6 +132,7 @@ protected:
     int cur_ = -1;  // index of the current record, -1 when empty
 
 private:
+    void fire(const Event& e, const char* event);
     void ensure_active(const char* op) const;
     void do_insert(bool append);
     void scroll_to(int index);

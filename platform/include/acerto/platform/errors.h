@@ -1,6 +1,7 @@
 #pragma once
 // Exceptions of the platform layer. Every failure an operator can meet carries a Portuguese
 // text; the host shows it as it stands.
+#include <functional>
 #include <stdexcept>
 #include <string>
 
@@ -47,5 +48,10 @@ class FocusError : public Error {
 public:
     using Error::Error;
 };
+
+// Tracing of the events that run (for scenario hosts): a hook the host installs.
+void set_trace_hook(std::function<void(const std::string&)> hook);
+bool tracing();
+void trace(const std::string& what);
 
 }  // namespace acerto::platform

@@ -62,6 +62,9 @@ public:
     // Moves the focus to `target`; throws FocusError when it cannot take it, or the failure
     // of an exit or enter handler.
     void focus(Control* target);
+    // The next (or previous) control that can take the focus, in the order the form holds its
+    // controls (Tab and Shift+Tab); null when there is none.
+    Control* next_focusable(Control* from, bool forward = true) const;
 
     std::function<void(Form&)> on_activate;
     std::function<void(Form&, CloseAction&)> on_close;
