@@ -2,6 +2,7 @@
 // each event runs.
 #include "acerto/settlement/acerto_final.h"
 #include "acerto/settlement/catalogue.h"
+#include "../grids/family.h"
 
 namespace acerto::settlement {
 
@@ -610,6 +611,11 @@ void TfrmAcertoFinal::bind_handlers() {
     mnuSobra.on_click = on(&TfrmAcertoFinal::mnuSobraClick);
     mnuHorasExtras.on_click = on(&TfrmAcertoFinal::mnuHorasExtrasClick);
     mnuExtras.on_click = on(&TfrmAcertoFinal::mnuExtrasClick);
+    build_grid_family();
+    cdsQuebra.on_calc_fields = on_ds(&TfrmAcertoFinal::cdsQuebraCalcFields);
+    cdsQuebra.before_post = on_ds(&TfrmAcertoFinal::cdsQuebraBeforePost);
+    cdsQuebra.after_post = on_ds(&TfrmAcertoFinal::cdsQuebraAfterPost);
+    dbgPadrao.on_col_exit = [this](DBGrid& g) { dbgPadraoColExit(g); };
     // The leftover, overtime and extras grids share the base screen's grid key handler.
     for (DBGrid* g : {&dbgSobra, &dbgHorasExtras, &dbgExtras})
         g->on_key_down = [this](Control& s, int& k, platform::ShiftState sh) { dbgPadraoKeyDown(s, k, sh); };

@@ -1,6 +1,7 @@
 #pragma once
 // TfrmAcertoFinal, the "Acerto Final" screen (QLM01200): its controls, datasets and handlers.
 // Handlers keep the screen's own names; each source file holds one subject of the screen.
+#include <array>
 #include <memory>
 #include <string>
 
@@ -26,6 +27,8 @@ using platform::NumberEdit;
 using platform::Panel;
 using platform::RadioButton;
 using platform::TabSheet;
+
+struct GridMember;
 
 class TfrmAcertoFinal : public host::TfrmPadraoGrid {
 public:
@@ -223,6 +226,64 @@ public:
     // ------------------------------------------------------------------------- totals
     void Calcula_Campos();
 
+    // ------------------------------------------------------------------------- saving
+    void sbtIncluirClick(Control& sender) override;
+    void sbtAlterarClick(Control& sender) override;
+    void sbtConfirmarClick(Control& sender) override;
+    void sbtCancelarClick(Control& sender) override;
+    void sbtExcluirClick(Control& sender) override;
+    void Vd_Geral();
+
+    // ------------------------------------------------------------------------- item grids
+    // The members of the item-grid family, as data (settlement/grids/family.h).
+    GridMember& Membro(const ClientDataSet& lines);
+    GridMember& Quebra() { return *membros_[0]; }
+    GridMember& Sobra() { return *membros_[1]; }
+    GridMember& Horas() { return *membros_[2]; }
+    GridMember& Extras() { return *membros_[3]; }
+    void Vd_Virgula(DBGrid& grid, const std::string& field, char32_t& key);
+    void Vd_EditVirgula(const std::string& text, char32_t& key);
+    void Vd_InfPreco(const std::string& code, DBEdit& box);
+    void Vd_PrcBase(GridMember& m, bool flag);
+    void Vd_Prod(GridMember& m, bool flag);
+    void ProdutoPesquisa(GridMember& m);      // the ellipsis of a grid: product pick
+    void TeclaNumerica(GridMember& m, char32_t& key);
+    void NumeraLinha(GridMember& m);          // before insert: the next line number
+    void GravaNumeroLinha(GridMember& m);     // after insert
+    void qryPesqProdutoCDARVPRODGetText(platform::Field& sender, std::string& text, bool display);
+    void Vd_PrcBaseQuebra(bool flag) { Vd_PrcBase(Quebra(), flag); }
+    void Vd_PrcBaseSobra(bool flag) { Vd_PrcBase(Sobra(), flag); }
+    void Vd_PrcBaseHora(bool flag) { Vd_PrcBase(Horas(), flag); }
+    void Vd_PrcBaseExtra(bool flag) { Vd_PrcBase(Extras(), flag); }
+    void Vd_ProdQuebra(bool flag) { Vd_Prod(Quebra(), flag); }
+    void Vd_ProdSobra(bool flag) { Vd_Prod(Sobra(), flag); }
+    void Vd_ProdHora(bool flag) { Vd_Prod(Horas(), flag); }
+    void Vd_ProdExtra(bool flag) { Vd_Prod(Extras(), flag); }
+
+    // Breakage.
+    void cdsQuebraCalcFields(DataSet& ds);
+    void Vd_QtdQuebra(bool flag);
+    void Vd_VrQuebra(bool flag);
+    void Vd_AcresQuebra();
+    void Vd_DescQuebra();
+    void dbgPadraoColExit(DBGrid& sender);
+    void cdsQuebraBeforePost(DataSet& ds);
+    void cdsQuebraAfterPost(DataSet& ds);
+    void dbgPadraoKeyPress(Control& sender, char32_t& key) override;
+
+    // Leftovers, overtime and extras: their own checks come with their grids; until then
+    // these run nothing (Vd_Geral and Confirm call them by name).
+    void Vd_QtdSobra(bool) {}
+    void Vd_VrSobra(bool) {}
+    void Vd_NomeExtra(bool) {}
+    void Vd_QtdExtra(bool) {}
+    void Vd_VrExtra(bool) {}
+    // The withdrawal check of the extras: built with the stock commands; no withdrawal until then.
+    void Vd_Retirada() {}
+
+    // Messages of our own, outside the screen's catalogue.
+    host::TMessages msgAcerto{"msgAcerto", {"LINHA_MAX|Esta aba já tem 9999 linhas, o máximo de um acerto. A linha não pode ser incluída."}};
+
     // The dataset edited on the active tab (the page dataset).
     ClientDataSet& PageDataSet();
     // Raises a catalogue key's text as the error that ends the operation.
@@ -237,7 +298,9 @@ private:
     void build_datasets();
     void build_layout();
     void bind_handlers();
+    void build_grid_family();
     bool primeira_ativacao_ = false;
+    std::array<std::unique_ptr<GridMember>, 4> membros_;
 };
 
 // Module-level state, one copy per loaded module.
