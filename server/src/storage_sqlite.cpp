@@ -110,7 +110,13 @@ private:
             const Variant& v = params[i];
             switch (v.kind()) {
                 case Variant::Kind::Null: sqlite3_bind_null(st, idx); break;
-                case Variant::Kind::Number: sqlite3_bind_double(st, idx, v.number()); break;
+                case Variant::Kind::Number:
+                // Whole numbers bind as integers, so that a text column compares them as "3".
+                if (v.number() == static_cast<double>(static_cast<long long>(v.number())))
+                    sqlite3_bind_int64(st, idx, static_cast<long long>(v.number()));
+                else
+                    sqlite3_bind_double(st, idx, v.number());
+                break;
                 case Variant::Kind::Boolean: sqlite3_bind_int(st, idx, v.as_bool() ? 1 : 0); break;
                 case Variant::Kind::DateTime: {
                     std::string s = v.as_date_time().iso();

@@ -182,6 +182,12 @@ void TfrmAcertoFinal::Vd_PrcBase(GridMember& m, bool) {
         qryVdPreco.open();
         if (qryVdPreco.is_empty()) Falha("PRECOBASE_N_CAD");
         m.name_box->set_text(qryVdPreco.field("DSPRECOBASE").as_string());
+        // The header takes the padded code and its description now, so that a product pick
+        // made next is priced from the price base the boxes show.
+        if (cdsAcerto.editing()) {
+            m.code_box->update_data();
+            m.name_box->update_data();
+        }
     } catch (...) {
         if (m.code_box->usable() && !m.code_box->focused()) m.code_box->set_focus();
         throw;

@@ -75,6 +75,10 @@ void TfrmAcertoFinal::sbtConfirmarClick(Control&) {
         // 1. Busy; 2. the activation handler attached again.
         host::Showavi::ActiveShowAvi(*this, 1);
         AttachFormActivate();
+        // What the operator typed and still sees in a cell or box counts: it reaches the fields
+        // before the checks read them.
+        for (ClientDataSet* ds : five)
+            if (ds->editing()) ds->update_record();
         // 3. The filter panel and every enabled state for the active tab.
         dtsPadraoStateChange(dtsPadrao);
         // 4, 5. The active tab's line, and the overtime and extras price bases.
