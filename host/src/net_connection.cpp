@@ -63,25 +63,35 @@ void TNetConnection::Close() {
 }
 
 ServerReply TNetConnection::Call(const std::string& method, const Variant::Array& args) {
-    if (!connected_) Open();
+    // One text for every way the transport can fail, so the operator reads the same thing
+    // whether the server went away before, during or after the request.
+    const std::string failure = "Falha de comunicação com o servidor de aplicação ao chamar " + method + ".";
+    auto fail = [&]() -> ServerReply {
+        if (Services* s = installed(); s && s->on_server_call) s->on_server_call(method, args, nullptr, failure);
+        throw ConnectionError(failure);
+    };
     std::string body;
     platform::write_json(body, Variant(args));
     ++calls_;
     const std::string path = "/" + ServerName + "/" + method;
-    auto res = impl_->client->Post(path, body, "application/json");
-    if (!res && (res.error() == httplib::Error::Connection || res.error() == httplib::Error::Write)) {
-        // The request never reached the server (a kept-alive connection it had dropped):
-        // retried once on a fresh connection. A lost answer is not retried, since the
-        // server may have acted on the call.
-        Close();
-        Open();
+    httplib::Result res{nullptr, httplib::Error::Unknown};
+    try {
+        if (!connected_) Open();
         res = impl_->client->Post(path, body, "application/json");
+        if (!res && (res.error() == httplib::Error::Connection || res.error() == httplib::Error::Write)) {
+            // The request never reached the server (a kept-alive connection it had dropped):
+            // retried once on a fresh connection. A lost answer is not retried, since the
+            // server may have acted on the call.
+            Close();
+            Open();
+            res = impl_->client->Post(path, body, "application/json");
+        }
+    } catch (const ConnectionError&) {
+        return fail();
     }
     if (!res) {
-        std::string text = "Falha de comunicação com o servidor de aplicação ao chamar " + method + " (" +
-                           transport_text(res.error()) + ").";
-        if (Services* s = installed(); s && s->on_server_call) s->on_server_call(method, args, nullptr, text);
-        throw ConnectionError(text);
+        Close();
+        return fail();
     }
     ServerReply reply;
     std::vector<std::pair<std::string, Variant>> members;
