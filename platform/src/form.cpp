@@ -106,7 +106,9 @@ Control* Form::next_focusable(Control* from, bool forward) const {
     collect(*this, order);
     std::vector<Control*> candidates;
     for (Control* c : order)
-        if (c == from || (c->focusable() && c->usable() && c->kind() != std::string("menuitem"))) candidates.push_back(c);
+        if (c == from || (c->focusable() && c->usable() && c->kind() != std::string("menuitem") &&
+                          c->kind() != std::string("pagecontrol")))
+            candidates.push_back(c);
     if (candidates.empty()) return nullptr;
     auto it = std::find(candidates.begin(), candidates.end(), from);
     std::size_t n = candidates.size();

@@ -277,6 +277,8 @@ class PageControl : public Control {
 public:
     using Control::Control;
     const char* kind() const override { return "pagecontrol"; }
+    // The tabs themselves take the focus (the arrow keys move between them).
+    bool focusable() const override { return true; }
     TabSheet* active_page() const { return active_; }
     void set_active_page(TabSheet* page);
     std::vector<TabSheet*> pages() const;
