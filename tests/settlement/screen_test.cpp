@@ -1,0 +1,160 @@
+// The screen module in-process, for what a scenario cannot reach: the catalogue letter by
+// letter, the refusal translation, the display-size rule and the 9999-line limit.
+#include <gtest/gtest.h>
+
+#include <set>
+
+#include "acerto/host/errors.h"
+#include "acerto/host/services.h"
+#include "acerto/settlement/acerto_final.h"
+#include "acerto/platform/text.h"
+#include "acerto/settlement/catalogue.h"
+#include "scripted_ui.h"
+#include "server_process.h"
+
+using namespace acerto;
+using namespace acerto::settlement;
+
+namespace {
+
+class Screen : public ::testing::Test {
+protected:
+    void SetUp() override {
+        db = test::fresh_database();
+        server = std::make_unique<test::ServerProcess>(db, ACERTO_SCENARIO_FIXTURES "/buffet.json",
+                                                       std::vector<std::string>{"--clock", "2026-12-07 09:30:00"});
+        reference = std::make_unique<platform::SqliteConnection>(db, true);
+        services.ui = &ui;
+        services.database = reference.get();
+        services.config.server_port = server->port();
+        services.config.operator_code = "TESTE";
+        host::install(&services);
+        Initialize();
+    }
+    void TearDown() override {
+        Finalize();
+        host::install(nullptr);
+    }
+    TfrmAcertoFinal& open() {
+        CriaAcertoFinal();
+        return *frmAcertoFinal;
+    }
+    // What an operator error raised by `f` says.
+    template <class F>
+    std::string error_of(F&& f) {
+        try {
+            f();
+        } catch (const host::OperatorError& e) {
+            return e.what();
+        }
+        return "(no error)";
+    }
+
+    std::string db;
+    std::unique_ptr<test::ServerProcess> server;
+    std::unique_ptr<platform::SqliteConnection> reference;
+    test::ScriptedUi ui;
+    host::Services services;
+};
+
+}  // namespace
+
+TEST(Catalogue, SeventyOneEntriesLetterForLetter) {
+    const auto& lines = catalogue_lines();
+    ASSERT_EQ(lines.size(), 71u);
+    EXPECT_EQ(lines.front(), "Excl|Confirma exclusão?");
+    EXPECT_EQ(lines[2], "Del_Acerto|Se confirmar esta operção o acerto também será excluído. Deseja excluir?");
+    EXPECT_EQ(lines.back(), "N_PARAM_CDEMPRESAORCA|Não foi gravado o código da empresa informada na tela do Contratante.");
+    host::TMessages m("msgPadrao", lines);
+    // Texts as stored: no final full stop, two spaces, inner quotes.
+    EXPECT_EQ(m.Msg("Quant_Inf"), "Quantidade de convidados deve ser informada");
+    EXPECT_EQ(m.Msg("N_PARAM_EMPRESARELAC"), "Empresa ou sua Inscrição Estadual  não esta relacionada a filial.");
+    EXPECT_EQ(m.Msg("SEM_CDTIPORETI"),
+              "Tipo de retirada deve ser informado na tela \"Parâmetros do Orçamento de Eventos\".");
+    EXPECT_EQ(m.Msg("N_PARAM_BOLREC_N_CONTAS"),
+              "Conta a receber não pode ser cancelada. O boleta da conta está associada à outros boletos.");
+    // Keys are unique regardless of case, and looked up that way.
+    std::set<std::string> keys;
+    for (std::size_t i = 0; i < m.size(); ++i) EXPECT_TRUE(keys.insert(platform::to_upper(m.key_at(i))).second) << m.key_at(i);
+    EXPECT_EQ(m.Msg("Vr_Zero"), "Valor deve ser maior que zero.");
+    EXPECT_EQ(m.Msg("orc"), "ORÇAMENTO");
+    // The three texts with a placeholder.
+    int placeholders = 0;
+    for (std::size_t i = 0; i < m.size(); ++i) placeholders += m.text_at(i).find("%s") != std::string::npos;
+    EXPECT_EQ(placeholders, 3);
+}
+
+TEST_F(Screen, RefusalTranslation) {
+    TfrmAcertoFinal& f = open();
+    auto translate = [&](const std::string& server_text) {
+        return error_of([&] {
+            try {
+                throw host::ServerError(server_text);
+            } catch (const std::exception& e) {
+                f.TraduzRecusa(e);
+            }
+        });
+    };
+    EXPECT_EQ(translate("N_PARAM_TPCTREC|05"), "Tipo de conta a receber não parametrizado para o tipo de operação (05).");
+    EXPECT_EQ(translate("N_PARAM_TIPOOPER"), "Não há tipo de operação parametrizado na tela Parâmetros do Orçamento.");
+    EXPECT_EQ(translate("N_PARAM_SERIE|0002"), "Série não parametrizada para o filial (0002).");
+    // A text without "%s" is shown unchanged even with an argument.
+    EXPECT_EQ(translate("N_PARAM_PRECOMAT|x"),
+              "Não há preço base de reposição de materiais parametrizado. Importação não pode ser realizada.");
+    // A prefix before the key: the key taken is everything before the bar, prefix included,
+    // which is not in the catalogue, so the operator sees it as it came.
+    EXPECT_EQ(translate("Erro: N_PARAM_TPCTREC|05"), "Erro: N_PARAM_TPCTREC");
+    EXPECT_EQ(translate("Erro: N_PARAM_TIPOOPER"), "Erro: N_PARAM_TIPOOPER");
+    // Not a catalogue key: the failure goes on unchanged, as a server error.
+    EXPECT_THROW(
+        {
+            try {
+                throw host::ServerError("Banco ocupado");
+            } catch (const std::exception& e) {
+                f.TraduzRecusa(e);
+            }
+        },
+        host::ServerError);
+    EXPECT_GE(ui.busy_calls, 7);  // the busy indicator is switched off by every translation
+}
+
+TEST_F(Screen, OneScreenAtATimeAndTheDisplayRule) {
+    services.config.display_width = 640;
+    services.config.display_height = 480;
+    TfrmAcertoFinal& a = open();
+    EXPECT_EQ(a.window_state(), platform::WindowState::Maximized);
+    a.set_window_state(platform::WindowState::Normal);
+    a.activate();  // maximized again at each activation
+    EXPECT_EQ(a.window_state(), platform::WindowState::Maximized);
+    services.config.display_width = 1024;
+    services.config.display_height = 768;
+    a.set_window_state(platform::WindowState::Minimized);
+    TfrmAcertoFinal& b = open();
+    EXPECT_EQ(&a, &b);  // the same screen
+    EXPECT_EQ(b.window_state(), platform::WindowState::Normal);
+    EXPECT_FALSE(b.first_activation());
+    b.close();
+    EXPECT_FALSE(boStCriado);
+    EXPECT_FALSE(b.netAcertoFinal.Connected());
+    TfrmAcertoFinal& c = open();
+    EXPECT_TRUE(boStCriado);
+    EXPECT_TRUE(c.netAcertoFinal.Connected());
+    EXPECT_EQ(c.cdsQuebra.field("CDARVPROD").tag, 1);  // the first activation ran again
+}
+
+TEST_F(Screen, TheTenThousandthLineIsRefusedWithAClearMessage) {
+    TfrmAcertoFinal& f = open();
+    f.medCdFilial.set_text("0001");
+    f.edtNrOrcamento.set_text("0000000100");
+    f.dbgPadrao.set_focus();  // leaves the filter: loads the settlement (lines 1, 2 and 5)
+    ASSERT_EQ(f.cdsQuebra.record_count(), 3);
+    // A grid whose highest line is 9999: its copy gives no room for a five-digit number.
+    platform::DataPacket p(f.cdsQuebra.data_field_defs());
+    p.rows() = f.cdsQuebra.data().packet()->rows();
+    p.rows().back()[static_cast<std::size_t>(p.index_of("NRACERTOQUEB"))] = platform::Variant("9999");
+    f.cdsQuebra.set_data(p);
+    std::string text = error_of([&] { f.cdsQuebra.insert(); });
+    EXPECT_EQ(text, "Esta aba já tem 9999 linhas, o máximo de um acerto. A linha não pode ser incluída.");
+    EXPECT_EQ(f.cdsQuebra.state(), platform::DataSetState::Browse);
+    EXPECT_EQ(f.cdsQuebra.record_count(), 3);
+}
