@@ -1,0 +1,148 @@
+// The robot itself: its parser, and scenarios that must fail, failing at the right line with
+// a message in the operator's terms.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+
+#include "script.h"
+
+using namespace acerto::robot;
+
+TEST(Script, TokensQuotesEscapesAndComments) {
+    auto cmds = parse_script(
+        "# a comment line\n"
+        "\n"
+        "type medCdFilial \"0 1\"   # the branch\n"
+        "expect error \"say \\\"hi\\\" \\\\ there\"\n"
+        "key dbgPadrao \"#\"\n");
+    ASSERT_EQ(cmds.size(), 3u);
+    EXPECT_EQ(cmds[0].line, 3);
+    ASSERT_EQ(cmds[0].size(), 3u);
+    EXPECT_EQ(cmds[0].word(2), "0 1");
+    EXPECT_TRUE(cmds[0].tokens[2].quoted);
+    EXPECT_FALSE(cmds[0].tokens[1].quoted);
+    EXPECT_EQ(cmds[1].word(2), "say \"hi\" \\ there");
+    EXPECT_EQ(cmds[2].word(2), "#");
+    EXPECT_EQ(cmds[2].word(9), "");
+}
+
+TEST(Script, AnUnclosedQuoteNamesItsLine) {
+    try {
+        parse_script("open\n\ntype edtNrOrcamento \"42\n");
+        FAIL() << "parsed";
+    } catch (const ScriptError& e) {
+        EXPECT_EQ(e.line(), 3);
+    }
+}
+
+namespace {
+
+struct RobotRun {
+    int status;
+    std::string output;
+};
+
+// Runs acerto-robot on a scenario written to a temporary file.
+RobotRun robot(const std::string& name, const std::string& text) {
+    auto dir = std::filesystem::temp_directory_path() / ("acerto-robot-test-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    std::filesystem::copy_file(ACERTO_SCENARIO_FIXTURES "/buffet.json", dir / "buffet.json",
+                               std::filesystem::copy_options::overwrite_existing);
+    auto path = dir / name;
+    std::ofstream(path) << text;
+    std::string cmd = std::string(ACERTO_ROBOT_BIN) + " " + path.string() + " 2>&1";
+    RobotRun r{0, {}};
+    FILE* p = popen(cmd.c_str(), "r");
+    std::array<char, 4096> buf{};
+    while (fgets(buf.data(), buf.size(), p)) r.output += buf.data();
+    r.status = pclose(p);
+    return r;
+}
+
+}  // namespace
+
+TEST(Robot, AnExpectedErrorThatDidNotHappenFailsAtItsLine) {
+    RobotRun r = robot("filtro.scn",
+                  "fixture buffet.json\n"
+                  "open\n"
+                  "type medCdFilial \"1\"\n"
+                  "focus edtNrOrcamento\n"
+                  "expect error key FILI_N_CAD\n");
+    EXPECT_NE(r.status, 0);
+    EXPECT_NE(r.output.find("FAIL filtro.scn:5: expected error \"Filial não cadastrada.\" but the action ended "
+                            "normally; focus is in edtNrOrcamento"),
+              std::string::npos)
+        << r.output;
+    EXPECT_NE(r.output.find("0 passed, 1 failed"), std::string::npos);
+}
+
+TEST(Robot, AnUnexpectedErrorFailsAtTheNextAction) {
+    RobotRun r = robot("inesperado.scn",
+                  "fixture buffet.json\n"
+                  "open\n"
+                  "type medCdFilial \"9\"\n"
+                  "focus edtNrOrcamento\n"
+                  "expect focus medCdFilial\n"
+                  "focus edtNrOrcamento\n");
+    EXPECT_NE(r.output.find("FAIL inesperado.scn:6: the action at line 4 ended with the error \"Filial não "
+                            "cadastrada.\" and nothing expected it"),
+              std::string::npos)
+        << r.output;
+}
+
+TEST(Robot, QuestionsAndAnswersMustMatch) {
+    RobotRun unanswered = robot("sem_resposta.scn",
+                           "fixture buffet.json\n"
+                           "open\n"
+                           "type medCdFilial \"1\"\n"
+                           "type edtNrOrcamento \"42\"\n"
+                           "key edtNrOrcamento Tab\n");
+    EXPECT_NE(unanswered.output.find("FAIL sem_resposta.scn:5: a question was asked with no answer queued"),
+              std::string::npos)
+        << unanswered.output;
+    RobotRun unused = robot("resposta_sobrando.scn",
+                       "fixture buffet.json\n"
+                       "answer yes\n"
+                       "open\n");
+    EXPECT_NE(unused.output.find("FAIL resposta_sobrando.scn:2: an answer was queued and not used by the next action"),
+              std::string::npos)
+        << unused.output;
+}
+
+TEST(Robot, AnOperatorCannotTouchWhatIsDisabledOrHidden) {
+    RobotRun r = robot("desabilitado.scn",
+                  "fixture buffet.json\n"
+                  "open\n"
+                  "click sbtConfirmar\n");
+    EXPECT_NE(r.output.find("FAIL desabilitado.scn:3: cannot click sbtConfirmar: it is disabled"), std::string::npos)
+        << r.output;
+    RobotRun hidden = robot("oculto.scn",
+                       "fixture buffet.json\n"
+                       "open\n"
+                       "focus dbgSobra\n");
+    EXPECT_NE(hidden.output.find("FAIL oculto.scn:3: cannot focus dbgSobra: it is hidden"), std::string::npos)
+        << hidden.output;
+}
+
+TEST(Robot, UnknownWordsAndWrongValuesAreNamed) {
+    RobotRun r = robot("desconhecido.scn", "open\nexpect rows cdsNada 1\n");
+    EXPECT_NE(r.output.find("FAIL desconhecido.scn:2: the screen has no dataset cdsNada"), std::string::npos) << r.output;
+    RobotRun w = robot("valor.scn",
+                  "fixture buffet.json\n"
+                  "open\n"
+                  "type medCdFilial \"1\"\n"
+                  "expect text medCdFilial \"0001\"\n");
+    EXPECT_NE(w.output.find("FAIL valor.scn:4: expected medCdFilial to show \"0001\", found \"1\""), std::string::npos)
+        << w.output;
+    RobotRun v = robot("verbo.scn", "dance\n");
+    EXPECT_NE(v.output.find("FAIL verbo.scn:1: unknown command dance"), std::string::npos) << v.output;
+}
+
+TEST(Robot, APassingScenarioExitsWithZero) {
+    RobotRun r = robot("passa.scn", "fixture buffet.json\nopen\nexpect focus medCdFilial\n");
+    EXPECT_EQ(r.status, 0) << r.output;
+    EXPECT_NE(r.output.find("ok passa.scn\n1 passed, 0 failed"), std::string::npos) << r.output;
+}
