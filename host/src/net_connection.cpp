@@ -2,6 +2,8 @@
 
 #include <httplib.h>
 
+#include <chrono>
+
 #include <nlohmann/json.hpp>
 
 #include "acerto/host/errors.h"
@@ -63,6 +65,11 @@ void TNetConnection::Close() {
 }
 
 ServerReply TNetConnection::Call(const std::string& method, const Variant::Array& args) {
+    struct Timer {
+        double& total;
+        std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
+        ~Timer() { total += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(); }
+    } timer{call_seconds_};
     // One text for every way the transport can fail, so the operator reads the same thing
     // whether the server went away before, during or after the request.
     const std::string failure = "Falha de comunicação com o servidor de aplicação ao chamar " + method + ".";

@@ -22,6 +22,14 @@ void ClientDataSet::set_data(const Variant& data) {
     set_data(*data.packet());
 }
 
+void ClientDataSet::set_data(DataPacket&& packet) {
+    if (!packet.is_delta() && !fields().empty() && packet.fields() == data_field_defs()) {
+        load_rows(std::move(packet.rows()));
+        return;
+    }
+    set_data(static_cast<const DataPacket&>(packet));
+}
+
 void ClientDataSet::set_data(const DataPacket& packet) {
     if (packet.is_delta()) throw PacketError(name() + ": um delta não pode ser carregado como dados.");
     if (fields().empty())
@@ -59,12 +67,39 @@ void ClientDataSet::set_data(const DataPacket& packet) {
     load_rows(std::move(rows));
 }
 
-Variant ClientDataSet::data() const {
-    auto p = std::make_shared<DataPacket>(data_field_defs());
-    p->rows().reserve(rows_.size());
-    for (const auto& rec : rows_) p->rows().push_back(data_values(rec->values));
-    return Variant(std::shared_ptr<const DataPacket>(std::move(p)));
+void ClientDataSet::set_data_from(const ClientDataSet& other) {
+    if (fields().empty())
+        for (const auto& d : other.data_field_defs()) add_field(d);
+    // For each of this dataset's data fields, the other's field of that name.
+    std::vector<const Field*> from;
+    for (const auto& f : fields())
+        if (!f->calculated()) {
+            const Field* o = other.find_field(f->name());
+            from.push_back(o && !o->calculated() ? o : nullptr);
+        }
+    std::vector<Row> rows;
+    rows.reserve(other.rows_.size());
+    std::size_t k = 0;
+    for (const auto& rec : other.rows_) {
+        Row r(from.size());
+        k = 0;
+        for (const Field* o : from) {
+            if (o) r[k] = rec->values[static_cast<std::size_t>(o->index())];
+            ++k;
+        }
+        rows.push_back(std::move(r));
+    }
+    load_rows(std::move(rows));
 }
+
+DataPacket ClientDataSet::data_packet() const {
+    DataPacket p(data_field_defs());
+    p.rows().reserve(rows_.size());
+    for (const auto& rec : rows_) p.rows().push_back(data_values(rec->values));
+    return p;
+}
+
+Variant ClientDataSet::data() const { return Variant(std::make_shared<const DataPacket>(data_packet())); }
 
 Variant ClientDataSet::delta() const {
     auto p = std::make_shared<DataPacket>(data_field_defs());

@@ -2,6 +2,8 @@
 
 #include <sqlite3.h>
 
+#include <unordered_map>
+
 #include "acerto/platform/errors.h"
 #include "acerto/platform/text.h"
 
@@ -67,6 +69,8 @@ std::pair<std::string, std::vector<std::string>> parse_sql_params(std::string_vi
 
 struct SqliteConnection::Impl {
     sqlite3* db = nullptr;
+    // Prepared statements, kept: the screen reopens the same few queries all the time.
+    std::unordered_map<std::string, sqlite3_stmt*> statements;
 };
 
 SqliteConnection::SqliteConnection(const std::string& path, bool read_only) : impl_(new Impl) {
@@ -82,6 +86,7 @@ SqliteConnection::SqliteConnection(const std::string& path, bool read_only) : im
 }
 
 SqliteConnection::~SqliteConnection() {
+    for (auto& [sql, st] : impl_->statements) sqlite3_finalize(st);
     if (impl_->db) sqlite3_close(impl_->db);
 }
 
@@ -95,13 +100,18 @@ void SqliteConnection::execute(const std::string& sql) {
 }
 
 ResultSet SqliteConnection::query(const std::string& sql, const std::vector<Variant>& params) {
-    sqlite3_stmt* st = nullptr;
-    if (sqlite3_prepare_v2(impl_->db, sql.c_str(), -1, &st, nullptr) != SQLITE_OK)
+    sqlite3_stmt*& st = impl_->statements[sql];
+    if (!st && sqlite3_prepare_v3(impl_->db, sql.c_str(), -1, SQLITE_PREPARE_PERSISTENT, &st, nullptr) != SQLITE_OK) {
+        impl_->statements.erase(sql);
         throw DatabaseError("Erro no banco de dados: " + std::string(sqlite3_errmsg(impl_->db)));
-    struct Finalize {
+    }
+    struct Reset {
         sqlite3_stmt* s;
-        ~Finalize() { sqlite3_finalize(s); }
-    } fin{st};
+        ~Reset() {
+            sqlite3_reset(s);
+            sqlite3_clear_bindings(s);
+        }
+    } reset{st};
     for (std::size_t i = 0; i < params.size(); ++i) {
         int idx = static_cast<int>(i + 1);
         const Variant& v = params[i];

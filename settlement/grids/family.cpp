@@ -201,7 +201,7 @@ void TfrmAcertoFinal::NumeraLinha(GridMember& m) {
         cdsQuebraBeforeEdit(*m.lines);
     else
         Vd_Retirada();
-    m.numbering->set_data(m.lines->data());
+    m.numbering->set_data_from(*m.lines);
     long long largest = 0;
     if (!m.numbering->is_empty()) {
         platform::Field& nr = m.numbering->field(m.line_field);

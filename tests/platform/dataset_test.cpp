@@ -230,3 +230,23 @@ TEST(ClientDataSet, DisplayAndEditTextFollowFormatsAndGetText) {
     EXPECT_EQ(l.cds["NRLINHA"].display_text(), "Nº 1");
     EXPECT_EQ(l.cds["NRLINHA"].text(), "1");
 }
+
+TEST(ClientDataSet, ACopyOfAnotherDatasetMatchesColumnsByName) {
+    Lines l;
+    l.load(3);
+    l.cds.append();
+    l.cds["NRLINHA"].set_as_string("9");
+    l.cds.post();  // pending changes are part of the content
+    ClientDataSet copy("cdsCopia");
+    copy.add_field("QT", FieldType::Float);
+    copy.add_field("NRLINHA", FieldType::String, 4);
+    copy.add_field("OUTRO", FieldType::String, 4);
+    copy.set_data_from(l.cds);
+    ASSERT_EQ(copy.record_count(), 4);
+    EXPECT_EQ(copy.change_count(), 0);
+    copy.last();
+    EXPECT_EQ(copy["NRLINHA"].as_string(), "9");
+    EXPECT_TRUE(copy["OUTRO"].is_null());
+    copy.first();
+    EXPECT_EQ(copy["QT"].as_float(), 1.0);
+}

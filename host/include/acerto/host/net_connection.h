@@ -53,8 +53,9 @@ public:
     // A closed connection is opened first.
     ServerReply Call(const std::string& method, const platform::Variant::Array& args);
 
-    // Counters, for tests and traces.
+    // Counters, for tests, traces and benchmarks: calls made, and seconds spent inside them.
     unsigned long calls() const { return calls_; }
+    double call_seconds() const { return call_seconds_; }
     std::function<void(const std::string& method, const platform::Variant::Array& args,
                        const ServerReply& reply)>
         OnAfterCall;
@@ -65,6 +66,7 @@ private:
     std::string name_;
     bool connected_ = false;
     unsigned long calls_ = 0;
+    double call_seconds_ = 0;
 };
 
 }  // namespace acerto::host

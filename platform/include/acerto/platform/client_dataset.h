@@ -18,8 +18,13 @@ public:
     // A dataset without declared fields takes the packet's. Throws PacketError on a non-packet.
     void set_data(const Variant& data);
     void set_data(const DataPacket& packet);
+    void set_data(DataPacket&& packet);  // takes the packet's rows instead of copying them
+    // Loads another client dataset's current content, as set_data(other.data()) does, with
+    // the columns matched by name, in one pass.
+    void set_data_from(const ClientDataSet& other);
     // The current content as a packet (a pending edit is not included).
     Variant data() const;
+    DataPacket data_packet() const;
     // The change log as a delta packet (inserted, modified, deleted rows in change order).
     Variant delta() const;
     // Number of records changed since the last load or merge.
