@@ -683,11 +683,44 @@ void DBGrid::key_down(int key, ShiftState shift) {
             }
             break;
         case vk::Tab: {
+            // Tab moves to the next cell the operator can type into.
             int step = shift.shift ? -1 : 1;
             int i = selected_ + step;
-            while (i >= 0 && i < static_cast<int>(columns.size()) && !columns[static_cast<std::size_t>(i)].visible)
-                i += step;
-            if (i >= 0 && i < static_cast<int>(columns.size())) select_column(i);
+            auto typable = [&](int c) {
+                const GridColumn& col = columns[static_cast<std::size_t>(c)];
+                Field* f = column_field(c);
+                return col.visible && !col.read_only && f && !f->calculated() && !f->read_only;
+            };
+            while (i >= 0 && i < static_cast<int>(columns.size()) && !typable(i)) i += step;
+            if (i >= 0 && i < static_cast<int>(columns.size())) {
+                select_column(i);
+                break;
+            }
+            // Past the last cell of a line: the next line (a new one after the last), first
+            // cell; before the first: the previous line, last cell.
+            int first = 0, last = static_cast<int>(columns.size()) - 1;
+            while (first <= last && !typable(first)) ++first;
+            while (last >= first && !typable(last)) --last;
+            if (first > last) break;
+            if (step > 0) {
+                if (current_row() + 1 < row_count()) {
+                    set_row(current_row() + 1);
+                } else if (!read_only) {
+                    commit_editor();
+                    if (on_col_exit) on_col_exit(*this);
+                    ds->append();
+                }
+                if (selected_ != first) {
+                    selected_ = first;
+                    reset_editor();
+                    changed(Property::Focus);
+                }
+            } else if (current_row() > 0) {
+                set_row(current_row() - 1);
+                selected_ = last;
+                reset_editor();
+                changed(Property::Focus);
+            }
             break;
         }
         default: break;
