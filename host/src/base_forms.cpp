@@ -59,6 +59,8 @@ TfrmPadraoGrid::TfrmPadraoGrid(std::string name, std::string screen_code)
       msgMensagensPadroes("msgMensagensPadroes",
                           {"Canc|Confirma o cancelamento?", "Excl|Confirma exclusão?"}) {
     lblCodTela.set_text(screen_code);
+    lblCodTela.set_align(Align::Top);  // the screen's code, above its toolbar
+    lblCodTela.set_height(16);
     panMenu.set_align(Align::Top);
     panMenu.set_height(29);
     pgcPadrao.set_align(Align::Client);

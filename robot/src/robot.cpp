@@ -16,6 +16,7 @@
 #include <nlohmann/json.hpp>
 
 #include "acerto/host/base_forms.h"
+#include "acerto/host/module_loader.h"
 #include "acerto/host/services.h"
 #include "acerto/platform/form.h"
 #include "acerto/platform/format.h"
@@ -60,26 +61,12 @@ std::string quote(const std::string& s) { return "\"" + s + "\""; }
 
 // The module, loaded once per robot process, as the desktop host loads it.
 struct Module {
-    void* handle = nullptr;
-    void (*cria)() = nullptr;
-    void (*initialize)() = nullptr;
-    void (*finalize)() = nullptr;
-    platform::Form* (*screen)() = nullptr;
-
-    void load(const std::string& path) {
-        if (handle) return;
-        handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-        if (!handle) throw std::runtime_error(std::string("não foi possível carregar o módulo: ") + ::dlerror());
-        auto sym = [&](const char* name) {
-            void* p = ::dlsym(handle, name);
-            if (!p) throw std::runtime_error(std::string("o módulo não exporta ") + name);
-            return p;
-        };
-        cria = reinterpret_cast<void (*)()>(sym("CriaAcertoFinal"));
-        initialize = reinterpret_cast<void (*)()>(sym("Initialize"));
-        finalize = reinterpret_cast<void (*)()>(sym("Finalize"));
-        screen = reinterpret_cast<platform::Form* (*)()>(sym("AcertoFinalScreen"));
-    }
+    host::ScreenModule m;
+    void load(const std::string& path) { m.load(path); }
+    void cria() { m.CriaAcertoFinal(); }
+    void initialize() { m.Initialize(); }
+    void finalize() { m.Finalize(); }
+    platform::Form* screen() { return m.screen(); }
 };
 
 Module& module() {

@@ -110,19 +110,19 @@ TfrmAcertoFinal::TfrmAcertoFinal()
       lblCliente(label(*this, "lblCliente", &panDados, 8, 6, "Cliente")),
       lblServico(label(*this, "lblServico", &panDados, 8, 26, "Serviço")),
       lblDtAcerto(label(*this, "lblDtAcerto", &panDados, 8, 46, "Dt. Acerto")),
-      lblHoraAcerto(label(*this, "lblHoraAcerto", &panDados, 170, 46, "Hora Acerto")),
-      lblEvento(label(*this, "lblEvento", &panDados, 380, 6, "Evento")),
-      lblDtEvento(label(*this, "lblDtEvento", &panDados, 380, 26, "Data/Hora do Evento")),
-      lblLocal(label(*this, "lblLocal", &panDados, 380, 46, "Local")),
-      lblFinanc(label(*this, "lblFinanc", &panDados, 300, 46, "Financeiro")),
-      dbeCliente(at<DBEdit>(*this, "dbeCliente", &panDados, 70, 2, 300, 19)),
-      dbeServico(at<DBEdit>(*this, "dbeServico", &panDados, 70, 22, 300, 19)),
-      dbeEvento(at<DBEdit>(*this, "dbeEvento", &panDados, 500, 2, 232, 19)),
-      dbeDtEvento(at<DBEdit>(*this, "dbeDtEvento", &panDados, 500, 22, 232, 19)),
-      dbeLocal(at<DBEdit>(*this, "dbeLocal", &panDados, 500, 42, 232, 19)),
+      lblHoraAcerto(label(*this, "lblHoraAcerto", &panDados, 148, 46, "Hora Acerto")),
+      lblEvento(label(*this, "lblEvento", &panDados, 440, 6, "Evento")),
+      lblDtEvento(label(*this, "lblDtEvento", &panDados, 440, 26, "Data/Hora do Evento")),
+      lblLocal(label(*this, "lblLocal", &panDados, 440, 46, "Local")),
+      lblFinanc(label(*this, "lblFinanc", &panDados, 290, 46, "Financeiro")),
+      dbeCliente(at<DBEdit>(*this, "dbeCliente", &panDados, 70, 2, 360, 19)),
+      dbeServico(at<DBEdit>(*this, "dbeServico", &panDados, 70, 22, 360, 19)),
+      dbeEvento(at<DBEdit>(*this, "dbeEvento", &panDados, 560, 2, 172, 19)),
+      dbeDtEvento(at<DBEdit>(*this, "dbeDtEvento", &panDados, 560, 22, 172, 19)),
+      dbeLocal(at<DBEdit>(*this, "dbeLocal", &panDados, 560, 42, 172, 19)),
       lblDataAcerto(label(*this, "lblDataAcerto", &panDados, 70, 46, "", true)),
-      lblHrAcerto(label(*this, "lblHrAcerto", &panDados, 240, 46, "", true)),
-      lblSituFinanc(label(*this, "lblSituFinanc", &panDados, 358, 46, "", true)),
+      lblHrAcerto(label(*this, "lblHrAcerto", &panDados, 222, 46, "", true)),
+      lblSituFinanc(label(*this, "lblSituFinanc", &panDados, 352, 46, "", true)),
       panPrecoBase(at<Panel>(*this, "panPrecoBase", &tshPadrao, 0, 0, 730, 30)),
       lblPrecoBase(label(*this, "lblPrecoBase", &panPrecoBase, 8, 8, "Preço Base", true)),
       dbePrQuebra(at<DBEdit>(*this, "dbePrQuebra", &panPrecoBase, 80, 4, 30, 21)),
@@ -427,8 +427,7 @@ void TfrmAcertoFinal::build_datasets() {
 }
 
 void TfrmAcertoFinal::build_layout() {
-    lblCodTela.set_bounds(660, 0, 76, 16);
-    panMenu.set_bounds(0, 16, 740, 29);
+    panMenu.set_height(29);
     panFiltro.set_align(Align::Top);
     panDados.set_align(Align::Top);
 

@@ -1,0 +1,60 @@
+#pragma once
+// Renders a screen model (a platform::Form) as Qt widgets and forwards the operator's input to
+// it. The model decides everything: a key the model refuses never reaches a box, a focus move it
+// refuses leaves the focus where it was, and every change the model makes is shown at once.
+#include <QMainWindow>
+#include <QMenuBar>
+#include <QWidget>
+#include <functional>
+#include <map>
+
+#include "acerto/platform/form.h"
+
+class QTabWidget;
+class QTableView;
+
+namespace acerto::gui {
+
+class GridModel;
+
+class FormView : public QWidget {
+public:
+    FormView(platform::Form& form, QWidget* parent = nullptr);
+    ~FormView() override;
+
+    platform::Form& form() { return form_; }
+    QWidget* widget_for(const platform::Control* c) const;
+    GridModel* model_for(const platform::DBGrid* g) const;
+    // The form's menus, for the window that shows it.
+    void fill_menu_bar(QMenuBar& bar);
+    // Runs a model action; a failure is shown to the operator as an error.
+    void guard(const std::function<void()>& action);
+    // Gives Qt's focus to the widget of the model's focused control.
+    void sync_focus();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void resizeEvent(QResizeEvent* e) override;
+
+private:
+    QWidget* build(platform::Control& c, QWidget* parent);
+    void build_children(platform::Control& c, QWidget* parent);
+    void apply(platform::Control& c, platform::Property p);
+    void apply_all();
+    void arrange(platform::Control& container);
+    void arrange_all();
+    void forward_key(platform::Control& c, QKeyEvent* e);
+    void sync_grid(platform::DBGrid& g);
+    QString shown_text(platform::Control& c) const;
+
+    platform::Form& form_;
+    std::map<const platform::Control*, QWidget*> widgets_;
+    std::map<QObject*, platform::Control*> controls_;
+    std::map<const platform::DBGrid*, GridModel*> models_;
+    std::map<const platform::Control*, QAction*> actions_;
+    int observer_ = 0;
+    bool syncing_ = false;
+    bool sync_pending_ = false;
+};
+
+}  // namespace acerto::gui

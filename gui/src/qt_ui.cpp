@@ -1,0 +1,161 @@
+#include "qt_ui.h"
+
+#include <QApplication>
+#include <QDialog>
+#include <QHeaderView>
+#include <QInputDialog>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QTableWidget>
+#include <QVBoxLayout>
+
+namespace acerto::gui {
+
+namespace {
+QString qs(const std::string& s) { return QString::fromStdString(s); }
+
+// A dataset's visible fields as a read-only table (pick lists and the product-list screen).
+QTableWidget* table_of(platform::DataSet& ds, QWidget* parent) {
+    std::vector<platform::Field*> fields;
+    for (const auto& f : ds.fields())
+        if (f->visible) fields.push_back(f.get());
+    auto* t = new QTableWidget(ds.record_count(), static_cast<int>(fields.size()), parent);
+    QStringList titles;
+    for (auto* f : fields) titles << qs(f->label());
+    t->setHorizontalHeaderLabels(titles);
+    for (int r = 0; r < ds.record_count(); ++r) {
+        ds.set_display_record(r);
+        for (std::size_t c = 0; c < fields.size(); ++c)
+            t->setItem(r, static_cast<int>(c), new QTableWidgetItem(qs(fields[c]->display_text())));
+        ds.set_display_record(-1);
+    }
+    t->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    t->setSelectionBehavior(QAbstractItemView::SelectRows);
+    t->setSelectionMode(QAbstractItemView::SingleSelection);
+    t->verticalHeader()->setVisible(false);
+    t->horizontalHeader()->setStretchLastSection(true);
+    t->resizeColumnsToContents();
+    if (ds.record_count() > 0) t->selectRow(0);
+    return t;
+}
+}  // namespace
+
+void QtUi::show_error(const std::string& text) { QMessageBox::critical(parent_, "Erro", qs(text)); }
+
+host::ModalResult QtUi::message(const std::string& text, host::MsgType type, unsigned buttons) {
+    if (buttons & (host::mbYes | host::mbNo)) {
+        QApplication::setOverrideCursor(Qt::ArrowCursor);
+        auto answer = QMessageBox::question(parent_, "Confirmação", qs(text), QMessageBox::Yes | QMessageBox::No,
+                                            QMessageBox::Yes);
+        QApplication::restoreOverrideCursor();
+        return answer == QMessageBox::Yes ? host::ModalResult::Yes : host::ModalResult::No;
+    }
+    if (type == host::MsgType::Error || type == host::MsgType::Warning)
+        QMessageBox::warning(parent_, "Aviso", qs(text));
+    else
+        QMessageBox::information(parent_, "Informação", qs(text));
+    return host::ModalResult::OK;
+}
+
+// A pick list: typing narrows to the rows that contain the text; Enter picks, Escape cancels.
+std::optional<int> QtUi::pick_list(platform::DataSet& list, const std::string& title) {
+    QDialog d(parent_);
+    d.setWindowTitle(qs(title));
+    auto* layout = new QVBoxLayout(&d);
+    auto* find = new QLineEdit(&d);
+    find->setPlaceholderText("Digite para procurar");
+    auto* table = table_of(list, &d);
+    layout->addWidget(find);
+    layout->addWidget(table);
+    d.resize(520, 380);
+    QObject::connect(find, &QLineEdit::textChanged, &d, [table](const QString& text) {
+        int first = -1;
+        for (int r = 0; r < table->rowCount(); ++r) {
+            bool match = text.isEmpty();
+            for (int c = 0; c < table->columnCount() && !match; ++c)
+                match = table->item(r, c)->text().contains(text, Qt::CaseInsensitive);
+            table->setRowHidden(r, !match);
+            if (match && first < 0) first = r;
+        }
+        if (first >= 0) table->selectRow(first);
+    });
+    QObject::connect(find, &QLineEdit::returnPressed, &d, &QDialog::accept);
+    QObject::connect(table, &QTableWidget::cellDoubleClicked, &d, &QDialog::accept);
+    QApplication::setOverrideCursor(Qt::ArrowCursor);
+    int result = d.exec();
+    QApplication::restoreOverrideCursor();
+    if (result != QDialog::Accepted || table->currentRow() < 0 || table->isRowHidden(table->currentRow()))
+        return std::nullopt;
+    return table->currentRow();
+}
+
+void QtUi::find_dialog(platform::DataSet& ds) {
+    bool ok = false;
+    QString text = QInputDialog::getText(parent_, "Procurar", "Procurar por:", QLineEdit::Normal, {}, &ok);
+    if (!ok || text.isEmpty()) return;
+    for (int r = 0; r < ds.record_count(); ++r) {
+        ds.set_display_record(r);
+        bool match = false;
+        for (const auto& f : ds.fields())
+            if (f->visible && qs(f->display_text()).contains(text, Qt::CaseInsensitive)) match = true;
+        ds.set_display_record(-1);
+        if (match) {
+            ds.move_to(r + 1);
+            return;
+        }
+    }
+    QMessageBox::information(parent_, "Procurar", "Nada encontrado.");
+}
+
+void QtUi::busy(bool on) {
+    if (on) {
+        ++busy_;
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+    } else if (busy_ > 0) {
+        --busy_;
+        QApplication::restoreOverrideCursor();
+    }
+}
+
+void QtUi::set_cursor(host::Cursor c) {
+    if (c == host::Cursor::HourGlass)
+        busy(true);
+    else
+        busy(false);
+}
+
+// The suite's product-list screen "QLM00610": the list and its text.
+void QtUi::open_screen(const std::string& code, const platform::Variant::Array& params) {
+    QDialog d(parent_);
+    d.setWindowTitle(qs(code));
+    auto* layout = new QVBoxLayout(&d);
+    if (code == "QLM00610" && params.size() >= 2) {
+        auto* label = new QLabel(qs(params[1].as_string()), &d);
+        label->setWordWrap(true);
+        layout->addWidget(label);
+        if (platform::DataSet* ds = host::dataset_from_handle(params[0])) layout->addWidget(table_of(*ds, &d));
+    } else {
+        layout->addWidget(new QLabel("Tela " + qs(code) + " não disponível neste sistema.", &d));
+    }
+    d.resize(520, 320);
+    d.exec();
+}
+
+void QtUi::show_modal(platform::Form& form) {
+    QMessageBox::information(parent_, qs(form.caption), "A tela " + qs(form.caption) + " não está disponível.");
+}
+
+std::vector<std::string> QtUi::report_parameters(const std::string&) {
+    return {"P_CDFILIAL", "P_NRORCAEVENTO", "P_NRSEQORCAEVE"};
+}
+
+void QtUi::run_report(const std::string& report, platform::Params& params) {
+    QString text = "Relatório " + qs(report);
+    for (std::size_t i = 0; i < params.size(); ++i)
+        text += "\n" + qs(params[i].name()) + " = " + qs(params[i].as_string());
+    QMessageBox::information(parent_, "Relatório", text);
+}
+
+}  // namespace acerto::gui
