@@ -87,6 +87,7 @@ QWidget* FormView::build(Control& c, QWidget* parent) {
             tabs->addTab(pw, qs(page->text()));
             widgets_[page] = pw;
             controls_[pw] = page;
+            pw->installEventFilter(this);
             build_children(*page, pw);
         }
         QObject::connect(tabs, &QTabWidget::currentChanged, this, [this, page_control](int i) {
@@ -381,6 +382,9 @@ bool FormView::eventFilter(QObject* watched, QEvent* event) {
         case QEvent::FocusIn:
             if (!syncing_ && form_.focused() != &c && c.focusable())
                 guard([&] { form_.focus(&c); });
+            return false;
+        case QEvent::Resize:
+            if (!c.children().empty()) arrange(c);
             return false;
         case QEvent::MouseButtonDblClick:
             if (auto* e = dynamic_cast<platform::DBEdit*>(&c); e && e->read_only) return true;

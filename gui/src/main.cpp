@@ -75,6 +75,9 @@ int main(int argc, char** argv) {
     app.add_option("--product-levels", levels, "Níveis da árvore de produtos");
     app.add_flag("--demo", demo, "Inicia um acerto-server com os dados de demonstração e usa-o");
     app.add_option("--screenshot", screenshot, "Grava uma imagem da tela com um orçamento carregado e sai");
+    std::string tab = "tshPadrao", budget = "0000000102";
+    app.add_option("--tab", tab, "A aba mostrada na imagem (tshPadrao, tshSobra, tshHorasExtras, tshExtras)");
+    app.add_option("--budget", budget, "O orçamento carregado na imagem (filial 0001)");
     app.add_option("--module", module_path, "Biblioteca do módulo da tela");
     app.add_option("--server-bin", server_bin, "O executável acerto-server (para --demo)");
     CLI11_PARSE(app, argc, argv);
@@ -119,6 +122,7 @@ int main(int argc, char** argv) {
 
         QApplication qapp(argc, argv);
         gui::QtUi ui;
+        ui.unattended = !screenshot.empty();
         services.ui = &ui;
         host::install(&services);
         host::ScreenModule module;
@@ -140,8 +144,9 @@ int main(int argc, char** argv) {
                 f.focus(&filial);
                 filial.set_text("0001");
                 f.focus(&numero);
-                numero.set_text("0000000102");
+                numero.set_text(budget);
                 f.focus(&f.get("dbgPadrao"));
+                if (tab != "tshPadrao") f.get(tab).click();
             });
             qapp.processEvents();
             window.grab().save(QString::fromStdString(screenshot));

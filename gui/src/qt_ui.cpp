@@ -45,6 +45,7 @@ QTableWidget* table_of(platform::DataSet& ds, QWidget* parent) {
 void QtUi::show_error(const std::string& text) { QMessageBox::critical(parent_, "Erro", qs(text)); }
 
 host::ModalResult QtUi::message(const std::string& text, host::MsgType type, unsigned buttons) {
+    if (unattended) return (buttons & host::mbNo) ? host::ModalResult::No : host::ModalResult::OK;
     if (buttons & (host::mbYes | host::mbNo)) {
         QApplication::setOverrideCursor(Qt::ArrowCursor);
         auto answer = QMessageBox::question(parent_, "Confirmação", qs(text), QMessageBox::Yes | QMessageBox::No,
@@ -61,6 +62,7 @@ host::ModalResult QtUi::message(const std::string& text, host::MsgType type, uns
 
 // A pick list: typing narrows to the rows that contain the text; Enter picks, Escape cancels.
 std::optional<int> QtUi::pick_list(platform::DataSet& list, const std::string& title) {
+    if (unattended) return std::nullopt;
     QDialog d(parent_);
     d.setWindowTitle(qs(title));
     auto* layout = new QVBoxLayout(&d);

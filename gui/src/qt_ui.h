@@ -23,6 +23,8 @@ public:
     void run_report(const std::string& report, platform::Params& params) override;
 
     int busy_depth() const { return busy_; }
+    // Unattended (pictures for the documentation): questions are answered No, nothing waits.
+    bool unattended = false;
 
 private:
     QWidget* parent_;

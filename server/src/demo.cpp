@@ -176,6 +176,8 @@ json demo_fixture() {
         {{"CDFILIAL", "0001"}, {"NRORCAEVENTO", "0000000102"}, {"NRSEQORCAEVE", "00"}, {"CDDEPTO", "010"},
          {"DTACERTOOREV", "2026-12-05 10:15:00"}, {"CDOPERADOR", "ANA"}, {"CDPRBAQUEBRA", "01"},
          {"NMPRECOQUEBR", "Tabela de Eventos"}, {"CDPRBAEXTRA", "01"}, {"NMPRECOEXTRA", "Tabela de Eventos"},
+         {"CDPRBASOBRA", "01"}, {"NMPRECOSOBRA", "Tabela de Eventos"}, {"CDPRBAHREXTR", "03"},
+         {"NMPRECOHORAE", "Mão de Obra"},
          {"IDSITUACERTO", "P"}, {"QTCONVEXTRAACER", 0}, {"VRCONVEXTRAACER", 0}, {"IDTPVREXTRA", "P"}},
         {{"CDFILIAL", "0001"}, {"NRORCAEVENTO", "0000000105"}, {"NRSEQORCAEVE", "00"}, {"CDDEPTO", "010"},
          {"DTACERTOOREV", "2026-11-16 00:00:00"}, {"CDOPERADOR", "BETO"}, {"CDPRBAQUEBRA", "01"},
@@ -192,6 +194,19 @@ json demo_fixture() {
         {{"CDFILIAL", "0001"}, {"NRORCAEVENTO", "0000000105"}, {"NRSEQORCAEVE", "00"}, {"CDARVPROD", "101003"},
          {"NMPRODUTO", "Taça de champanhe"}, {"SGUNIDADE", "UN"}, {"QTACERTOQUEB", 4}, {"VRACERTOQUEB", 12.35},
          {"VRACREACEQUE", 0}, {"VRDESCACEQUE", 0}, {"NRACERTOQUEB", "0001"}, {"CDPRODUTO", "000008"}},
+    });
+    f["ACERTOSOBRA"] = json::array({
+        {{"CDFILIAL", "0001"}, {"NRORCAEVENTO", "0000000102"}, {"NRSEQORCAEVE", "00"}, {"CDARVPROD", "301001"},
+         {"NMPRODUTO", "Coxinha (cento)"}, {"SGUNIDADE", "CT"}, {"QTRESACERSOB", 10}, {"QTEXTACERSOB", 2},
+         {"QTORCACERSOB", 3}, {"VRACERTOSOBR", 104.5}, {"NRACERTOSOBR", "0001"}, {"CDPRODUTO", "000071"}},
+    });
+    f["ACERTOHREXTRA"] = json::array({
+        {{"CDFILIAL", "0001"}, {"NRORCAEVENTO", "0000000102"}, {"NRSEQORCAEVE", "00"}, {"CDARVPROD", "401001"},
+         {"NMPRODUTO", "Garçom"}, {"NRACERTOHREX", "0001"}, {"QTACERTOHREX", 6}, {"VRACERTOHREX", 38.5},
+         {"CDPRODUTO", "000104"}},
+        {{"CDFILIAL", "0001"}, {"NRORCAEVENTO", "0000000102"}, {"NRSEQORCAEVE", "00"}, {"CDARVPROD", "402001"},
+         {"NMPRODUTO", "Cozinheiro"}, {"NRACERTOHREX", "0002"}, {"QTACERTOHREX", 3}, {"VRACERTOHREX", 46.2},
+         {"CDPRODUTO", "000111"}},
     });
     f["ACERTOEXTRA"] = json::array({
         {{"CDFILIAL", "0001"}, {"NRORCAEVENTO", "0000000102"}, {"NRSEQORCAEVE", "00"}, {"NRACERTOEXTR", "0001"},

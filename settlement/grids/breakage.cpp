@@ -15,6 +15,22 @@ void TfrmAcertoFinal::cdsQuebraCalcFields(DataSet& ds) {
                                      ds.field("VRACREACEQUE").as_float() - ds.field("VRDESCACEQUE").as_float());
 }
 
+// Leftovers: what was reserved and added, less what returned, at the unit value; not rounded.
+void TfrmAcertoFinal::cdsSobraCalcFields(DataSet& ds) {
+    ds.field("VRTOTAL").set_as_float((ds.field("QTRESACERSOB").as_float() + ds.field("QTEXTACERSOB").as_float() -
+                                      ds.field("QTORCACERSOB").as_float()) *
+                                     ds.field("VRACERTOSOBR").as_float());
+}
+
+// Overtime and extras: the unit value rounded to 2 places before the multiplication.
+void TfrmAcertoFinal::cdsHorasExtrasCalcFields(DataSet& ds) {
+    ds.field("VrTotal").set_as_float(ds.field("QTACERTOHREX").as_float() * RoundDec(ds.field("VRACERTOHREX").as_float(), 2));
+}
+
+void TfrmAcertoFinal::cdsExtrasCalcFields(DataSet& ds) {
+    ds.field("VrTotal").set_as_float(ds.field("QTACERTOEXTR").as_float() * RoundDec(ds.field("VRACERTOEXTR").as_float(), 2));
+}
+
 namespace {
 // Quantity and unit value: blank is an error only when required; 0 or less never passes.
 void check_positive(TfrmAcertoFinal& f, const char* field, bool flag, const char* blank_key, const char* zero_key) {

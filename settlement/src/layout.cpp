@@ -144,10 +144,11 @@ TfrmAcertoFinal::TfrmAcertoFinal()
       dbgHorasExtras(make<DBGrid>("dbgHorasExtras", &tshHorasExtras)),
       tshExtras(make<TabSheet>("tshExtras", &pgcPadrao)),
       PanPessoa(at<Panel>(*this, "PanPessoa", &tshExtras, 0, 0, 730, 82)),
-      rbtPessoa(at<RadioButton>(*this, "rbtPessoa", &PanPessoa, 8, 4, 17, 17)),
-      lblPorPessoa(label(*this, "lblPorPessoa", &PanPessoa, 30, 6, "Controle do Valor por Pessoa", true)),
-      lblVrTot(label(*this, "lblVrTot", &PanPessoa, 480, 6, "Valor Total")),
-      nedVrTot(at<NumberEdit>(*this, "nedVrTot", &PanPessoa, 560, 2, 100, 21)),
+      panTituloPessoa(at<Panel>(*this, "panTituloPessoa", &PanPessoa, 0, 0, 730, 26)),
+      rbtPessoa(at<RadioButton>(*this, "rbtPessoa", &panTituloPessoa, 8, 4, 17, 17)),
+      lblPorPessoa(label(*this, "lblPorPessoa", &panTituloPessoa, 30, 6, "Controle do Valor por Pessoa", true)),
+      lblVrTot(label(*this, "lblVrTot", &panTituloPessoa, 480, 6, "Valor Total")),
+      nedVrTot(at<NumberEdit>(*this, "nedVrTot", &panTituloPessoa, 560, 2, 100, 21)),
       lblQtExPess(label(*this, "lblQtExPess", &PanPessoa, 8, 34, "Quantidade Extra de Pessoas")),
       dbeQtExPess(at<DBEdit>(*this, "dbeQtExPess", &PanPessoa, 170, 30, 80, 21)),
       lblConvEven(label(*this, "lblConvEven", &PanPessoa, 270, 34, "Convidados do Evento")),
@@ -157,10 +158,11 @@ TfrmAcertoFinal::TfrmAcertoFinal()
       lblTotPess(label(*this, "lblTotPess", &PanPessoa, 270, 58, "Total de Pessoas")),
       nedTotPess(at<NumberEdit>(*this, "nedTotPess", &PanPessoa, 390, 54, 80, 21)),
       panExtras(at<Panel>(*this, "panExtras", &tshExtras, 0, 82, 730, 230)),
-      rbtProduto(at<RadioButton>(*this, "rbtProduto", &panExtras, 8, 4, 17, 17)),
-      lblPorProduto(label(*this, "lblPorProduto", &panExtras, 30, 6, "Controle do Valor Extra por Produto", true)),
-      lblVrTotProd(label(*this, "lblVrTotProd", &panExtras, 440, 6, "Valor Total dos Produtos")),
-      nedVrTotProd(at<NumberEdit>(*this, "nedVrTotProd", &panExtras, 580, 2, 100, 21)),
+      panTituloProduto(at<Panel>(*this, "panTituloProduto", &panExtras, 0, 0, 730, 26)),
+      rbtProduto(at<RadioButton>(*this, "rbtProduto", &panTituloProduto, 8, 4, 17, 17)),
+      lblPorProduto(label(*this, "lblPorProduto", &panTituloProduto, 30, 6, "Controle do Valor Extra por Produto", true)),
+      lblVrTotProd(label(*this, "lblVrTotProd", &panTituloProduto, 440, 6, "Valor Total dos Produtos")),
+      nedVrTotProd(at<NumberEdit>(*this, "nedVrTotProd", &panTituloProduto, 580, 2, 100, 21)),
       panPrecoExtra(at<Panel>(*this, "panPrecoExtra", &panExtras, 0, 26, 730, 30)),
       lblPrecoExtra(label(*this, "lblPrecoExtra", &panPrecoExtra, 8, 8, "Preço Base", true)),
       dbePrExtra(at<DBEdit>(*this, "dbePrExtra", &panPrecoExtra, 80, 4, 30, 21)),
@@ -483,7 +485,8 @@ void TfrmAcertoFinal::build_layout() {
                                 PricePanel{&panPrecoHora, &dbeCdPrHora, &sbtPrecoHora, &dbeNmPrHora, "CDPRBAHREXTR", "NMPRECOHORAE"},
                                 PricePanel{&panPrecoExtra, &dbePrExtra, &btnPrExtra, &dbeNmPrExtra, "CDPRBAEXTRA", "NMPRECOEXTRA"}}) {
         p.panel->set_align(Align::Top);
-        p.panel->parent()->move_child(p.panel, 0);
+        // On a tab the price base comes first; in the per-product panel, under its title strip.
+        p.panel->parent()->move_child(p.panel, p.panel->parent() == &panExtras ? 1 : 0);
         p.code->bind(&dtsAcerto, p.code_field);
         p.code->max_length = 2;
         p.name->bind(&dtsAcerto, p.name_field);
@@ -535,6 +538,8 @@ void TfrmAcertoFinal::build_layout() {
     // Extras: the per-person panel above the per-product one.
     PanPessoa.set_align(Align::Top);
     panExtras.set_align(Align::Client);
+    panTituloPessoa.set_align(Align::Top);
+    panTituloProduto.set_align(Align::Top);
     nedVrTot.decimals = 2;
     nedVrTot.read_only = true;
     nedTotPess.decimals = 0;
@@ -612,6 +617,9 @@ void TfrmAcertoFinal::bind_handlers() {
     mnuExtras.on_click = on(&TfrmAcertoFinal::mnuExtrasClick);
     build_grid_family();
     cdsQuebra.on_calc_fields = on_ds(&TfrmAcertoFinal::cdsQuebraCalcFields);
+    cdsSobra.on_calc_fields = on_ds(&TfrmAcertoFinal::cdsSobraCalcFields);
+    cdsHorasExtras.on_calc_fields = on_ds(&TfrmAcertoFinal::cdsHorasExtrasCalcFields);
+    cdsExtras.on_calc_fields = on_ds(&TfrmAcertoFinal::cdsExtrasCalcFields);
     cdsQuebra.before_post = on_ds(&TfrmAcertoFinal::cdsQuebraBeforePost);
     cdsQuebra.after_post = on_ds(&TfrmAcertoFinal::cdsQuebraAfterPost);
     dbgPadrao.on_col_exit = [this](DBGrid& g) { dbgPadraoColExit(g); };

@@ -94,6 +94,7 @@ public:
     // Extras
     TabSheet& tshExtras;
     Panel& PanPessoa;
+    Panel& panTituloPessoa;  // the per-person panel's title strip
     RadioButton& rbtPessoa;
     Label& lblPorPessoa;
     Label& lblVrTot;
@@ -107,6 +108,7 @@ public:
     Label& lblTotPess;
     NumberEdit& nedTotPess;
     Panel& panExtras;
+    Panel& panTituloProduto;  // the per-product panel's title strip
     RadioButton& rbtProduto;
     Label& lblPorProduto;
     Label& lblVrTotProd;
@@ -260,8 +262,12 @@ public:
     void Vd_ProdHora(bool flag) { Vd_Prod(Horas(), flag); }
     void Vd_ProdExtra(bool flag) { Vd_Prod(Extras(), flag); }
 
-    // Breakage.
+    // Line totals.
     void cdsQuebraCalcFields(DataSet& ds);
+    void cdsSobraCalcFields(DataSet& ds);
+    void cdsHorasExtrasCalcFields(DataSet& ds);
+    void cdsExtrasCalcFields(DataSet& ds);
+    // Breakage.
     void Vd_QtdQuebra(bool flag);
     void Vd_VrQuebra(bool flag);
     void Vd_AcresQuebra();
