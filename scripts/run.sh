@@ -1,13 +1,10 @@
 #!/usr/bin/env bash
-# Runs the product on the demo data: installs what is missing, builds, and starts the
-# application server on a demo database (created on first run in build/demo.db).
-# Until the desktop window exists, the server is what runs: try the calls in docs/protocol.md.
+# Runs the product: installs what is missing, builds, and opens the suite's window on the demo
+# data (an acerto-server started on a demo database, stopped when the window closes).
+# Without a display, acerto says so and how to run it under Xvfb (xvfb-run -a scripts/run.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
 cmake --preset default >/dev/null
-cmake --build --preset default --target acerto-server
-listen="${ACERTO_LISTEN:-127.0.0.1:8211}"
-echo "acerto-server em http://$listen (Ctrl+C encerra); por exemplo:"
-echo "  curl -s -X POST http://$listen/QLM01200.rdmAcertoFinal/GetPesqOrca -d '[\"0001\"]'"
-exec build/server/acerto-server --db build/demo.db --demo --listen "$listen" "$@"
+cmake --build --preset default --target acerto acerto-server qlm01200
+exec build/gui/acerto --demo "$@"

@@ -1,0 +1,186 @@
+// The desktop host, offscreen: the table adapter under Qt's model tester, and an operator's
+// keystrokes through real Qt key events.
+#include <QAbstractButton>
+#include <QAbstractItemModelTester>
+#include <QApplication>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QTableView>
+#include <QTest>
+#include <QTimer>
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include "acerto/host/module_loader.h"
+#include "acerto/host/services.h"
+#include "acerto/platform/client_dataset.h"
+#include "form_view.h"
+#include "main_window.h"
+#include "qt_ui.h"
+#include "server_process.h"
+#include "table_model.h"
+
+using namespace acerto;
+
+namespace {
+
+QApplication& app() {
+    static int argc = 1;
+    static char name[] = "gui_tests";
+    static char* argv[] = {name, nullptr};
+    static QApplication a(argc, argv);
+    return a;
+}
+
+// Answers the next message box that opens with `button`.
+void answer_next_box(QMessageBox::StandardButton button) {
+    QTimer::singleShot(0, [button] {
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible()) {
+                if (box->button(button))
+                    box->button(button)->click();
+                else
+                    box->close();
+                return;
+            }
+        answer_next_box(button);  // not open yet
+    });
+}
+
+class Gui : public ::testing::Test {
+protected:
+    void SetUp() override {
+        app();
+        db = test::fresh_database();
+        server = std::make_unique<test::ServerProcess>(db, ACERTO_SCENARIO_FIXTURES "/buffet.json",
+                                                       std::vector<std::string>{"--clock", "2026-12-07 09:30:00"});
+        reference = std::make_unique<platform::SqliteConnection>(db, true);
+        services.ui = &ui;
+        services.database = reference.get();
+        services.config.server_port = server->port();
+        host::install(&services);
+        module().load(ACERTO_MODULE_PATH);
+        module().Initialize();
+        window = std::make_unique<gui::MainWindow>(module(), ui);
+        window->show();
+        window->open_acerto_final();
+        view = window->view();
+        ASSERT_NE(view, nullptr);
+        QApplication::processEvents();
+    }
+    void TearDown() override {
+        window.reset();
+        module().Finalize();
+        host::install(nullptr);
+    }
+    static host::ScreenModule& module() {
+        static host::ScreenModule m;
+        return m;
+    }
+    template <class T>
+    T* widget(const char* name) {
+        return dynamic_cast<T*>(view->widget_for(&view->form().get(name)));
+    }
+
+    std::string db;
+    std::unique_ptr<test::ServerProcess> server;
+    std::unique_ptr<platform::SqliteConnection> reference;
+    gui::QtUi ui;
+    host::Services services;
+    std::unique_ptr<gui::MainWindow> window;
+    gui::FormView* view = nullptr;
+};
+
+}  // namespace
+
+TEST(GridModel, PassesTheModelTester) {
+    app();
+    platform::Form form("f");
+    platform::ClientDataSet cds("cds");
+    cds.add_field("A", platform::FieldType::String, 10);
+    cds.add_field("V", platform::FieldType::Float).display_format = "#,##0.00";
+    cds.create_dataset();
+    platform::DataSource dts("dts", &cds);
+    auto& grid = form.make<platform::DBGrid>("grid", &form);
+    grid.bind(&dts);
+    grid.add_column("A", 80);
+    grid.add_column("V", 60).alignment = platform::Alignment::Right;
+    gui::GridModel model(grid);
+    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::Fatal);
+    for (int i = 0; i < 50; ++i) {
+        cds.append();
+        cds["A"].set_as_string("L" + std::to_string(i));
+        cds["V"].set_as_float(i * 1.5);
+        cds.post();
+    }
+    EXPECT_EQ(model.rowCount(), 50);
+    EXPECT_EQ(model.data(model.index(3, 1)).toString(), "4,50");
+    EXPECT_EQ(model.headerData(1, Qt::Horizontal).toString(), "V");
+    cds.first();
+    cds.remove();
+    EXPECT_EQ(model.rowCount(), 49);
+    cds.close();
+    EXPECT_EQ(model.rowCount(), 0);
+}
+
+TEST_F(Gui, TypingABranchAndANumberLoadsTheBudgetsLines) {
+    auto* filial = widget<QLineEdit>("medCdFilial");
+    auto* numero = widget<QLineEdit>("edtNrOrcamento");
+    ASSERT_TRUE(filial && numero);
+    filial->setFocus();
+    QTest::keyClicks(filial, "1");
+    QTest::keyClick(filial, Qt::Key_Tab);
+    QApplication::processEvents();
+    EXPECT_EQ(filial->text(), "0001");
+    EXPECT_EQ(view->form().focused()->name(), "edtNrOrcamento");
+    QTest::keyClicks(numero, "100");
+    QTest::keyClick(numero, Qt::Key_Tab);  // leaves the filter: the budget loads
+    QApplication::processEvents();
+    auto* grid = widget<QTableView>("dbgPadrao");
+    ASSERT_NE(grid, nullptr);
+    EXPECT_EQ(grid->model()->rowCount(), 3);
+    EXPECT_EQ(grid->model()->data(grid->model()->index(0, 1)).toString(), "Taça de vinho");
+    EXPECT_EQ(widget<QLineEdit>("edtNmFilial")->text(), "Buffet Teste - Matriz");
+}
+
+TEST_F(Gui, ARefusedFocusMoveKeepsTheFocusInTheBox) {
+    auto* filial = widget<QLineEdit>("medCdFilial");
+    filial->setFocus();
+    QTest::keyClicks(filial, "9");
+    answer_next_box(QMessageBox::Ok);  // "Filial não cadastrada."
+    QTest::keyClick(filial, Qt::Key_Tab);
+    QApplication::processEvents();
+    EXPECT_EQ(view->form().focused()->name(), "medCdFilial");
+    EXPECT_EQ(filial->window()->focusWidget(), filial);
+    EXPECT_EQ(filial->text(), "0009");
+}
+
+TEST_F(Gui, AQuestionIsAnsweredInADialog) {
+    auto* filial = widget<QLineEdit>("medCdFilial");
+    auto* numero = widget<QLineEdit>("edtNrOrcamento");
+    filial->setFocus();
+    QTest::keyClicks(filial, "1");
+    QTest::keyClick(filial, Qt::Key_Tab);
+    QTest::keyClicks(numero, "42");
+    answer_next_box(QMessageBox::Yes);  // "Existe devolução cadastrada para o orçamento. Deseja importar?"
+    QTest::keyClick(numero, Qt::Key_Tab);
+    QApplication::processEvents();
+    auto& cds = *view->form().find_dataset("cdsAcerto");
+    EXPECT_EQ(cds.record_count(), 1);  // imported
+}
+
+TEST_F(Gui, TheWaitCursorIsRestoredAfterAFailingServerCall) {
+    auto* filial = widget<QLineEdit>("medCdFilial");
+    auto* numero = widget<QLineEdit>("edtNrOrcamento");
+    filial->setFocus();
+    QTest::keyClicks(filial, "1");
+    QTest::keyClick(filial, Qt::Key_Tab);
+    QTest::keyClicks(numero, "43");
+    ::kill(server->pid(), SIGKILL);  // the server goes away: the load fails
+    answer_next_box(QMessageBox::Ok);
+    QTest::keyClick(numero, Qt::Key_Tab);
+    QApplication::processEvents();
+    EXPECT_EQ(ui.busy_depth(), 0);
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+    EXPECT_EQ(view->form().focused()->name(), "edtNrOrcamento");
+}
