@@ -1,10 +1,12 @@
-// The GUI tests run offscreen.
+// The GUI tests run offscreen, with one application object for all of them.
+#include <QApplication>
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 
 int main(int argc, char** argv) {
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    QApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

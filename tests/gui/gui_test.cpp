@@ -24,13 +24,7 @@ using namespace acerto;
 
 namespace {
 
-QApplication& app() {
-    static int argc = 1;
-    static char name[] = "gui_tests";
-    static char* argv[] = {name, nullptr};
-    static QApplication a(argc, argv);
-    return a;
-}
+QApplication& app() { return *static_cast<QApplication*>(QCoreApplication::instance()); }
 
 // Answers the next message box that opens with `button`.
 void answer_next_box(QMessageBox::StandardButton button) {
