@@ -152,17 +152,7 @@ void LoadBPL(const std::string& screen_code, const Variant::Array& params) {
 
 platform::DateTime Now() {
     if (services().config.clock) return *services().config.clock;
-    std::time_t t = std::time(nullptr);
-    std::tm lt{};
-    localtime_r(&t, &lt);
-    platform::DateParts p;
-    p.year = lt.tm_year + 1900;
-    p.month = lt.tm_mon + 1;
-    p.day = lt.tm_mday;
-    p.hour = lt.tm_hour;
-    p.minute = lt.tm_min;
-    p.second = lt.tm_sec;
-    return platform::DateTime::from_parts(p);
+    return platform::DateTime::now_local();
 }
 
 platform::DateTime Date() { return Now().date(); }

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <ctime>
 
 #include "acerto/platform/errors.h"
 
@@ -88,6 +89,20 @@ DateTime DateTime::parse_iso(std::string_view text) {
     if (!try_parse_iso(text, out))
         throw ConversionError("'" + std::string(text) + "' não é uma data válida.");
     return out;
+}
+
+DateTime DateTime::now_local() {
+    std::time_t t = std::time(nullptr);
+    std::tm lt{};
+    localtime_r(&t, &lt);
+    DateParts p;
+    p.year = lt.tm_year + 1900;
+    p.month = lt.tm_mon + 1;
+    p.day = lt.tm_mday;
+    p.hour = lt.tm_hour;
+    p.minute = lt.tm_min;
+    p.second = lt.tm_sec;
+    return from_parts(p);
 }
 
 DateParts DateTime::parts() const {

@@ -67,6 +67,28 @@ std::pair<std::string, std::vector<std::string>> parse_sql_params(std::string_vi
 
 // ---------------------------------------------------------------------------------------------
 
+void bind_sqlite(sqlite3_stmt* st, int idx, const Variant& v) {
+    switch (v.kind()) {
+        case Variant::Kind::Null: sqlite3_bind_null(st, idx); break;
+        case Variant::Kind::Number:
+            if (v.number() == static_cast<double>(static_cast<long long>(v.number())))
+                sqlite3_bind_int64(st, idx, static_cast<long long>(v.number()));
+            else
+                sqlite3_bind_double(st, idx, v.number());
+            break;
+        case Variant::Kind::Boolean: sqlite3_bind_int(st, idx, v.as_bool() ? 1 : 0); break;
+        case Variant::Kind::DateTime: {
+            std::string s = v.as_date_time().iso();
+            sqlite3_bind_text(st, idx, s.c_str(), static_cast<int>(s.size()), SQLITE_TRANSIENT);
+            break;
+        }
+        case Variant::Kind::Text:
+            sqlite3_bind_text(st, idx, v.text().c_str(), static_cast<int>(v.text().size()), SQLITE_TRANSIENT);
+            break;
+        default: throw DatabaseError("Parâmetro de tipo não suportado numa consulta.");
+    }
+}
+
 struct SqliteConnection::Impl {
     sqlite3* db = nullptr;
     // Prepared statements, kept: the screen reopens the same few queries all the time.
@@ -112,31 +134,7 @@ ResultSet SqliteConnection::query(const std::string& sql, const std::vector<Vari
             sqlite3_clear_bindings(s);
         }
     } reset{st};
-    for (std::size_t i = 0; i < params.size(); ++i) {
-        int idx = static_cast<int>(i + 1);
-        const Variant& v = params[i];
-        switch (v.kind()) {
-            case Variant::Kind::Null: sqlite3_bind_null(st, idx); break;
-            case Variant::Kind::Number:
-                // Whole numbers bind as integers, so that a text column compares them as "3".
-                if (v.number() == static_cast<double>(static_cast<long long>(v.number())))
-                    sqlite3_bind_int64(st, idx, static_cast<long long>(v.number()));
-                else
-                    sqlite3_bind_double(st, idx, v.number());
-                break;
-            case Variant::Kind::Boolean: sqlite3_bind_int(st, idx, v.as_bool() ? 1 : 0); break;
-            case Variant::Kind::DateTime: {
-                std::string s = v.as_date_time().iso();
-                sqlite3_bind_text(st, idx, s.c_str(), static_cast<int>(s.size()), SQLITE_TRANSIENT);
-                break;
-            }
-            case Variant::Kind::Text:
-                sqlite3_bind_text(st, idx, v.text().c_str(), static_cast<int>(v.text().size()),
-                                  SQLITE_TRANSIENT);
-                break;
-            default: throw DatabaseError("Parâmetro de tipo não suportado numa consulta.");
-        }
-    }
+    for (std::size_t i = 0; i < params.size(); ++i) bind_sqlite(st, static_cast<int>(i + 1), params[i]);
     ResultSet rs;
     int ncol = sqlite3_column_count(st);
     for (int c = 0; c < ncol; ++c) rs.columns.emplace_back(sqlite3_column_name(st, c));

@@ -21,20 +21,7 @@ using platform::DateTime;
 using platform::FieldDef;
 using platform::FieldType;
 
-platform::DateTime Clock::now() const {
-    if (fixed) return *fixed;
-    std::time_t t = std::time(nullptr);
-    std::tm lt{};
-    localtime_r(&t, &lt);
-    platform::DateParts p;
-    p.year = lt.tm_year + 1900;
-    p.month = lt.tm_mon + 1;
-    p.day = lt.tm_mday;
-    p.hour = lt.tm_hour;
-    p.minute = lt.tm_min;
-    p.second = lt.tm_sec;
-    return DateTime::from_parts(p);
-}
+platform::DateTime Clock::now() const { return fixed ? *fixed : DateTime::now_local(); }
 
 namespace {
 

@@ -10,6 +10,8 @@
 #include <thread>
 #include <unordered_map>
 
+#include "acerto/platform/errors.h"
+#include "acerto/platform/query.h"
 #include "acerto/server/storage.h"
 
 namespace acerto::server {
@@ -105,29 +107,10 @@ private:
         }
         sqlite3_reset(st);
         sqlite3_clear_bindings(st);
-        for (std::size_t i = 0; i < params.size(); ++i) {
-            int idx = static_cast<int>(i + 1);
-            const Variant& v = params[i];
-            switch (v.kind()) {
-                case Variant::Kind::Null: sqlite3_bind_null(st, idx); break;
-                case Variant::Kind::Number:
-                // Whole numbers bind as integers, so that a text column compares them as "3".
-                if (v.number() == static_cast<double>(static_cast<long long>(v.number())))
-                    sqlite3_bind_int64(st, idx, static_cast<long long>(v.number()));
-                else
-                    sqlite3_bind_double(st, idx, v.number());
-                break;
-                case Variant::Kind::Boolean: sqlite3_bind_int(st, idx, v.as_bool() ? 1 : 0); break;
-                case Variant::Kind::DateTime: {
-                    std::string s = v.as_date_time().iso();
-                    sqlite3_bind_text(st, idx, s.c_str(), static_cast<int>(s.size()), SQLITE_TRANSIENT);
-                    break;
-                }
-                case Variant::Kind::Text:
-                    sqlite3_bind_text(st, idx, v.text().c_str(), static_cast<int>(v.text().size()), SQLITE_TRANSIENT);
-                    break;
-                default: throw StorageError("Parâmetro de tipo não suportado.");
-            }
+        try {
+            for (std::size_t i = 0; i < params.size(); ++i) platform::bind_sqlite(st, static_cast<int>(i + 1), params[i]);
+        } catch (const platform::DatabaseError& e) {
+            throw StorageError(e.what());
         }
         return st;
     }

@@ -22,6 +22,8 @@ public:
     // "YYYY-MM-DD", "YYYY-MM-DD HH:MM:SS" or "YYYY-MM-DD HH:MM:SS.mmm"; throws ConversionError.
     static DateTime parse_iso(std::string_view text);
     static bool try_parse_iso(std::string_view text, DateTime& out);
+    // The machine's local time, to the second.
+    static DateTime now_local();
 
     double days() const { return days_; }
     DateParts parts() const;

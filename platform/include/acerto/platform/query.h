@@ -7,6 +7,8 @@
 
 #include "acerto/platform/dataset.h"
 
+struct sqlite3_stmt;
+
 namespace acerto::platform {
 
 class Param {
@@ -55,6 +57,11 @@ public:
     virtual ~DbConnection() = default;
     virtual ResultSet query(const std::string& sql, const std::vector<Variant>& params) = 0;
 };
+
+// Binds a variant to parameter `index` (from 1) of a SQLite statement: whole numbers as
+// integers (a text column then compares them as "3"), date-times as ISO text. Throws
+// DatabaseError for a kind SQL has no place for. Shared by every SQLite user of the system.
+void bind_sqlite(sqlite3_stmt* statement, int index, const Variant& value);
 
 // SQLite connection (read-only unless asked otherwise).
 class SqliteConnection : public DbConnection {
