@@ -46,14 +46,14 @@ struct RobotRun {
 };
 
 // Runs acerto-robot on a scenario written to a temporary file.
-RobotRun robot(const std::string& name, const std::string& text) {
+RobotRun robot(const std::string& name, const std::string& text, const std::string& options = "") {
     auto dir = std::filesystem::temp_directory_path() / ("acerto-robot-test-" + std::to_string(::getpid()));
     std::filesystem::create_directories(dir);
     std::filesystem::copy_file(ACERTO_SCENARIO_FIXTURES "/buffet.json", dir / "buffet.json",
                                std::filesystem::copy_options::overwrite_existing);
     auto path = dir / name;
     std::ofstream(path) << text;
-    std::string cmd = std::string(ACERTO_ROBOT_BIN) + " " + path.string() + " 2>&1";
+    std::string cmd = std::string(ACERTO_ROBOT_BIN) + " " + options + " " + path.string() + " 2>&1";
     RobotRun r{0, {}};
     FILE* p = popen(cmd.c_str(), "r");
     std::array<char, 4096> buf{};
@@ -145,4 +145,36 @@ TEST(Robot, APassingScenarioExitsWithZero) {
     RobotRun r = robot("passa.scn", "fixture buffet.json\nopen\nexpect focus medCdFilial\n");
     EXPECT_EQ(r.status, 0) << r.output;
     EXPECT_NE(r.output.find("ok passa.scn\n1 passed, 0 failed"), std::string::npos) << r.output;
+}
+
+TEST(Robot, NoticesAndTheProductListAreSeen) {
+    const std::string module = std::string("--module ") + ACERTO_TEST_MODULE;
+    RobotRun r = robot("dialogos.scn",
+                       "# A notice and the product list, then an action that shows neither.\n"
+                       "open\n"
+                       "click btnAviso\n"
+                       "expect info key AVISO\n"
+                       "expect info \"Operação realizada com sucesso.\"\n"
+                       "click btnLista\n"
+                       "expect list \"Produtos recusados.\" 3\n"
+                       "focus dbgPadrao\n"
+                       "expect nodialog\n",
+                       module);
+    EXPECT_EQ(r.status, 0) << r.output;
+    RobotRun wrong = robot("lista.scn",
+                           "open\n"
+                           "click btnLista\n"
+                           "expect list \"Produtos recusados.\" 2\n",
+                           module);
+    EXPECT_NE(wrong.output.find("FAIL lista.scn:3: expected list \"Produtos recusados.\" with 2 rows, found 3"),
+              std::string::npos)
+        << wrong.output;
+    RobotRun none = robot("sem_aviso.scn",
+                          "open\n"
+                          "click btnLista\n"
+                          "expect info key AVISO\n",
+                          module);
+    EXPECT_NE(none.output.find("FAIL sem_aviso.scn:3: expected info \"Operação realizada com sucesso.\", found \"Produtos recusados.\""),
+              std::string::npos)
+        << none.output;
 }
