@@ -12,6 +12,24 @@ struct Figures {
     double median_ms = 0, p99_ms = 0, min_ms = 0;
 };
 
+inline Figures figures_of(std::vector<double> ms) {
+    std::sort(ms.begin(), ms.end());
+    Figures f;
+    f.min_ms = ms.front();
+    f.median_ms = ms[ms.size() / 2];
+    f.p99_ms = ms[std::min(ms.size() - 1, ms.size() * 99 / 100)];
+    return f;
+}
+
+// Adds `runs` timings of `step` to `out` (for measurements taken in alternating rounds).
+inline void sample(std::vector<double>& out, int runs, const std::function<void()>& step) {
+    for (int i = 0; i < runs; ++i) {
+        auto t0 = std::chrono::steady_clock::now();
+        step();
+        out.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count());
+    }
+}
+
 inline Figures measure(int runs, const std::function<void()>& setup, const std::function<void()>& step) {
     std::vector<double> ms;
     ms.reserve(static_cast<std::size_t>(runs));

@@ -208,15 +208,24 @@ void sequential_save(const std::string& db_spec) {
                         "Keep-Alive: timeout=60, max=1000000\r\n\r\n{\"result\":null}";
     if (!net.Call("SetConfirmar", sample).ok) std::abort();
 
-    auto over_network = bench::measure(runs, nullptr, [&] {
-        if (!net.Call("SetConfirmar", remote.next()).ok) std::abort();
-    });
-    // The same transaction in-process, on budget 2 of the same database.
-    auto database = server::Database::open(db_spec);
+    // The same transaction in-process, on a database of its own loaded alike (two processes
+    // writing one SQLite file would slow each other down).
+    auto database = server::Database::open(test::fresh_database());
+    database->ensure_schema();
+    server::load_fixture_file(*database, fixture);
     server::AcertoModule module(*database);
     OneLine local;
-    local.load(module.call("GetOrcamento", {Variant("0001"), Variant(number(2))}).array()[1]);
-    auto in_process = bench::measure(runs, nullptr, [&] { module.call("SetConfirmar", local.next()); });
+    local.load(module.call("GetOrcamento", {Variant("0001"), Variant(number(1))}).array()[1]);
+    // Rounds alternate between the two, so that the machine's drift weighs on both alike.
+    std::vector<double> network_ms, local_ms;
+    for (int round = 0; round < 10; ++round) {
+        bench::sample(network_ms, runs / 10, [&] {
+            if (!net.Call("SetConfirmar", remote.next()).ok) std::abort();
+        });
+        bench::sample(local_ms, runs / 10, [&] { module.call("SetConfirmar", local.next()); });
+    }
+    auto over_network = bench::figures_of(network_ms);
+    auto in_process = bench::figures_of(local_ms);
     auto raw = raw_round_trips(request.size(), reply.size(), runs);
 
     bench::report("raw loopback TCP round trip of the same bytes", raw);
@@ -231,7 +240,7 @@ void sequential_save(const std::string& db_spec) {
 void concurrent_saves(const std::string& db_spec) {
     std::printf("\n2. %d concurrent clients saving to different settlements (%s)\n", kClients,
                 test::using_postgres() ? "PostgreSQL" : "SQLite");
-    const auto span = std::chrono::seconds(3);
+    const auto span = std::chrono::milliseconds(1500);
     std::string fixture = write_fixture(make_fixture(2 * kClients, 2), "conc.json");
     test::ServerProcess proc(db_spec, fixture, {"--threads", std::to_string(kClients + 8)});
     auto database = server::Database::open(db_spec);
@@ -280,10 +289,22 @@ void concurrent_saves(const std::string& db_spec) {
                     1000 * server_cpu / saves);
         return saves / secs;
     };
-    double local = run(false);
-    double remote = run(true);
-    std::printf("   in-process: %.0f saves/s; through the server: %.0f saves/s; ratio %.0f %% (target >= 70 %%: %s)\n",
-                local, remote, 100 * remote / local, remote >= 0.7 * local ? "met" : "NOT MET");
+    // Rounds alternate, so that the machine's drift weighs on both sides alike; the figure is
+    // the median of the rounds' ratios.
+    std::vector<double> ratios;
+    double local = 0, remote = 0;
+    for (int round = 0; round < 3; ++round) {
+        double l = run(false);
+        double r = run(true);
+        local += l / 3;
+        remote += r / 3;
+        ratios.push_back(r / l);
+    }
+    std::sort(ratios.begin(), ratios.end());
+    double ratio = ratios[1];
+    std::printf("   in-process: %.0f saves/s; through the server: %.0f saves/s (means of 3 rounds); median ratio "
+                "%.0f %% (target >= 70 %%: %s)\n",
+                local, remote, 100 * ratio, ratio >= 0.7 ? "met" : "NOT MET");
 }
 
 void big_settlement(const std::string& db_spec) {
