@@ -623,6 +623,10 @@ void TfrmAcertoFinal::bind_handlers() {
     cdsQuebra.before_post = on_ds(&TfrmAcertoFinal::cdsQuebraBeforePost);
     cdsQuebra.after_post = on_ds(&TfrmAcertoFinal::cdsQuebraAfterPost);
     dbgPadrao.on_col_exit = [this](DBGrid& g) { dbgPadraoColExit(g); };
+    // The moments the overtime and extras tabs run the enabling pass themselves.
+    dbgHorasExtras.on_exit = [this](Control&) { Habilita(cdsHorasExtras); };
+    for (Control* c : {static_cast<Control*>(&dbePrExtra), static_cast<Control*>(&PanPessoa), static_cast<Control*>(&dbgExtras)})
+        c->on_enter = [this](Control&) { Habilita(cdsExtras); };
     // The leftover, overtime and extras grids share the base screen's grid key handler.
     for (DBGrid* g : {&dbgSobra, &dbgHorasExtras, &dbgExtras})
         g->on_key_down = [this](Control& s, int& k, platform::ShiftState sh) { dbgPadraoKeyDown(s, k, sh); };
