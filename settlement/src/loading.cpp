@@ -115,7 +115,6 @@ void TfrmAcertoFinal::sbtVerificarClick(Control&) {
         bool by_person = cdsAcerto.field("IDTPVREXTRA").as_string() == "S";
         rbtPessoa.set_checked(by_person);
         rbtProduto.set_checked(!by_person);
-        if (!by_person) rbtPessoa.set_checked(false);
     }
     // 8. The client's name: the budget's own when IDSITCLIOREV is "N".
     dbeCliente.bind(&dtsOrcamento, cdsOrcamento.field("IDSITCLIOREV").as_string() == "N" ? "NMCLIEORCEVE" : "NMFANTCLIE");
