@@ -148,7 +148,7 @@ public:
         std::unique_lock<std::mutex> lock(mutex_);
         if (!writer_) writer_ = connect();
         auto now = std::chrono::steady_clock::now();
-        if (!busy_ && queue_.empty() && now - last_write_ > std::chrono::microseconds(150)) {
+        if (!busy_ && queue_.empty() && now - last_write_ > std::chrono::microseconds(20)) {
             busy_ = true;
             lock.unlock();
             struct Release {
