@@ -1,5 +1,6 @@
 // acerto: the desktop host. Opens the suite's main window; "Acerto Final" loads the screen module.
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -41,6 +42,7 @@ struct DemoServer {
         std::filesystem::remove(port_file);
         pid = ::fork();
         if (pid == 0) {
+            ::prctl(PR_SET_PDEATHSIG, SIGTERM);  // the server goes with the window, however it ends
             ::execl(binary.c_str(), binary.c_str(), "--db", database.c_str(), "--demo", "--listen", "127.0.0.1:0",
                     "--port-file", port_file.c_str(), "--log-level", "warn", static_cast<char*>(nullptr));
             ::_exit(127);
