@@ -4,6 +4,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include "acerto/host/module_loader.h"
 #include "robot.h"
 
 namespace {
@@ -39,9 +40,7 @@ int main(int argc, char** argv) {
             }
         value = candidates.back();
     };
-    pick(options.module_path, "ACERTO_MODULE",
-         {beside_me(argv[0], "../settlement/libqlm01200.so"), beside_me(argv[0], "../lib/libqlm01200.so"),
-          "libqlm01200.so"});
+    pick(options.module_path, "ACERTO_MODULE", {acerto::host::ScreenModule::default_path()});
     pick(options.server_binary, "ACERTO_SERVER_BIN",
          {beside_me(argv[0], "../server/acerto-server"), beside_me(argv[0], "acerto-server"), "/usr/local/bin/acerto-server"});
 

@@ -17,7 +17,7 @@
 #include "form_view.h"
 #include "main_window.h"
 #include "qt_ui.h"
-#include "server_process.h"
+#include "test_host.h"
 #include "table_model.h"
 
 using namespace acerto;
@@ -45,14 +45,7 @@ class Gui : public ::testing::Test {
 protected:
     void SetUp() override {
         app();
-        db = test::fresh_database();
-        server = std::make_unique<test::ServerProcess>(db, ACERTO_SCENARIO_FIXTURES "/buffet.json",
-                                                       std::vector<std::string>{"--clock", "2026-12-07 09:30:00"});
-        reference = std::make_unique<platform::SqliteConnection>(db, true);
-        services.ui = &ui;
-        services.database = reference.get();
-        services.config.server_port = server->port();
-        host::install(&services);
+        env = std::make_unique<test::TestHost>(ACERTO_SCENARIO_FIXTURES "/buffet.json", ui);
         module().load(ACERTO_MODULE_PATH);
         module().Initialize();
         window = std::make_unique<gui::MainWindow>(module(), ui);
@@ -65,7 +58,7 @@ protected:
     void TearDown() override {
         window.reset();
         module().Finalize();
-        host::install(nullptr);
+        env.reset();
     }
     static host::ScreenModule& module() {
         static host::ScreenModule m;
@@ -76,11 +69,8 @@ protected:
         return dynamic_cast<T*>(view->widget_for(&view->form().get(name)));
     }
 
-    std::string db;
-    std::unique_ptr<test::ServerProcess> server;
-    std::unique_ptr<platform::SqliteConnection> reference;
     gui::QtUi ui;
-    host::Services services;
+    std::unique_ptr<test::TestHost> env;
     std::unique_ptr<gui::MainWindow> window;
     gui::FormView* view = nullptr;
 };
@@ -170,7 +160,7 @@ TEST_F(Gui, TheWaitCursorIsRestoredAfterAFailingServerCall) {
     QTest::keyClicks(filial, "1");
     QTest::keyClick(filial, Qt::Key_Tab);
     QTest::keyClicks(numero, "43");
-    ::kill(server->pid(), SIGKILL);  // the server goes away: the load fails
+    ::kill(env->server->pid(), SIGKILL);  // the server goes away: the load fails
     answer_next_box(QMessageBox::Ok);
     QTest::keyClick(numero, Qt::Key_Tab);
     QApplication::processEvents();

@@ -10,7 +10,7 @@
 #include "acerto/platform/text.h"
 #include "acerto/settlement/catalogue.h"
 #include "scripted_ui.h"
-#include "server_process.h"
+#include "test_host.h"
 
 using namespace acerto;
 using namespace acerto::settlement;
@@ -20,20 +20,13 @@ namespace {
 class Screen : public ::testing::Test {
 protected:
     void SetUp() override {
-        db = test::fresh_database();
-        server = std::make_unique<test::ServerProcess>(db, ACERTO_SCENARIO_FIXTURES "/buffet.json",
-                                                       std::vector<std::string>{"--clock", "2026-12-07 09:30:00"});
-        reference = std::make_unique<platform::SqliteConnection>(db, true);
-        services.ui = &ui;
-        services.database = reference.get();
-        services.config.server_port = server->port();
-        services.config.operator_code = "TESTE";
-        host::install(&services);
+        env = std::make_unique<test::TestHost>(ACERTO_SCENARIO_FIXTURES "/buffet.json", ui);
+        env->services.config.operator_code = "TESTE";
         Initialize();
     }
     void TearDown() override {
         Finalize();
-        host::install(nullptr);
+        env.reset();
     }
     TfrmAcertoFinal& open() {
         CriaAcertoFinal();
@@ -50,11 +43,8 @@ protected:
         return "(no error)";
     }
 
-    std::string db;
-    std::unique_ptr<test::ServerProcess> server;
-    std::unique_ptr<platform::SqliteConnection> reference;
     test::ScriptedUi ui;
-    host::Services services;
+    std::unique_ptr<test::TestHost> env;
 };
 
 }  // namespace
@@ -119,15 +109,15 @@ TEST_F(Screen, RefusalTranslation) {
 }
 
 TEST_F(Screen, OneScreenAtATimeAndTheDisplayRule) {
-    services.config.display_width = 640;
-    services.config.display_height = 480;
+    env->services.config.display_width = 640;
+    env->services.config.display_height = 480;
     TfrmAcertoFinal& a = open();
     EXPECT_EQ(a.window_state(), platform::WindowState::Maximized);
     a.set_window_state(platform::WindowState::Normal);
     a.activate();  // maximized again at each activation
     EXPECT_EQ(a.window_state(), platform::WindowState::Maximized);
-    services.config.display_width = 1024;
-    services.config.display_height = 768;
+    env->services.config.display_width = 1024;
+    env->services.config.display_height = 768;
     a.set_window_state(platform::WindowState::Minimized);
     TfrmAcertoFinal& b = open();
     EXPECT_EQ(&a, &b);  // the same screen

@@ -1,0 +1,29 @@
+#pragma once
+// What a host lends the screen module in a test: a real server process over a fresh database
+// seeded from the scenario fixture, the reference-data connection, and the installed services.
+#include <memory>
+#include <string>
+
+#include "acerto/host/services.h"
+#include "server_process.h"
+
+namespace acerto::test {
+
+struct TestHost {
+    std::string db = fresh_database();
+    std::unique_ptr<ServerProcess> server;
+    std::unique_ptr<platform::SqliteConnection> reference;
+    host::Services services;
+
+    TestHost(const std::string& fixture, host::OperatorUi& ui) {
+        server = std::make_unique<ServerProcess>(db, fixture, std::vector<std::string>{"--clock", "2026-12-07 09:30:00"});
+        reference = std::make_unique<platform::SqliteConnection>(db, true);
+        services.ui = &ui;
+        services.database = reference.get();
+        services.config.server_port = server->port();
+        host::install(&services);
+    }
+    ~TestHost() { host::install(nullptr); }
+};
+
+}  // namespace acerto::test
