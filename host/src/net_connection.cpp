@@ -1,7 +1,5 @@
 #include "acerto/host/net_connection.h"
 
-#include <httplib.h>
-
 #include <chrono>
 
 #include <nlohmann/json.hpp>
@@ -9,6 +7,7 @@
 #include "acerto/host/errors.h"
 #include "acerto/host/services.h"
 #include "acerto/platform/errors.h"
+#include "acerto/platform/http.h"
 #include "acerto/platform/json_io.h"
 
 namespace acerto::host {
@@ -16,22 +15,8 @@ namespace acerto::host {
 using nlohmann::json;
 using platform::Variant;
 
-namespace {
-std::string transport_text(httplib::Error e) {
-    switch (e) {
-        case httplib::Error::Connection: return "o servidor não aceitou a conexão";
-        case httplib::Error::Read: return "a resposta não pôde ser lida";
-        case httplib::Error::Write: return "o pedido não pôde ser enviado";
-        case httplib::Error::ConnectionTimeout: return "tempo de conexão esgotado";
-        case httplib::Error::ExceedRedirectCount: return "redirecionamentos demais";
-        case httplib::Error::Canceled: return "chamada cancelada";
-        default: return "falha de comunicação";
-    }
-}
-}  // namespace
-
 struct TNetConnection::Impl {
-    std::unique_ptr<httplib::Client> client;
+    std::unique_ptr<platform::http::Client> client;
 };
 
 TNetConnection::TNetConnection(std::string name) : impl_(new Impl), name_(std::move(name)) {}
@@ -41,25 +26,22 @@ TNetConnection::~TNetConnection() = default;
 void TNetConnection::Open() {
     if (connected_) return;
     if (OnBeforeConnect) OnBeforeConnect(*this);
-    auto client = std::make_unique<httplib::Client>(Host, Port);
-    client->set_keep_alive(true);
-    client->set_tcp_nodelay(true);
-    client->set_connection_timeout(ConnectTimeoutMs / 1000, (ConnectTimeoutMs % 1000) * 1000);
-    client->set_read_timeout(CallTimeoutMs / 1000, (CallTimeoutMs % 1000) * 1000);
-    client->set_write_timeout(CallTimeoutMs / 1000, (CallTimeoutMs % 1000) * 1000);
-    auto res = client->Get("/" + ServerName);
+    auto client = std::make_unique<platform::http::Client>(Host, Port, std::chrono::milliseconds(ConnectTimeoutMs),
+                                                           std::chrono::milliseconds(CallTimeoutMs));
     std::string where = Host + ":" + std::to_string(Port);
-    if (!res)
-        throw ConnectionError("Não foi possível conectar ao servidor de aplicação " + where + " (" +
-                              transport_text(res.error()) + ").");
-    if (res->status != 200)
+    platform::http::Response res;
+    try {
+        res = client->request("GET", "/" + ServerName);
+    } catch (const platform::http::TransportError& e) {
+        throw ConnectionError("Não foi possível conectar ao servidor de aplicação " + where + " (" + e.what() + ").");
+    }
+    if (res.status != 200)
         throw ConnectionError("O servidor de aplicação " + where + " não oferece " + ServerName + ".");
     impl_->client = std::move(client);
     connected_ = true;
 }
 
 void TNetConnection::Close() {
-    if (impl_->client) impl_->client->stop();
     impl_->client.reset();
     connected_ = false;
 }
@@ -81,22 +63,25 @@ ServerReply TNetConnection::Call(const std::string& method, const Variant::Array
     platform::write_json(body, Variant(args));
     ++calls_;
     const std::string path = "/" + ServerName + "/" + method;
-    httplib::Result res{nullptr, httplib::Error::Unknown};
+    using platform::http::Failure;
+    platform::http::Response res;
     try {
         if (!connected_) Open();
-        res = impl_->client->Post(path, body, "application/json");
-        if (!res && (res.error() == httplib::Error::Connection || res.error() == httplib::Error::Write)) {
-            // The request never reached the server (a kept-alive connection it had dropped):
-            // retried once on a fresh connection. A lost answer is not retried, since the
-            // server may have acted on the call.
+        try {
+            res = impl_->client->request("POST", path, body);
+        } catch (const platform::http::TransportError& e) {
+            // The request never reached the server (it had gone and come back, or dropped the
+            // connection): retried once on a fresh connection. A lost answer is not retried,
+            // since the server may have acted on the call.
+            if (e.failure() != Failure::Refused && e.failure() != Failure::ConnectTimeout && e.failure() != Failure::Write)
+                throw;
             Close();
             Open();
-            res = impl_->client->Post(path, body, "application/json");
+            res = impl_->client->request("POST", path, body);
         }
     } catch (const ConnectionError&) {
         return fail();
-    }
-    if (!res) {
+    } catch (const platform::http::TransportError&) {
         Close();
         return fail();
     }
@@ -104,7 +89,7 @@ ServerReply TNetConnection::Call(const std::string& method, const Variant::Array
     std::vector<std::pair<std::string, Variant>> members;
     bool parsed = false;
     try {
-        parsed = platform::read_json_object(res->body, members);
+        parsed = platform::read_json_object(res.body, members);
     } catch (const platform::Error& e) {
         reply.ok = false;
         reply.error = "Resposta inválida do servidor de aplicação ao chamar " + method + ": " + e.what();

@@ -3,7 +3,7 @@
 #include <charconv>
 #include <cmath>
 
-#include <nlohmann/json.hpp>
+#include <simdjson.h>
 
 #include "acerto/platform/errors.h"
 #include "acerto/platform/packet.h"
@@ -154,214 +154,172 @@ void write_json(std::string& out, const Variant& v) {
 
 namespace {
 
-// A parsed JSON value, lighter than a document tree: objects keep their members in order.
-struct Node {
-    enum class T { Null, Str, Num, Bool, Arr, Obj } t = T::Null;
-    std::string s;
-    double n = 0;
-    bool b = false;
-    std::vector<Node> a;
-    std::vector<std::pair<std::string, Node>> o;
-};
+using Element = simdjson::dom::element;
+using Type = simdjson::dom::element_type;
 
-class Builder : public nlohmann::json_sax<nlohmann::json> {
-public:
-    Node root;
-    std::vector<Node*> stack;
-    std::vector<std::string> keys;
-
-    Node& place() {
-        if (stack.empty()) return root;
-        Node* top = stack.back();
-        if (top->t == Node::T::Arr) {
-            top->a.emplace_back();
-            return top->a.back();
-        }
-        top->o.emplace_back(std::move(keys.back()), Node());
-        keys.pop_back();
-        return top->o.back().second;
-    }
-    bool null() override {
-        place();
-        return true;
-    }
-    bool boolean(bool v) override {
-        Node& n = place();
-        n.t = Node::T::Bool;
-        n.b = v;
-        return true;
-    }
-    bool number_integer(number_integer_t v) override { return num(static_cast<double>(v)); }
-    bool number_unsigned(number_unsigned_t v) override { return num(static_cast<double>(v)); }
-    bool number_float(number_float_t v, const string_t&) override { return num(v); }
-    bool num(double v) {
-        Node& n = place();
-        n.t = Node::T::Num;
-        n.n = v;
-        return true;
-    }
-    bool string(string_t& v) override {
-        Node& n = place();
-        n.t = Node::T::Str;
-        n.s = std::move(v);
-        return true;
-    }
-    bool binary(binary_t&) override { return false; }
-    bool start_object(std::size_t) override {
-        Node& n = place();
-        n.t = Node::T::Obj;
-        stack.push_back(&n);
-        return true;
-    }
-    bool key(string_t& k) override {
-        keys.push_back(std::move(k));
-        return true;
-    }
-    bool end_object() override {
-        stack.pop_back();
-        return true;
-    }
-    bool start_array(std::size_t) override {
-        Node& n = place();
-        n.t = Node::T::Arr;
-        stack.push_back(&n);
-        return true;
-    }
-    bool end_array() override {
-        stack.pop_back();
-        return true;
-    }
-    bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) override { return false; }
-};
-
-const Node* member(const Node& obj, std::string_view k) {
-    for (const auto& [key, v] : obj.o)
-        if (key == k) return &v;
-    return nullptr;
-}
-
-Variant cell(const Node& n, FieldType t) {
-    if (n.t == Node::T::Null) return {};
+// A packet's cell, by its field's type.
+Variant cell(Element n, FieldType t) {
+    Type k = n.type();
+    if (k == Type::NULL_VALUE) return {};
+    bool number = k == Type::INT64 || k == Type::UINT64 || k == Type::DOUBLE;
     switch (t) {
         case FieldType::String:
         case FieldType::FixedChar:
-            if (n.t == Node::T::Str) return Variant(n.s);
-            if (n.t == Node::T::Num) return Variant(Variant(n.n).as_string());
+            if (k == Type::STRING) return Variant(std::string(n.get_string().value_unsafe()));
+            if (number) return Variant(Variant(n.get_double().value_unsafe()).as_string());
             break;
         case FieldType::Float:
         case FieldType::Integer:
-            if (n.t == Node::T::Num) return Variant(n.n);
+            if (number) return Variant(n.get_double().value_unsafe());
             break;
         case FieldType::DateTime:
-            if (n.t == Node::T::Str) {
+            if (k == Type::STRING) {
                 DateTime d;
-                if (DateTime::try_parse_iso(n.s, d)) return Variant(d);
+                if (DateTime::try_parse_iso(n.get_string().value_unsafe(), d)) return Variant(d);
             }
-            if (n.t == Node::T::Num) return Variant(DateTime(n.n));
+            if (number) return Variant(DateTime(n.get_double().value_unsafe()));
             break;
         case FieldType::Boolean:
-            if (n.t == Node::T::Bool) return Variant(n.b);
+            if (k == Type::BOOL) return Variant(n.get_bool().value_unsafe());
             break;
     }
     throw PacketError(std::string("Valor inválido para um campo do tipo ") + field_type_name(t) + ".");
 }
 
-Row row_of(const Node& a, const std::vector<FieldDef>& fields) {
-    if (a.t != Node::T::Arr || a.a.size() != fields.size())
+Row row_of(Element e, const std::vector<FieldDef>& fields) {
+    simdjson::dom::array a;
+    if (e.get(a) != simdjson::SUCCESS || a.size() != fields.size())
         throw PacketError("Linha do pacote com número de valores diferente do número de campos.");
     Row r;
     r.reserve(fields.size());
-    for (std::size_t i = 0; i < fields.size(); ++i) r.push_back(cell(a.a[i], fields[i].type));
+    std::size_t i = 0;
+    for (Element c : a) r.push_back(cell(c, fields[i++].type));
     return r;
 }
 
-std::shared_ptr<const DataPacket> packet_of(const Node& obj) {
-    const Node* fields = member(obj, "fields");
-    if (!fields || fields->t != Node::T::Arr) throw PacketError("Pacote de dados sem definição de campos.");
+// A member of an object, or an element whose error says it is missing.
+simdjson::simdjson_result<Element> member(simdjson::dom::object o, std::string_view key) { return o.at_key(key); }
+
+std::string_view text_of(simdjson::simdjson_result<Element> e) {
+    std::string_view s;
+    return e.get(s) == simdjson::SUCCESS ? s : std::string_view();
+}
+
+std::shared_ptr<const DataPacket> packet_of(simdjson::dom::object obj) {
+    simdjson::dom::array fields;
+    if (member(obj, "fields").get(fields) != simdjson::SUCCESS) throw PacketError("Pacote de dados sem definição de campos.");
     auto p = std::make_shared<DataPacket>();
-    for (const auto& fd : fields->a) {
-        const Node* name = fd.t == Node::T::Obj ? member(fd, "name") : nullptr;
-        if (!name || name->t != Node::T::Str) throw PacketError("Definição de campo inválida no pacote.");
+    for (Element fd : fields) {
+        simdjson::dom::object f;
+        std::string_view name;
+        if (fd.get(f) != simdjson::SUCCESS || member(f, "name").get(name) != simdjson::SUCCESS)
+            throw PacketError("Definição de campo inválida no pacote.");
         FieldDef d;
-        d.name = name->s;
-        const Node* type = member(fd, "type");
-        d.type = type && type->t == Node::T::Str ? field_type_from_name(type->s) : FieldType::String;
-        if (const Node* size = member(fd, "size")) {
-            if (size->t != Node::T::Num || size->n != std::trunc(size->n))
-                throw PacketError("Tamanho de campo inválido no pacote.");
-            d.size = static_cast<int>(size->n);
+        d.name = std::string(name);
+        std::string_view type;
+        d.type = member(f, "type").get(type) == simdjson::SUCCESS ? field_type_from_name(std::string(type)) : FieldType::String;
+        if (auto size = member(f, "size"); size.error() == simdjson::SUCCESS) {
+            double n = 0;
+            if (size.get(n) != simdjson::SUCCESS || n != std::trunc(n)) throw PacketError("Tamanho de campo inválido no pacote.");
+            d.size = static_cast<int>(n);
         }
         p->fields().push_back(std::move(d));
     }
-    if (const Node* delta = member(obj, "delta")) {
-        if (delta->t != Node::T::Arr) throw PacketError("Delta inválido.");
+    if (auto delta = member(obj, "delta"); delta.error() == simdjson::SUCCESS) {
+        simdjson::dom::array changes;
+        if (delta.get(changes) != simdjson::SUCCESS) throw PacketError("Delta inválido.");
         p->set_delta(true);
-        for (const auto& e : delta->a) {
-            const Node* op = e.t == Node::T::Obj ? member(e, "op") : nullptr;
-            if (!op || op->t != Node::T::Str) throw PacketError("Alteração sem operação no delta.");
+        for (Element e : changes) {
+            simdjson::dom::object c;
+            std::string_view op;
+            if (e.get(c) != simdjson::SUCCESS || member(c, "op").get(op) != simdjson::SUCCESS)
+                throw PacketError("Alteração sem operação no delta.");
             Change ch;
-            if (op->s == "insert") ch.kind = ChangeKind::Insert;
-            else if (op->s == "modify") ch.kind = ChangeKind::Modify;
-            else if (op->s == "delete") ch.kind = ChangeKind::Delete;
-            else throw PacketError("Operação desconhecida no delta: " + op->s);
+            if (op == "insert") ch.kind = ChangeKind::Insert;
+            else if (op == "modify") ch.kind = ChangeKind::Modify;
+            else if (op == "delete") ch.kind = ChangeKind::Delete;
+            else throw PacketError("Operação desconhecida no delta: " + std::string(op));
             if (ch.kind != ChangeKind::Insert) {
-                const Node* old = member(e, "old");
-                if (!old) throw PacketError("Alteração sem valores originais no delta.");
-                ch.original = row_of(*old, p->fields());
+                auto old = member(c, "old");
+                if (old.error()) throw PacketError("Alteração sem valores originais no delta.");
+                ch.original = row_of(old.value_unsafe(), p->fields());
             }
             if (ch.kind != ChangeKind::Delete) {
-                const Node* nw = member(e, "new");
-                if (!nw) throw PacketError("Alteração sem valores novos no delta.");
-                ch.values = row_of(*nw, p->fields());
+                auto nw = member(c, "new");
+                if (nw.error()) throw PacketError("Alteração sem valores novos no delta.");
+                ch.values = row_of(nw.value_unsafe(), p->fields());
             }
             p->changes().push_back(std::move(ch));
         }
-    } else if (const Node* rows = member(obj, "rows")) {
-        if (rows->t != Node::T::Arr) throw PacketError("Linhas do pacote inválidas.");
-        p->rows().reserve(rows->a.size());
-        for (const auto& r : rows->a) p->rows().push_back(row_of(r, p->fields()));
+    } else if (auto rows = member(obj, "rows"); rows.error() == simdjson::SUCCESS) {
+        simdjson::dom::array list;
+        if (rows.get(list) != simdjson::SUCCESS) throw PacketError("Linhas do pacote inválidas.");
+        p->rows().reserve(list.size());
+        for (Element r : list) p->rows().push_back(row_of(r, p->fields()));
     }
     return p;
 }
 
-Variant to_variant(const Node& n) {
-    switch (n.t) {
-        case Node::T::Null: return {};
-        case Node::T::Str: return Variant(n.s);
-        case Node::T::Num: return Variant(n.n);
-        case Node::T::Bool: return Variant(n.b);
-        case Node::T::Arr: {
+Variant to_variant(Element n) {
+    switch (n.type()) {
+        case Type::NULL_VALUE: return {};
+        case Type::STRING: return Variant(std::string(n.get_string().value_unsafe()));
+        case Type::INT64:
+        case Type::UINT64:
+        case Type::DOUBLE: return Variant(n.get_double().value_unsafe());
+        case Type::BOOL: return Variant(n.get_bool().value_unsafe());
+        case Type::ARRAY: {
+            simdjson::dom::array list = n.get_array().value_unsafe();
             Variant::Array a;
-            a.reserve(n.a.size());
-            for (const auto& e : n.a) a.push_back(to_variant(e));
+            a.reserve(list.size());
+            for (Element e : list) a.push_back(to_variant(e));
             return Variant(std::move(a));
         }
-        case Node::T::Obj: {
-            if (const Node* dt = member(n, "$dt"); dt && dt->t == Node::T::Str)
-                return Variant(DateTime::parse_iso(dt->s));
-            return Variant(packet_of(n));
+        case Type::OBJECT: {
+            simdjson::dom::object o = n.get_object().value_unsafe();
+            if (std::string_view dt = text_of(member(o, "$dt")); !dt.empty()) return Variant(DateTime::parse_iso(std::string(dt)));
+            return Variant(packet_of(o));
         }
     }
     return {};
 }
 
-bool parse(std::string_view text, Builder& b) {
-    return nlohmann::json::sax_parse(text.begin(), text.end(), &b, nlohmann::json::input_format_t::json, false);
+// Parses a text into `parser`'s document. A thread keeps its parser between calls (it is
+// costly to set up); a text larger than most answers gets a parser of its own, so that no
+// thread holds on to the memory of one large request.
+template <class Use>
+auto parse(std::string_view text, Use&& use) {
+    constexpr std::size_t kKeptParserLimit = 8u << 20;
+    thread_local simdjson::dom::parser kept;
+    std::unique_ptr<simdjson::dom::parser> own;
+    simdjson::dom::parser* parser = &kept;
+    if (text.size() > kKeptParserLimit) {
+        own = std::make_unique<simdjson::dom::parser>();
+        parser = own.get();
+    }
+    Element root;
+    if (parser->parse(text.data(), text.size(), true).get(root) != simdjson::SUCCESS)
+        throw JsonSyntaxError("JSON inválido.");
+    return use(root);
 }
 
 }  // namespace
 
 Variant read_json_variant(std::string_view text) {
-    Builder b;
-    if (!parse(text, b)) throw JsonSyntaxError("JSON inválido.");
-    return to_variant(b.root);
+    return parse(text, [](Element root) { return to_variant(root); });
 }
 
 bool read_json_object(std::string_view text, std::vector<std::pair<std::string, Variant>>& members) {
-    Builder b;
-    if (!parse(text, b) || b.root.t != Node::T::Obj) return false;
-    for (const auto& [k, v] : b.root.o) members.emplace_back(k, to_variant(v));
-    return true;
+    try {
+        return parse(text, [&](Element root) {
+            simdjson::dom::object o;
+            if (root.get(o) != simdjson::SUCCESS) return false;
+            for (auto field : o) members.emplace_back(std::string(field.key), to_variant(field.value));
+            return true;
+        });
+    } catch (const JsonSyntaxError&) {
+        return false;
+    }
 }
 
 }  // namespace acerto::platform

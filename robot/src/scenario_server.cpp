@@ -16,9 +16,10 @@
 #include <sstream>
 #include <stdexcept>
 
-#include <httplib.h>
 
 #include <nlohmann/json.hpp>
+
+#include "acerto/platform/http.h"
 
 namespace acerto::robot {
 
@@ -193,9 +194,13 @@ std::string ScenarioServer::log() const {
 }
 
 void ScenarioServer::fail_next(const std::string& method, const std::string& message) {
-    httplib::Client c("127.0.0.1", port_);
-    auto res = c.Post("/_test/fail", nlohmann::json{{"method", method}, {"message", message}}.dump(), "application/json");
-    if (!res || res->status != 200) throw std::runtime_error("o servidor não aceitou a falha programada");
+    platform::http::Client c("127.0.0.1", port_, std::chrono::seconds(3), std::chrono::seconds(10));
+    int status = 0;
+    try {
+        status = c.request("POST", "/_test/fail", nlohmann::json{{"method", method}, {"message", message}}.dump()).status;
+    } catch (const platform::http::TransportError&) {
+    }
+    if (status != 200) throw std::runtime_error("o servidor não aceitou a falha programada");
 }
 
 void ScenarioServer::stop() {

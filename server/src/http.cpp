@@ -1,9 +1,10 @@
 #include "acerto/server/http.h"
 
-#include <httplib.h>
+#include <sys/socket.h>
 
 #include <condition_variable>
 #include <deque>
+#include <functional>
 #include <thread>
 #include <vector>
 
@@ -19,20 +20,18 @@ using nlohmann::json;
 
 namespace {
 
-// Set on a connection served beyond the worker pool: its requests are refused at once.
-thread_local bool overflow_connection = false;
-
 // A worker pool of fixed size where a kept-alive connection holds its worker. A connection
 // that finds every worker taken is not queued to hang: it is served on a short-lived thread
 // that answers with a clear refusal and closes.
-class BoundedPool : public httplib::TaskQueue {
+class BoundedPool {
 public:
+    using Job = std::function<void(bool refused)>;
     explicit BoundedPool(std::size_t n) : size_(n) {
         for (std::size_t i = 0; i < n; ++i) workers_.emplace_back([this] { work(); });
     }
-    ~BoundedPool() override { shutdown(); }
+    ~BoundedPool() { shutdown(); }
 
-    void enqueue(std::function<void()> fn) override {
+    void enqueue(Job fn) {
         {
             std::unique_lock<std::mutex> lock(mutex_);
             if (!stopping_ && busy_ + jobs_.size() < size_) {
@@ -43,15 +42,15 @@ public:
             ++overflow_;
         }
         std::thread([this, fn = std::move(fn)] {
-            overflow_connection = true;
-            fn();
+            fn(true);
             std::lock_guard<std::mutex> lock(mutex_);
             --overflow_;
             cond_.notify_all();
         }).detach();
     }
 
-    void shutdown() override {
+    // Runs the jobs already queued, then waits for every worker and refusal to end.
+    void shutdown() {
         {
             std::unique_lock<std::mutex> lock(mutex_);
             if (stopping_ && workers_.empty()) return;
@@ -67,7 +66,7 @@ public:
 private:
     void work() {
         for (;;) {
-            std::function<void()> fn;
+            Job fn;
             {
                 std::unique_lock<std::mutex> lock(mutex_);
                 cond_.wait(lock, [this] { return stopping_ || !jobs_.empty(); });
@@ -76,7 +75,7 @@ private:
                 jobs_.pop_front();
                 ++busy_;
             }
-            fn();
+            fn(false);
             std::lock_guard<std::mutex> lock(mutex_);
             --busy_;
         }
@@ -84,7 +83,7 @@ private:
 
     std::size_t size_;
     std::vector<std::thread> workers_;
-    std::deque<std::function<void()>> jobs_;
+    std::deque<Job> jobs_;
     std::mutex mutex_;
     std::condition_variable cond_;
     std::size_t busy_ = 0, overflow_ = 0;
@@ -95,89 +94,101 @@ std::string error_body(const std::string& text) { return json{{"error", text}}.d
 
 }  // namespace
 
-AppServer::AppServer(AcertoModule& module, ServerOptions options)
-    : module_(module), options_(std::move(options)), http_(std::make_unique<httplib::Server>()) {
-    auto& http = *http_;
-    const std::size_t threads = static_cast<std::size_t>(std::max(1, options_.threads));
-    http.new_task_queue = [threads] { return new BoundedPool(threads); };
-    http.set_tcp_nodelay(true);
-    http.set_keep_alive_max_count(1000000);
-    http.set_keep_alive_timeout(options_.keep_alive_seconds);
-    http.set_read_timeout(60, 0);
-    http.set_write_timeout(60, 0);
-    http.set_payload_max_length(options_.max_body);
-
-    const std::string base = std::string("/") + kModuleName;
-    http.Get(base, [](const httplib::Request&, httplib::Response& res) {
-        res.set_content(json{{"server", kModuleName}}.dump(), "application/json");
-    });
-    http.Post(base + R"(/([A-Za-z_0-9]+))", [this](const httplib::Request& req, httplib::Response& res) {
-        if (overflow_connection) {
-            res.set_header("Connection", "close");
-            res.set_content(error_body("Servidor de aplicação ocupado: todos os " + std::to_string(options_.threads) +
-                                       " atendimentos estão em uso. Tente novamente em instantes."),
-                            "application/json");
-            return;
-        }
-        res.set_content(handle_call(req.matches[1], req.body), "application/json");
-    });
-    if (options_.test_hooks) {
-        http.Post("/_test/fail", [this](const httplib::Request& req, httplib::Response& res) {
-            json j = json::parse(req.body, nullptr, false);
-            if (j.is_discarded() || !j.contains("method") || !j.contains("message")) {
-                res.status = 400;
-                res.set_content(error_body("Pedido inválido."), "application/json");
-                return;
-            }
-            std::lock_guard<std::mutex> lock(hooks_mutex_);
-            failures_[j["method"].get<std::string>()] = j["message"].get<std::string>();
-            res.set_content(R"({"result":null})", "application/json");
-        });
-        http.Post("/_test/reset", [this](const httplib::Request&, httplib::Response& res) {
-            std::lock_guard<std::mutex> lock(hooks_mutex_);
-            failures_.clear();
-            res.set_content(R"({"result":null})", "application/json");
-        });
-    }
-    http.set_error_handler([](const httplib::Request& req, httplib::Response& res) {
-        std::string text;
-        if (res.status == 413)
-            text = "Pedido grande demais para o servidor de aplicação.";
-        else if (res.status == 404)
-            text = "Endereço desconhecido no servidor de aplicação: " + req.path;
-        else
-            text = "Pedido inválido (HTTP " + std::to_string(res.status) + ").";
-        res.set_content(error_body(text), "application/json");
-    });
-    http.set_exception_handler([](const httplib::Request& req, httplib::Response& res, std::exception_ptr ep) {
-        try {
-            if (ep) std::rethrow_exception(ep);
-        } catch (const std::exception& e) {
-            spdlog::error("{}: {}", req.path, e.what());
-        } catch (...) {
-        }
-        res.status = 500;
-        res.set_content(error_body("Erro interno do servidor de aplicação. O erro foi registrado no servidor."),
-                        "application/json");
-    });
-}
+AppServer::AppServer(AcertoModule& module, ServerOptions options) : module_(module), options_(std::move(options)) {}
 
 AppServer::~AppServer() { stop(); }
 
 int AppServer::bind() {
-    if (options_.port == 0)
-        port_ = http_->bind_to_any_port(options_.host);
-    else
-        port_ = http_->bind_to_port(options_.host, options_.port) ? options_.port : -1;
-    if (port_ <= 0)
-        throw std::runtime_error("Não foi possível escutar em " + options_.host + ":" + std::to_string(options_.port) + ".");
+    port_ = listener_.bind(options_.host, options_.port);
     return port_;
 }
 
-void AppServer::run() { http_->listen_after_bind(); }
+void AppServer::run() {
+    BoundedPool pool(static_cast<std::size_t>(std::max(1, options_.threads)));
+    for (;;) {
+        int fd = listener_.accept();
+        if (fd < 0) break;
+        pool.enqueue([this, fd](bool refused) { serve(fd, refused); });
+    }
+    pool.shutdown();
+}
 
 void AppServer::stop() {
-    if (http_ && http_->is_running()) http_->stop();
+    stopping_ = true;
+    listener_.shutdown();
+    // A connection waiting for its next request reads the end at once; one whose request is
+    // already in, or being answered, finishes it first (what was received stays readable).
+    std::lock_guard<std::mutex> lock(connections_mutex_);
+    for (int fd : connections_) ::shutdown(fd, SHUT_RD);
+}
+
+void AppServer::serve(int fd, bool refused) {
+    using platform::http::ServerConnection;
+    ServerConnection connection(fd, options_.max_body, std::chrono::seconds(options_.keep_alive_seconds),
+                                std::chrono::seconds(60));
+    {
+        std::lock_guard<std::mutex> lock(connections_mutex_);
+        if (stopping_) return;
+        connections_.insert(fd);
+    }
+    for (;;) {
+        platform::http::Request request;
+        auto read = connection.read(request);
+        if (read == ServerConnection::Read::Closed) break;
+        if (read == ServerConnection::Read::TooLarge) {
+            connection.write(413, error_body("Pedido grande demais para o servidor de aplicação."), false);
+            break;
+        }
+        if (read == ServerConnection::Read::Malformed) {
+            connection.write(400, error_body("Pedido inválido (HTTP 400)."), false);
+            break;
+        }
+        if (refused) {
+            connection.write(200,
+                             error_body("Servidor de aplicação ocupado: todos os " + std::to_string(options_.threads) +
+                                        " atendimentos estão em uso. Tente novamente em instantes."),
+                             false);
+            break;
+        }
+        auto [status, body] = route(request);
+        bool keep = request.keep_alive && !stopping_;
+        if (!connection.write(status, body, keep) || !keep) break;
+    }
+    std::lock_guard<std::mutex> lock(connections_mutex_);
+    connections_.erase(fd);
+}
+
+std::pair<int, std::string> AppServer::route(const platform::http::Request& request) {
+    const std::string base = std::string("/") + kModuleName;
+    std::string path = request.target.substr(0, request.target.find('?'));
+    try {
+        if (request.method == "GET" && path == base) return {200, json{{"server", kModuleName}}.dump()};
+        if (request.method == "POST" && path.size() > base.size() + 1 && path.compare(0, base.size() + 1, base + "/") == 0) {
+            std::string method = path.substr(base.size() + 1);
+            bool name_ok = std::all_of(method.begin(), method.end(), [](char c) {
+                return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_';
+            });
+            if (name_ok) return {200, handle_call(method, request.body)};
+        }
+        if (options_.test_hooks && request.method == "POST" && path == "/_test/fail") {
+            json j = json::parse(request.body, nullptr, false);
+            if (j.is_discarded() || !j.contains("method") || !j.contains("message") || !j["method"].is_string() ||
+                !j["message"].is_string())
+                return {400, error_body("Pedido inválido.")};
+            std::lock_guard<std::mutex> lock(hooks_mutex_);
+            failures_[j["method"].get<std::string>()] = j["message"].get<std::string>();
+            return {200, R"({"result":null})"};
+        }
+        if (options_.test_hooks && request.method == "POST" && path == "/_test/reset") {
+            std::lock_guard<std::mutex> lock(hooks_mutex_);
+            failures_.clear();
+            return {200, R"({"result":null})"};
+        }
+        return {404, error_body("Endereço desconhecido no servidor de aplicação: " + path)};
+    } catch (const std::exception& e) {
+        spdlog::error("{}: {}", path, e.what());
+        return {500, error_body("Erro interno do servidor de aplicação. O erro foi registrado no servidor.")};
+    }
 }
 
 std::string AppServer::handle_call(const std::string& method, const std::string& body) {

@@ -1,7 +1,7 @@
 #pragma once
-// Fast JSON text for variants and packets: written straight to text and read by a streaming
-// parser, without building a document tree in between (packets of thousands of rows travel
-// on every load of a budget).
+// Fast JSON text for variants and packets (packets of thousands of rows travel on every load
+// of a budget): written straight to text, and read by simdjson into variants and packets
+// without a general-purpose document in between.
 #include <string>
 #include <string_view>
 

@@ -6,13 +6,11 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 
+#include "acerto/platform/http.h"
 #include "acerto/server/module.h"
-
-namespace httplib {
-class Server;
-}
 
 namespace acerto::server {
 
@@ -34,6 +32,7 @@ public:
     int bind();
     // Serves until stop(); the requests in flight are finished first.
     void run();
+    // Stops accepting; idle connections close at once, busy ones after their answer.
     void stop();
     int port() const { return port_; }
     unsigned long long requests() const { return requests_; }
@@ -42,10 +41,19 @@ public:
     std::string handle_call(const std::string& method, const std::string& body);
 
 private:
+    // Serves one connection until it closes; a refused one (beyond the pool) gets the
+    // "busy" answer to its request and is closed.
+    void serve(int fd, bool refused);
+    // The answer to one request: its status and body.
+    std::pair<int, std::string> route(const platform::http::Request& request);
+
     AcertoModule& module_;
     ServerOptions options_;
-    std::unique_ptr<httplib::Server> http_;
+    platform::http::Listener listener_;
     int port_ = 0;
+    std::atomic<bool> stopping_{false};
+    std::mutex connections_mutex_;
+    std::set<int> connections_;
     std::atomic<unsigned long long> requests_{0};
     std::mutex hooks_mutex_;
     std::map<std::string, std::string> failures_;  // method -> the text its next call fails with
