@@ -13,6 +13,7 @@
 #include <cstring>
 #include <limits>
 #include <thread>
+#include <vector>
 
 #include <boost/beast/core/flat_buffer.hpp>
 #include <boost/beast/core/span.hpp>
@@ -349,6 +350,19 @@ bool ServerConnection::write(int status, const std::string& body, bool keep_aliv
     error_code ec;
     bhttp::write(stream, res, ec);
     return !ec;
+}
+
+void ServerConnection::drain() {
+    ::shutdown(impl_->fd, SHUT_WR);
+    set_timeout(impl_->fd, SO_RCVTIMEO, std::chrono::milliseconds(500));
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    std::vector<char> sink(kReadRoom);
+    std::size_t dropped = 0;
+    while (dropped < (256u << 20) && std::chrono::steady_clock::now() < deadline) {
+        ssize_t n = ::recv(impl_->fd, sink.data(), sink.size(), 0);
+        if (n <= 0 && !(n < 0 && errno == EINTR)) break;
+        if (n > 0) dropped += static_cast<std::size_t>(n);
+    }
 }
 
 // --- listener -----------------------------------------------------------------------------

@@ -137,10 +137,12 @@ void AppServer::serve(int fd, bool refused) {
         if (read == ServerConnection::Read::Closed) break;
         if (read == ServerConnection::Read::TooLarge) {
             connection.write(413, error_body("Pedido grande demais para o servidor de aplicação."), false);
+            connection.drain();
             break;
         }
         if (read == ServerConnection::Read::Malformed) {
             connection.write(400, error_body("Pedido inválido (HTTP 400)."), false);
+            connection.drain();
             break;
         }
         if (refused) {

@@ -405,3 +405,15 @@ TEST_F(Server, StopsCleanlyOnSigterm) {
     client->net.Close();
     EXPECT_EQ(server->stop(), 0);
 }
+
+TEST_F(Server, ConnectionsBeyondThePoolAreRefusedAndIdleOnesDoNotHoldUpTheStop) {
+    test::ServerProcess small(test::fresh_database(), kFixture, {"--threads", "1"});
+    Client holder(small.port());  // takes the only worker and keeps it
+    ASSERT_TRUE(holder.net.Call("GetPesqOrca", {Variant("0001")}).ok);
+    Client late(small.port());
+    EXPECT_NE(late.refusal("GetPesqOrca", {Variant("0001")}).find("Servidor de aplicação ocupado"), std::string::npos);
+    // The kept connection is idle: SIGTERM ends the server at once, not after the keep-alive
+    // (60 s; the helper kills a server that takes over 10 s and reports -1).
+    EXPECT_EQ(small.stop(), 0);
+    EXPECT_THROW(holder.net.Call("GetPesqOrca", {Variant("0001")}), host::ConnectionError);
+}

@@ -86,6 +86,10 @@ public:
     Read read(Request& request);
     // Writes one answer in a single send where the socket takes it; false when the peer is gone.
     bool write(int status, const std::string& body, bool keep_alive, std::string_view content_type = "application/json");
+    // After an answer that ends a request not read whole (too large, malformed): reads and
+    // drops what the client still sends, for a moment, so that it reads the answer rather
+    // than a reset.
+    void drain();
 
 private:
     struct Impl;

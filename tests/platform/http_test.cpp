@@ -1,0 +1,147 @@
+// The transport of both ends, against each other on a loopback port.
+#include <gtest/gtest.h>
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <thread>
+
+#include "acerto/platform/http.h"
+
+using namespace acerto::platform::http;
+using namespace std::chrono_literals;
+
+namespace {
+
+// A server of one connection at a time that answers each request with `answer`.
+struct EchoServer {
+    Listener listener;
+    int port = 0;
+    std::size_t max_body;
+    std::function<void(const Request&, ServerConnection&)> answer;
+    std::atomic<int> connections{0};
+    std::thread thread;
+
+    explicit EchoServer(std::size_t limit = 64u << 20, std::chrono::seconds idle = 30s) : max_body(limit) {
+        port = listener.bind("127.0.0.1", 0);
+        answer = [](const Request& r, ServerConnection& c) { c.write(200, r.method + " " + r.target + " " + r.body, r.keep_alive); };
+        thread = std::thread([this, idle] {
+            for (int fd; (fd = listener.accept()) >= 0;) {
+                ++connections;
+                ServerConnection c(fd, max_body, idle, 5s);
+                for (;;) {
+                    Request r;
+                    auto read = c.read(r);
+                    if (read == ServerConnection::Read::TooLarge) c.write(413, "grande", false), c.drain();
+                    if (read == ServerConnection::Read::Malformed) c.write(400, "inválido", false), c.drain();
+                    if (read != ServerConnection::Read::Ok) break;
+                    answer(r, c);
+                    if (!r.keep_alive) break;
+                }
+            }
+        });
+    }
+    ~EchoServer() {
+        listener.shutdown();
+        thread.join();
+    }
+};
+
+}  // namespace
+
+TEST(Http, CallsShareOneConnectionAndLargeBodiesTravelWhole) {
+    EchoServer server;
+    Client client("127.0.0.1", server.port, 2s, 10s);
+    EXPECT_EQ(client.request("GET", "/modulo").body, "GET /modulo ");
+    // Over the parser's default limits for a request (1 MB) and an answer (8 MB).
+    std::string big(12u << 20, 'x');
+    big.back() = 'y';
+    Response r = client.request("POST", "/modulo/Metodo", big);
+    EXPECT_EQ(r.status, 200);
+    ASSERT_EQ(r.body.size(), big.size() + std::string("POST /modulo/Metodo ").size());
+    EXPECT_EQ(r.body.back(), 'y');
+    for (int i = 0; i < 20; ++i) EXPECT_EQ(client.request("POST", "/m", std::to_string(i)).body, "POST /m " + std::to_string(i));
+    EXPECT_EQ(server.connections, 1);
+}
+
+TEST(Http, AConnectionTheServerClosedIsReopenedBeforeTheRequest) {
+    EchoServer server(1024, 1s);
+    Client client("127.0.0.1", server.port, 2s, 10s);
+    EXPECT_EQ(client.request("POST", "/a", "1").status, 200);
+    std::this_thread::sleep_for(1300ms);  // the server drops the idle connection
+    EXPECT_EQ(client.request("POST", "/a", "2").body, "POST /a 2");
+    EXPECT_EQ(server.connections, 2);
+    // An answer that closes the connection leaves the client closed; the next call reopens.
+    server.answer = [](const Request& r, ServerConnection& c) { c.write(200, r.body, false); };
+    EXPECT_EQ(client.request("POST", "/a", "3").body, "3");
+    EXPECT_FALSE(client.is_open());
+    EXPECT_EQ(client.request("POST", "/a", "4").body, "4");
+}
+
+TEST(Http, LimitsAndFailuresAreToldApart) {
+    EchoServer server(1024);
+    Client client("127.0.0.1", server.port, 2s, 300ms);
+    EXPECT_EQ(client.request("POST", "/a", std::string(4096, 'x')).status, 413);
+    EXPECT_EQ(client.request("POST", "/a", "ok").status, 200);
+
+    // A server that does not answer in time.
+    server.answer = [](const Request&, ServerConnection&) { std::this_thread::sleep_for(600ms); };
+    try {
+        client.request("POST", "/a", "x");
+        FAIL() << "no timeout";
+    } catch (const TransportError& e) {
+        EXPECT_EQ(e.failure(), Failure::Timeout);
+    }
+    EXPECT_FALSE(client.is_open());
+
+    // Nothing listening.
+    int port;
+    {
+        Listener gone;
+        port = gone.bind("127.0.0.1", 0);
+    }
+    Client nowhere("127.0.0.1", port, 1s, 1s);
+    try {
+        nowhere.request("GET", "/");
+        FAIL() << "connected to nothing";
+    } catch (const TransportError& e) {
+        EXPECT_EQ(e.failure(), Failure::Refused);
+    }
+}
+
+TEST(Http, TheServerSideAnswersGarbageAndWaitsForContinue) {
+    EchoServer server;
+    auto raw = [&](const std::string& out, bool half_then_rest = false) {
+        int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(static_cast<uint16_t>(server.port));
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        EXPECT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+        std::string got;
+        char buf[4096];
+        if (half_then_rest) {
+            // Headers first; the body only after the server's 100 Continue.
+            auto cut = out.find("\r\n\r\n") + 4;
+            EXPECT_GT(::write(fd, out.data(), cut), 0);
+            ssize_t n = ::read(fd, buf, sizeof buf);
+            got.assign(buf, n > 0 ? static_cast<std::size_t>(n) : 0);
+            EXPECT_EQ(got, "HTTP/1.1 100 Continue\r\n\r\n");
+            EXPECT_GT(::write(fd, out.data() + cut, out.size() - cut), 0);
+            got.clear();
+        } else {
+            EXPECT_GT(::write(fd, out.data(), out.size()), 0);
+        }
+        ::shutdown(fd, SHUT_WR);
+        for (ssize_t n; (n = ::read(fd, buf, sizeof buf)) > 0;) got.append(buf, static_cast<std::size_t>(n));
+        ::close(fd);
+        return got;
+    };
+    EXPECT_EQ(raw("nada disso\r\n\r\n").rfind("HTTP/1.1 400", 0), 0u);
+    std::string answer = raw(
+        "POST /x HTTP/1.1\r\nHost: a\r\nExpect: 100-continue\r\nContent-Length: 5\r\nConnection: close\r\n\r\ncorpo", true);
+    EXPECT_EQ(answer.rfind("HTTP/1.1 200", 0), 0u) << answer;
+    EXPECT_NE(answer.find("POST /x corpo"), std::string::npos);
+}
