@@ -78,6 +78,8 @@ int main(int argc, char** argv) {
         auto colon = listen.rfind(':');
         if (colon == std::string::npos) throw std::runtime_error("--listen deve ser endereço:porta");
         options.host = listen.substr(0, colon);
+        if (options.host.size() > 1 && options.host.front() == '[' && options.host.back() == ']')
+            options.host = options.host.substr(1, options.host.size() - 2);  // [::1]:8211
         options.port = std::stoi(listen.substr(colon + 1));
         options.threads = threads;
         options.test_hooks = test_hooks;
