@@ -48,6 +48,25 @@ public:
 
     template <class Buffers>
     std::size_t read_some(const Buffers& buffers, error_code& ec) {
+        return transfer(buffers, ec, false);
+    }
+    template <class Buffers>
+    std::size_t read_some(const Buffers& buffers) {
+        return or_throw([&](error_code& ec) { return transfer(buffers, ec, false); });
+    }
+    template <class Buffers>
+    std::size_t write_some(const Buffers& buffers, error_code& ec) {
+        return transfer(buffers, ec, true);
+    }
+    template <class Buffers>
+    std::size_t write_some(const Buffers& buffers) {
+        return or_throw([&](error_code& ec) { return transfer(buffers, ec, true); });
+    }
+
+private:
+    // One sendmsg or recvmsg over the buffers; the end of the stream reads as Beast's eof.
+    template <class Buffers>
+    std::size_t transfer(const Buffers& buffers, error_code& ec, bool sending) {
         ec = {};
         iovec iov[kMaxIov];
         int n = fill(iov, buffers);
@@ -56,9 +75,9 @@ public:
         msg.msg_iov = iov;
         msg.msg_iovlen = static_cast<std::size_t>(n);
         for (;;) {
-            ssize_t got = ::recvmsg(fd_, &msg, 0);
-            if (got > 0) return static_cast<std::size_t>(got);
-            if (got == 0) {
+            ssize_t done = sending ? ::sendmsg(fd_, &msg, MSG_NOSIGNAL) : ::recvmsg(fd_, &msg, 0);
+            if (done > 0 || (done == 0 && sending)) return static_cast<std::size_t>(done);
+            if (done == 0) {
                 ec = net::error::eof;
                 return 0;
             }
@@ -67,40 +86,13 @@ public:
             return 0;
         }
     }
-    template <class Buffers>
-    std::size_t read_some(const Buffers& buffers) {
+    template <class Op>
+    static std::size_t or_throw(Op op) {
         error_code ec;
-        std::size_t n = read_some(buffers, ec);
+        std::size_t n = op(ec);
         if (ec) throw boost::system::system_error(ec);
         return n;
     }
-
-    template <class Buffers>
-    std::size_t write_some(const Buffers& buffers, error_code& ec) {
-        ec = {};
-        iovec iov[kMaxIov];
-        int n = fill(iov, buffers);
-        if (n == 0) return 0;
-        msghdr msg{};
-        msg.msg_iov = iov;
-        msg.msg_iovlen = static_cast<std::size_t>(n);
-        for (;;) {
-            ssize_t sent = ::sendmsg(fd_, &msg, MSG_NOSIGNAL);
-            if (sent >= 0) return static_cast<std::size_t>(sent);
-            if (errno == EINTR) continue;
-            set_error(ec);
-            return 0;
-        }
-    }
-    template <class Buffers>
-    std::size_t write_some(const Buffers& buffers) {
-        error_code ec;
-        std::size_t n = write_some(buffers, ec);
-        if (ec) throw boost::system::system_error(ec);
-        return n;
-    }
-
-private:
     template <class Buffers>
     static int fill(iovec* iov, const Buffers& buffers) {
         int n = 0;
