@@ -40,12 +40,7 @@ inline Figures measure(int runs, const std::function<void()>& setup, const std::
         auto t1 = std::chrono::steady_clock::now();
         ms.push_back(std::chrono::duration<double, std::milli>(t1 - t0).count());
     }
-    std::sort(ms.begin(), ms.end());
-    Figures f;
-    f.min_ms = ms.front();
-    f.median_ms = ms[ms.size() / 2];
-    f.p99_ms = ms[std::min(ms.size() - 1, ms.size() * 99 / 100)];
-    return f;
+    return figures_of(std::move(ms));
 }
 
 // Prints a step's figures; with a target (ms) above 0, whether its median meets it.
