@@ -213,7 +213,11 @@ DataPacket DataPacket::parse(std::string_view text) {
         throw PacketError("Pacote de dados com JSON inválido.");
     }
     if (!v.is_packet()) throw PacketError("Pacote de dados sem definição de campos.");
-    return *v.packet();
+    // The reader made the packet for this call alone: its rows are moved out, not copied.
+    auto packet = v.packet();
+    v = Variant();
+    if (packet.use_count() == 1) return std::move(const_cast<DataPacket&>(*packet));
+    return *packet;
 }
 
 }  // namespace acerto::platform
