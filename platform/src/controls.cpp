@@ -657,7 +657,14 @@ void DBGrid::key_down(int key, ShiftState shift) {
     if (key == 0 || !ds || !ds->active()) return;
     switch (key) {
         case vk::Up:
-            if (current_row() > 0) set_row(current_row() - 1);
+            if (current_row() > 0) {
+                set_row(current_row() - 1);
+            } else if (ds->editing()) {
+                // On the first line Up moves like any row move: what was typed is posted, an
+                // untouched new line is dropped.
+                commit_editor();
+                ds->check_browse_mode();
+            }
             break;
         case vk::Down:
             if (ds->state() == DataSetState::Insert && !ds->modified() && !editor_modified_) break;

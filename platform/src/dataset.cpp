@@ -307,6 +307,9 @@ void DataSet::do_insert(bool append) {
     calculate(buffer_);
     notify_data_changed(nullptr);
     fire(after_insert, "after_insert");
+    // What the insert's own handlers filled in (a line number) is not the operator's typing:
+    // a line left untouched is still dropped when the cursor moves.
+    modified_ = false;
     fire(after_scroll, "after_scroll");
 }
 

@@ -102,7 +102,15 @@ std::string Field::format_value(bool display) const {
                        : float_to_str(v.as_number());
         }
         case FieldType::DateTime: return date_time_to_str(v.as_date_time());
-        default: return v.as_string();
+        default: {
+            // A masked text is shown through its mask (a product code as 1.01.001) while the
+            // value keeps no literals; a value the mask cannot hold is shown as it is.
+            std::string text = v.as_string();
+            if (display && !edit_mask_.empty() && !edit_mask_.save_literals() &&
+                utf8_length(text) <= edit_mask_.input_length())
+                return edit_mask_.format(text);
+            return text;
+        }
     }
 }
 

@@ -119,6 +119,7 @@ private:
     void setup(const Command& c);
     void action(const Command& c);
     void expect(const Command& c);
+    void expect_stored(const Command& c);
     void start();
     void finish();
     platform::Form& form();
@@ -786,9 +787,62 @@ void Scenario::expect(const Command& c) {
             ok = platform::try_str_to_float(num, d) && a.is_number() && a.number() == d;
         }
         if (!ok) fail("expected argument " + c.word(3) + " of " + c.word(2) + " to be " + (v.quoted ? quote(v.text) : v.text) + ", found " + actual);
+    } else if (what == "stored") {
+        expect_stored(c);
     } else {
         fail("unknown expectation " + what);
     }
+}
+
+// expect stored TABLE N [COLUMN=VALUE ...]: rows of the scenario's database, read through the
+// reference connection (read-only). Names are checked, values bound.
+void Scenario::expect_stored(const Command& c) {
+    auto is_name = [](const std::string& n) {
+        if (n.empty()) return false;
+        for (char ch : n)
+            if (!((ch >= 'A' && ch <= 'Z') || (ch >= 'a' && ch <= 'z') || (ch >= '0' && ch <= '9') || ch == '_'))
+                return false;
+        return true;
+    };
+    const std::string& table = c.word(2);
+    long long n;
+    if (!is_name(table) || !platform::try_str_to_int(c.word(3), n))
+        fail("expect stored takes a table, a number of rows and COLUMN=VALUE conditions");
+    std::string sql = "SELECT COUNT(*) FROM " + table;
+    std::vector<Variant> params;
+    std::string shown;
+    for (std::size_t i = 4; i < c.size(); ++i) {
+        const Token& t = c.tokens[i];
+        auto eq = t.text.find('=');
+        std::string column = eq == std::string::npos ? std::string() : t.text.substr(0, eq);
+        std::string value = eq == std::string::npos ? std::string() : t.text.substr(eq + 1);
+        if (t.quoted || !is_name(column)) fail("expect stored: " + t.text + " is not COLUMN=VALUE");
+        sql += params.empty() && shown.empty() ? " WHERE " : " AND ";
+        shown += " " + t.text;
+        if (t.value_quoted) {
+            sql += column + " = ?";
+            params.emplace_back(value);
+        } else if (value == "null") {
+            sql += column + " IS NULL";
+        } else {
+            std::string num = value;
+            for (char& ch : num)
+                if (ch == '.' || ch == ',') ch = platform::format_settings().decimal_separator;
+            double d;
+            if (!platform::try_str_to_float(num, d)) fail("expect stored: " + value + " is not a number, null or a quoted text");
+            sql += "ABS(" + column + " - ?) < 1e-9";
+            params.emplace_back(d);
+        }
+    }
+    platform::ResultSet rs;
+    try {
+        rs = reference_->query(sql, params);
+    } catch (const std::exception& e) {
+        fail(std::string("expect stored: ") + e.what());
+    }
+    long long actual = rs.rows.empty() ? 0 : static_cast<long long>(rs.rows[0][0].as_number());
+    if (actual != n)
+        fail("expected " + std::to_string(n) + " rows of " + table + shown + " stored, found " + std::to_string(actual));
 }
 
 }  // namespace

@@ -27,8 +27,8 @@ std::vector<Command> parse_script(std::string_view text) {
             }
             if (c == '#') break;
             Token t;
-            if (c == '"') {
-                t.quoted = true;
+            // A quoted text from the opening quote at l[i]: \" and \\ inside, a blank after it.
+            auto read_quoted = [&] {
                 ++i;
                 bool closed = false;
                 while (i < l.size()) {
@@ -49,8 +49,19 @@ std::vector<Command> parse_script(std::string_view text) {
                 if (!closed) throw ScriptError(line, "texto entre aspas sem aspas de fechamento");
                 if (i < l.size() && l[i] != ' ' && l[i] != '\t' && l[i] != '\r' && l[i] != '#')
                     throw ScriptError(line, "falta um espaço depois das aspas de fechamento");
+            };
+            if (c == '"') {
+                t.quoted = true;
+                read_quoted();
             } else {
-                while (i < l.size() && l[i] != ' ' && l[i] != '\t' && l[i] != '\r' && l[i] != '#') t.text.push_back(l[i++]);
+                while (i < l.size() && l[i] != ' ' && l[i] != '\t' && l[i] != '\r' && l[i] != '#') {
+                    if (l[i] == '"' && !t.text.empty() && t.text.back() == '=') {
+                        t.value_quoted = true;
+                        read_quoted();
+                        break;
+                    }
+                    t.text.push_back(l[i++]);
+                }
             }
             cmd.tokens.push_back(std::move(t));
         }

@@ -11,6 +11,8 @@ namespace acerto::robot {
 struct Token {
     std::string text;
     bool quoted = false;
+    // NAME="text": the text after '=' was quoted (it may hold blanks).
+    bool value_quoted = false;
 };
 
 struct Command {

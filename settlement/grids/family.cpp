@@ -16,42 +16,125 @@ using host::Consiste::GridText;
 using platform::DataSetState;
 
 void TfrmAcertoFinal::build_grid_family() {
-    using U = GridMember::UnitRule;
-    using B = GridMember::BeforeInsert;
-    membros_[0].reset(new GridMember{"Quebra", &tshPadrao, &dbgPadrao, &cdsQuebra, &cdsNrQuebra, &dtsPadrao,
-                                     "NRACERTOQUEB", &stNrQuebra, "VRACERTOQUEB",
-                                     {"QTACERTOQUEB", "VRACERTOQUEB", "VRACREACEQUE", "VRDESCACEQUE"},
-                                     "CDPRBAQUEBRA", "NMPRECOQUEBR", &dbePrQuebra, &dbeNmPrBase, &btnPrQuebra,
-                                     true, true, true, U::WriteBack, &cdsQuebra, false, &cdsQuebra,
-                                     B::SettlementLock, false});
-    membros_[1].reset(new GridMember{"Sobra", &tshSobra, &dbgSobra, &cdsSobra, &cdsNrSobra, &dtsSobra,
-                                     "NRACERTOSOBR", &stNrSobra, "VRACERTOSOBR",
-                                     {"QTRESACERSOB", "QTEXTACERSOB", "QTORCACERSOB", "VRACERTOSOBR"},
-                                     "CDPRBASOBRA", "NMPRECOSOBRA", &dbePrSobra, &dbeNmPrSobra, &btnPrSobra,
-                                     false, true, true, U::RememberedText, &cdsSobra, false, &cdsSobra,
-                                     B::SettlementLock, false});
-    membros_[2].reset(new GridMember{"HorasExtras", &tshHorasExtras, &dbgHorasExtras, &cdsHorasExtras,
-                                     &cdsNrHorasExtras, &dtsHorasExtras, "NRACERTOHREX", &stNrHorasExtras,
-                                     "VRACERTOHREX", {"QTACERTOHREX", "VRACERTOHREX"}, "CDPRBAHREXTR",
-                                     "NMPRECOHORAE", &dbeCdPrHora, &dbeNmPrHora, &sbtPrecoHora, false, false,
-                                     false, U::PriceBase, &cdsAcerto, false, &cdsHorasExtras, B::SettlementLock,
-                                     true});
-    membros_[3].reset(new GridMember{"Extras", &tshExtras, &dbgExtras, &cdsExtras, &cdsNrExtras, &dtsExtras,
-                                     "NRACERTOEXTR", &stNrExtras, "VRACERTOEXTR", {"QTACERTOEXTR", "VRACERTOEXTR"},
-                                     "CDPRBAEXTRA", "NMPRECOEXTRA", &dbePrExtra, &dbeNmPrExtra, &btnPrExtra, false,
-                                     true, true, U::RememberedText, &cdsAcerto, true, &cdsExtras,
-                                     B::WithdrawalCheck, true});
+    using M = GridMember;
+    const auto per_product = [this] { return cdsParam.field("IDTPCOBRVREXTRA").as_string() == "P"; };
+    membros_[0].reset(new GridMember{
+        .number = 1, .tab = &tshPadrao, .menu = &mnuPadrao, .grid = &dbgPadrao, .lines = &cdsQuebra,
+        .numbering = &cdsNrQuebra, .source = &dtsPadrao, .line_field = "NRACERTOQUEB", .holder = &stNrQuebra,
+        .unit_field = "VRACERTOQUEB",
+        .numeric_columns = {"QTACERTOQUEB", "VRACERTOQUEB", "VRACREACEQUE", "VRDESCACEQUE"},
+        .header_code = "CDPRBAQUEBRA", .header_name = "NMPRECOQUEBR", .code_box = &dbePrQuebra,
+        .name_box = &dbeNmPrBase, .search_button = &btnPrQuebra, .name_clear_when = &cdsQuebra,
+        .price_check_when = &cdsQuebra, .base_key_handler_first = true, .unit_rule = M::UnitRule::WriteBack,
+        .follows_header = [] { return true; },
+        .confirm_checks = [this] {
+            Vd_PrcBaseQuebra(true);
+            Vd_ProdQuebra(true);
+            Vd_QtdQuebra(true);
+            Vd_VrQuebra(true);
+        },
+        .post_checks = [this] {
+            Vd_PrcBaseQuebra(true);
+            Vd_ProdQuebra(true);
+            Vd_QtdQuebra(true);
+            Vd_VrQuebra(true);
+            Vd_AcresQuebra();
+            Vd_DescQuebra();
+        },
+        .column_checks = {{"CDARVPROD", [this] { Vd_ProdQuebra(false); }},
+                          {"QTACERTOQUEB", [this] { Vd_QtdQuebra(false); }},
+                          {"VRACERTOQUEB", [this] { Vd_VrQuebra(false); }},
+                          {"VRACREACEQUE", [this] { Vd_AcresQuebra(); }},
+                          {"VRDESCACEQUE", [this] { Vd_DescQuebra(); }}},
+        .after_post = nullptr});
+    membros_[1].reset(new GridMember{
+        .number = 2, .tab = &tshSobra, .menu = &mnuSobra, .grid = &dbgSobra, .lines = &cdsSobra,
+        .numbering = &cdsNrSobra, .source = &dtsSobra, .line_field = "NRACERTOSOBR", .holder = &stNrSobra,
+        .unit_field = "VRACERTOSOBR",
+        .numeric_columns = {"QTRESACERSOB", "QTEXTACERSOB", "QTORCACERSOB", "VRACERTOSOBR"},
+        .header_code = "CDPRBASOBRA", .header_name = "NMPRECOSOBRA", .code_box = &dbePrSobra,
+        .name_box = &dbeNmPrSobra, .search_button = &btnPrSobra, .name_clear_when = &cdsSobra,
+        .price_check_when = &cdsSobra, .unit_rule = M::UnitRule::RememberedText,
+        .follows_header = [] { return true; },
+        .confirm_checks = [this] {
+            Vd_PrcBaseSobra(true);
+            Vd_ProdSobra(true);
+            Vd_QtdSobra(true);
+            Vd_VrSobra(true);
+        },
+        .post_checks = [this] {
+            Vd_PrcBaseSobra(true);
+            Vd_ProdSobra(true);
+            Vd_QtdSobra(true);
+            Vd_VrSobra(true);
+        },
+        // Leaving a quantity column checks the three quantities as they stand (blank passes).
+        .column_checks = {{"CDARVPROD", [this] { Vd_ProdSobra(false); }},
+                          {"QTRESACERSOB", [this] { Vd_QtdSobra(false); }},
+                          {"QTEXTACERSOB", [this] { Vd_QtdSobra(false); }},
+                          {"QTORCACERSOB", [this] { Vd_QtdSobra(false); }},
+                          {"VRACERTOSOBR", [this] { Vd_VrSobra(false); }}},
+        .after_post = nullptr});
+    membros_[2].reset(new GridMember{
+        .number = 3, .tab = &tshHorasExtras, .menu = &mnuHorasExtras, .grid = &dbgHorasExtras,
+        .lines = &cdsHorasExtras, .numbering = &cdsNrHorasExtras, .source = &dtsHorasExtras,
+        .line_field = "NRACERTOHREX", .holder = &stNrHorasExtras, .unit_field = "VRACERTOHREX",
+        .numeric_columns = {"QTACERTOHREX", "VRACERTOHREX"}, .header_code = "CDPRBAHREXTR",
+        .header_name = "NMPRECOHORAE", .code_box = &dbeCdPrHora, .name_box = &dbeNmPrHora,
+        .search_button = &sbtPrecoHora, .name_clear_when = &cdsAcerto, .price_check_when = &cdsHorasExtras,
+        .copies_unit = false, .unit_rule = M::UnitRule::PriceBase, .sequence = M::Sequence::Budget,
+        .follows_header = [] { return true; },
+        .confirm_checks = [this] { Vd_NomeExtra(true); },
+        // The labour item is looked up only when its column is left: posting needs it non-blank.
+        .post_checks = [this] {
+            Vd_PrcBaseHora(true);
+            Vd_NomeExtra(true);
+        },
+        .column_checks = {{"CDARVPROD", [this] { Vd_ProdHora(false); }}},
+        .after_post = nullptr});
+    membros_[3].reset(new GridMember{
+        .number = 4, .tab = &tshExtras, .menu = &mnuExtras, .grid = &dbgExtras, .lines = &cdsExtras,
+        .numbering = &cdsNrExtras, .source = &dtsExtras, .line_field = "NRACERTOEXTR", .holder = &stNrExtras,
+        .unit_field = "VRACERTOEXTR", .numeric_columns = {"QTACERTOEXTR", "VRACERTOEXTR"},
+        .header_code = "CDPRBAEXTRA", .header_name = "NMPRECOEXTRA", .code_box = &dbePrExtra,
+        .name_box = &dbeNmPrExtra, .search_button = &btnPrExtra, .name_clear_when = &cdsAcerto,
+        .clears_header_field = true, .price_check_when = &cdsExtras, .price_base_to_add = false,
+        .unit_rule = M::UnitRule::RememberedText, .insert_guard = M::InsertGuard::WithdrawalCheck,
+        .sequence = M::Sequence::Budget, .follows_header = per_product,
+        .confirm_checks = [this, per_product] {
+            if (!per_product()) return;
+            Vd_PrcBaseExtra(true);
+            Vd_ProdExtra(true);
+            Vd_QtdExtra(true);
+            Vd_VrExtra(true);
+        },
+        .post_checks = [this] {
+            Vd_PrcBaseExtra(true);
+            Vd_ProdExtra(true);
+            Vd_QtdExtra(true);
+            Vd_VrExtra(true);
+        },
+        .column_checks = {{"CDARVPROD", [this] { Vd_ProdExtra(false); }},
+                          {"QTACERTOEXTR", [this] { Vd_QtdExtra(false); }},
+                          {"VRACERTOEXTR", [this] { Vd_VrExtra(false); }}},
+        .after_post = [this] { Calcula_Campos(); }});
 
     for (auto& ptr : membros_) {
         GridMember& m = *ptr;
         m.grid->on_edit_button_click = [this, &m](DBGrid&) { ProdutoPesquisa(m); };
         if (!m.base_key_handler_first)
             m.grid->on_key_press = [this, &m](Control&, char32_t& k) { TeclaNumerica(m, k); };
+        m.grid->on_col_exit = [this, &m](DBGrid& g) { ColunaSaida(m, g); };
         m.code_box->on_key_press = [this, &m](Control&, char32_t& k) {
-            // Only digits and Backspace reach a price-base code.
+            // Only digits and Backspace reach a price-base code; the extras code is refused
+            // altogether once the extras are withdrawn from stock.
             if (k != 8 && !(k >= U'0' && k <= U'9')) k = 0;
-            if (k != 0 && m.before_insert == GridMember::BeforeInsert::WithdrawalCheck) Vd_Retirada();
+            if (k != 0 && m.insert_guard == GridMember::InsertGuard::WithdrawalCheck) Vd_Retirada();
         };
+        if (m.insert_guard == GridMember::InsertGuard::WithdrawalCheck)
+            m.code_box->on_key_down = [this](Control&, int& k, platform::ShiftState) {
+                if (k == platform::vk::Delete) Vd_Retirada();
+            };
         m.code_box->on_change = [this, &m](Control&) {
             if (!m.name_clear_when->editing()) return;
             if (m.clears_header_field)
@@ -67,7 +150,7 @@ void TfrmAcertoFinal::build_grid_family() {
         };
         m.lines->before_insert = [this, &m](DataSet&) { NumeraLinha(m); };
         m.lines->after_insert = [this, &m](DataSet&) { GravaNumeroLinha(m); };
-        if (m.before_insert == GridMember::BeforeInsert::SettlementLock) {
+        if (m.insert_guard == GridMember::InsertGuard::SettlementLock) {
             m.lines->before_edit = [this](DataSet& d) { cdsQuebraBeforeEdit(d); };
             m.lines->before_delete = [this](DataSet& d) { cdsQuebraBeforeEdit(d); };
         } else {
@@ -78,7 +161,17 @@ void TfrmAcertoFinal::build_grid_family() {
             m.lines->before_edit = lock_then_withdrawal;
             m.lines->before_delete = lock_then_withdrawal;
         }
+        m.lines->before_post = [this, &m](DataSet&) { AntesGravarLinha(m); };
+        m.lines->after_post = [this, &m](DataSet&) {
+            if (m.after_post) m.after_post();
+            sbtConfirmarClick(sbtConfirmar);
+        };
     }
+    // The extras: the totals follow a deleted line; a withdrawn line says so.
+    cdsExtras.after_delete = [this](DataSet&) { Calcula_Campos(); };
+    cdsExtras.field("NRLANCESTQ").on_get_text = [this](platform::Field& f, std::string& t, bool d) {
+        cdsExtrasNRLANCESTQGetText(f, t, d);
+    };
     qryPesqProduto.field("CDARVPROD").on_get_text = [this](platform::Field& f, std::string& t, bool d) {
         qryPesqProdutoCDARVPRODGetText(f, t, d);
     };
@@ -88,6 +181,60 @@ GridMember& TfrmAcertoFinal::Membro(const ClientDataSet& lines) {
     for (auto& m : membros_)
         if (m->lines == &lines) return *m;
     return Quebra();
+}
+
+GridMember& TfrmAcertoFinal::MembroAtivo() {
+    for (auto& m : membros_)
+        if (m->tab == pgcPadrao.active_page()) return *m;
+    return Quebra();
+}
+
+// 10. Leaving a column runs that column's check, while a line is being edited or inserted.
+void TfrmAcertoFinal::ColunaSaida(GridMember& m, DBGrid& grid) {
+    if (!m.lines->editing()) return;
+    platform::Field* left = grid.selected_field();
+    if (!left) return;
+    for (const auto& c : m.column_checks)
+        if (c.field == left->name()) c.run();
+}
+
+// A quantity or value of the current line: blank fails when required, then the value must be
+// above 0 (or not below it).
+void TfrmAcertoFinal::Vd_Valor(GridMember& m, const char* field, bool flag, const char* blank_key,
+                               const char* below_key, const ValueCheck& how) {
+    if (how.only_while_editing && !m.lines->editing()) return;
+    platform::Field& fld = m.lines->field(field);
+    const char* key = nullptr;
+    try {
+        if (how.from_grid) {
+            std::string typed = GridText(*m.grid, field, false);
+            if (m.lines->editing()) TakeCellText(fld, typed);
+        }
+        if (EmptyString(fld.text())) {
+            if (flag) key = blank_key;
+        } else if (how.below_zero_only ? fld.as_float() < 0 : fld.as_float() <= 0) {
+            key = below_key;
+        }
+    } catch (...) {
+        key = nullptr;
+        if (how.activates_tab) pgcPadrao.set_active_page(m.tab);
+        if (how.focuses) fld.focus_control();
+        throw;
+    }
+    if (!key || !*key) return;
+    if (how.activates_tab) pgcPadrao.set_active_page(m.tab);
+    if (how.focuses) fld.focus_control();
+    Falha(key);
+}
+
+// 10. Posting a line: the member's checks in order, then the key fields.
+void TfrmAcertoFinal::AntesGravarLinha(GridMember& m) {
+    m.post_checks();
+    m.lines->field("CDFILIAL").set_as_string(medCdFilial.text());
+    m.lines->field("NRORCAEVENTO").set_as_string(edtNrOrcamento.text());
+    m.lines->field("NRSEQORCAEVE")
+        .set_value(m.sequence == GridMember::Sequence::Zeros ? platform::Variant("00")
+                                                              : cdsOrcamento.field("NRSEQORCAEVE").value());
 }
 
 // 1. The product pick by the ellipsis button.
@@ -197,7 +344,7 @@ void TfrmAcertoFinal::Vd_PrcBase(GridMember& m, bool) {
 // 7. Line numbering: the numbering copy takes the grid's whole content, pending changes
 //    included; the next number is the largest plus one.
 void TfrmAcertoFinal::NumeraLinha(GridMember& m) {
-    if (m.before_insert == GridMember::BeforeInsert::SettlementLock)
+    if (m.insert_guard == GridMember::InsertGuard::SettlementLock)
         cdsQuebraBeforeEdit(*m.lines);
     else
         Vd_Retirada();
@@ -248,8 +395,9 @@ void TfrmAcertoFinal::Vd_Prod(GridMember& m, bool flag) {
                 unit.set_as_float(unit.as_float());  // an empty value becomes 0
                 break;
             case GridMember::UnitRule::RememberedText:
-                // An empty cell stays empty, so that the unit-value check can name it.
-                unit.set_text(remembered);
+                // The value the cell shows stays; an empty cell stays empty, so that the
+                // unit-value check can name it.
+                TakeCellText(unit, remembered);
                 break;
             case GridMember::UnitRule::PriceBase: {
                 qryPreco.close();

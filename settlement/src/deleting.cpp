@@ -3,17 +3,18 @@
 #include "acerto/host/consiste.h"
 #include "acerto/host/services.h"
 #include "acerto/settlement/acerto_final.h"
+#include "../grids/family.h"
 
 namespace acerto::settlement {
 
 using platform::Variant;
 
 void TfrmAcertoFinal::sbtExcluirClick(Control&) {
-    TabSheet* page = pgcPadrao.active_page();
-    ClientDataSet& D = PageDataSet();
-    int tab = page == &tshSobra ? 2 : page == &tshHorasExtras ? 3 : page == &tshExtras ? 4 : 1;
+    GridMember& m = MembroAtivo();
+    ClientDataSet& D = *m.lines;
+    const int tab = m.number;
     // 1. Extras: nothing goes while a stock withdrawal exists.
-    if (page == &tshExtras) Vd_Retirada();
+    if (m.insert_guard == GridMember::InsertGuard::WithdrawalCheck) Vd_Retirada();
     bool others_empty = true;
     for (ClientDataSet* o : {&cdsQuebra, &cdsSobra, &cdsHorasExtras, &cdsExtras})
         if (o != &D && o->active() && !o->is_empty()) others_empty = false;

@@ -3,6 +3,7 @@
 #include "acerto/host/services.h"
 #include "acerto/platform/format.h"
 #include "acerto/settlement/acerto_final.h"
+#include "../grids/family.h"
 
 namespace acerto::settlement {
 
@@ -18,18 +19,9 @@ void TfrmAcertoFinal::cdsQuebraBeforeEdit(DataSet&) {
 
 // The active tab's lines follow the header into editing.
 void TfrmAcertoFinal::cdsAcertoAfterEdit(DataSet&) {
-    TabSheet* page = pgcPadrao.active_page();
-    ClientDataSet* lines = nullptr;
-    if (page == &tshPadrao)
-        lines = &cdsQuebra;
-    else if (page == &tshSobra)
-        lines = &cdsSobra;
-    else if (page == &tshHorasExtras)
-        lines = &cdsHorasExtras;
-    else if (page == &tshExtras && cdsParam.field("IDTPCOBRVREXTRA").as_string() == "P")
-        lines = &cdsExtras;
+    GridMember& m = MembroAtivo();
     // An empty dataset put into edit inserts, and its own before-insert handling runs.
-    if (lines && lines->state() == platform::DataSetState::Browse) lines->edit();
+    if (m.follows_header() && m.lines->state() == platform::DataSetState::Browse) m.lines->edit();
 }
 
 void TfrmAcertoFinal::dtsAcertoStateChange(DataSource&) {

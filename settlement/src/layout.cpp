@@ -620,13 +620,15 @@ void TfrmAcertoFinal::bind_handlers() {
     cdsSobra.on_calc_fields = on_ds(&TfrmAcertoFinal::cdsSobraCalcFields);
     cdsHorasExtras.on_calc_fields = on_ds(&TfrmAcertoFinal::cdsHorasExtrasCalcFields);
     cdsExtras.on_calc_fields = on_ds(&TfrmAcertoFinal::cdsExtrasCalcFields);
-    cdsQuebra.before_post = on_ds(&TfrmAcertoFinal::cdsQuebraBeforePost);
-    cdsQuebra.after_post = on_ds(&TfrmAcertoFinal::cdsQuebraAfterPost);
-    dbgPadrao.on_col_exit = [this](DBGrid& g) { dbgPadraoColExit(g); };
     // The moments the overtime and extras tabs run the enabling pass themselves.
     dbgHorasExtras.on_exit = [this](Control&) { Habilita(cdsHorasExtras); };
     for (Control* c : {static_cast<Control*>(&dbePrExtra), static_cast<Control*>(&PanPessoa), static_cast<Control*>(&dbgExtras)})
         c->on_enter = [this](Control&) { Habilita(cdsExtras); };
+    // The extras: the ways of charging and the per-person boxes.
+    rbtPessoa.on_click = on(&TfrmAcertoFinal::rbtPessoaClick);
+    rbtProduto.on_click = on(&TfrmAcertoFinal::rbtProdutoClick);
+    dbeQtExPess.on_key_press = [this](Control& c, char32_t& k) { dbeQtExPessKeyPress(c, k); };
+    dbeVrPessoa.on_key_press = [this](Control& c, char32_t& k) { dbeVrPessoaKeyPress(c, k); };
     // The leftover, overtime and extras grids share the base screen's grid key handler.
     for (DBGrid* g : {&dbgSobra, &dbgHorasExtras, &dbgExtras})
         g->on_key_down = [this](Control& s, int& k, platform::ShiftState sh) { dbgPadraoKeyDown(s, k, sh); };

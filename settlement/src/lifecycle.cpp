@@ -5,6 +5,7 @@
 #include "acerto/host/errors.h"
 #include "acerto/host/services.h"
 #include "acerto/settlement/acerto_final.h"
+#include "../grids/family.h"
 
 namespace acerto::settlement {
 
@@ -93,13 +94,7 @@ platform::Variant TfrmAcertoFinal::Chama(const std::string& method, const platfo
     return CheckResultServ(netAcertoFinal.Call(method, args), true, 0);
 }
 
-ClientDataSet& TfrmAcertoFinal::PageDataSet() {
-    TabSheet* page = pgcPadrao.active_page();
-    if (page == &tshSobra) return cdsSobra;
-    if (page == &tshHorasExtras) return cdsHorasExtras;
-    if (page == &tshExtras) return cdsExtras;
-    return cdsQuebra;
-}
+ClientDataSet& TfrmAcertoFinal::PageDataSet() { return *MembroAtivo().lines; }
 
 }  // namespace acerto::settlement
 

@@ -3,42 +3,36 @@
 #include "acerto/host/consiste.h"
 #include "acerto/host/services.h"
 #include "acerto/settlement/acerto_final.h"
+#include "../grids/family.h"
 
 namespace acerto::settlement {
 
 using platform::Variant;
 
 void TfrmAcertoFinal::sbtIncluirClick(Control& sender) {
-    TabSheet* page = pgcPadrao.active_page();
+    GridMember& m = MembroAtivo();
     const bool no_header = cdsAcerto.is_empty();
-    if (page == &tshPadrao) {
-        Vd_InfPreco(dbePrQuebra.text(), dbePrQuebra);
-        if (no_header) {
-            cdsAcerto.insert();
-            TfrmPadraoGrid::sbtIncluirClick(sender);  // inserts the line through dtsPadrao
-        } else {
-            cdsQuebra.insert();
-        }
-        cdsQuebra.field("CDARVPROD").focus_control();
-        return;
-    }
-    ClientDataSet* lines = page == &tshSobra ? &cdsSobra : page == &tshHorasExtras ? &cdsHorasExtras : &cdsExtras;
-    if (page == &tshSobra) Vd_InfPreco(dbePrSobra.text(), dbePrSobra);
-    if (page == &tshHorasExtras) Vd_InfPreco(dbeCdPrHora.text(), dbeCdPrHora);
+    if (m.price_base_to_add) Vd_InfPreco(m.code_box->text(), *m.code_box);
     if (no_header) cdsAcerto.insert();
-    lines->insert();
-    lines->field("CDARVPROD").focus_control();
+    // A new header may already have started the tab's first line (its lines follow the header
+    // into editing): that line is the one the operator adds, not a second on top of it.
+    if (!m.lines->editing()) {
+        if (&m == &Quebra())
+            TfrmPadraoGrid::sbtIncluirClick(sender);  // inserts the line through dtsPadrao
+        else
+            m.lines->insert();
+    }
+    m.lines->field("CDARVPROD").focus_control();
 }
 
 void TfrmAcertoFinal::sbtAlterarClick(Control&) {
-    TabSheet* page = pgcPadrao.active_page();
-    if (page == &tshPadrao) {
+    GridMember& m = MembroAtivo();
+    if (&m == &Quebra()) {
         cdsQuebra.edit();
-    } else if (page == &tshSobra || page == &tshHorasExtras) {
-        ClientDataSet& lines = page == &tshSobra ? cdsSobra : cdsHorasExtras;
-        lines.edit();
-        lines.field("CDARVPROD").focus_control();
-        Habilita(lines);
+    } else if (&m != &Extras()) {
+        m.lines->edit();
+        m.lines->field("CDARVPROD").focus_control();
+        Habilita(*m.lines);
     } else if (focused() == &dbgExtras) {
         cdsExtras.edit();
         cdsExtras.field("CDARVPROD").focus_control();
@@ -47,27 +41,8 @@ void TfrmAcertoFinal::sbtAlterarClick(Control&) {
     }
 }
 
-void TfrmAcertoFinal::Vd_Geral() {
-    TabSheet* page = pgcPadrao.active_page();
-    if (page == &tshPadrao) {
-        Vd_PrcBaseQuebra(true);
-        Vd_ProdQuebra(true);
-        Vd_QtdQuebra(true);
-        Vd_VrQuebra(true);
-    } else if (page == &tshSobra) {
-        Vd_PrcBaseSobra(true);
-        Vd_ProdSobra(true);
-        Vd_QtdSobra(true);
-        Vd_VrSobra(true);
-    } else if (page == &tshHorasExtras) {
-        Vd_NomeExtra(true);
-    } else if (page == &tshExtras && cdsParam.field("IDTPCOBRVREXTRA").as_string() == "P") {
-        Vd_PrcBaseExtra(true);
-        Vd_ProdExtra(true);
-        Vd_QtdExtra(true);
-        Vd_VrExtra(true);
-    }
-}
+// The active tab's current line, every value required.
+void TfrmAcertoFinal::Vd_Geral() { MembroAtivo().confirm_checks(); }
 
 void TfrmAcertoFinal::sbtConfirmarClick(Control&) {
     ClientDataSet* const five[] = {&cdsAcerto, &cdsQuebra, &cdsSobra, &cdsHorasExtras, &cdsExtras};

@@ -1,42 +1,39 @@
 // The Extras tab's totals: value of the extra persons, total of persons, value of the extra
 // products. Display only: neither stored nor sent.
-#include "acerto/host/consiste.h"
 #include "acerto/platform/format.h"
 #include "acerto/settlement/acerto_final.h"
+#include "acerto/settlement/rules.h"
 
 namespace acerto::settlement {
 
-using host::Consiste::EmptyString;
 using platform::float_to_str;
-using platform::str_to_float;
 
 void TfrmAcertoFinal::Calcula_Campos() {
-    const std::string T = cdsParam.active() ? cdsParam.field("IDTPCOBRVREXTRA").as_string() : std::string();
+    rules::TotalsInputs in;
+    in.charging = rules::charging_of(cdsParam.active() ? cdsParam.field("IDTPCOBRVREXTRA").as_string() : "");
     // 1. Per person: read from the boxes' texts, so the totals follow what the boxes show.
-    if (T == "S" || T == "D") {
-        if (!EmptyString(dbeQtExPess.text()) && !EmptyString(dbeVrPessoa.text())) {
-            double v = str_to_float(dbeQtExPess.text()) * str_to_float(dbeVrPessoa.text());
-            nedVrTot.set_text("");
-            nedVrTot.set_text(float_to_str(v));
-        }
-        if (!EmptyString(dbeConvEven.text()) && !EmptyString(dbeQtExPess.text())) {
-            double n = str_to_float(dbeConvEven.text()) + str_to_float(dbeQtExPess.text());
-            nedTotPess.set_text("");
-            nedTotPess.set_text(float_to_str(n));
-        }
+    in.extra_persons = dbeQtExPess.text();
+    in.value_per_person = dbeVrPessoa.text();
+    in.guests = dbeConvEven.text();
+    // 2. Per product: the walk uses the lines' own cursor (posting a pending edit, as any move
+    //    does) and leaves it on the last line.
+    if (in.charging.per_product && cdsExtras.active() && !cdsExtras.is_empty()) {
+        platform::Field& quantity = cdsExtras.field("QTACERTOEXTR");
+        platform::Field& unit = cdsExtras.field("VRACERTOEXTR");
+        in.lines.reserve(static_cast<std::size_t>(cdsExtras.record_count()));
+        for (cdsExtras.first(); !cdsExtras.eof(); cdsExtras.next())
+            in.lines.emplace_back(quantity.as_float(), unit.as_float());
     }
-    // 2. Per product: quantity times the unrounded unit value, over every line.
-    if (T == "P" || T == "D") {
-        double sum = 0;
-        if (cdsExtras.active() && !cdsExtras.is_empty()) {
-            cdsExtras.first();
-            while (!cdsExtras.eof()) {
-                sum += cdsExtras.field("QTACERTOEXTR").as_float() * cdsExtras.field("VRACERTOEXTR").as_float();
-                cdsExtras.next();
-            }
-        }
-        nedVrTotProd.set_text(float_to_str(sum));
+    const rules::Totals out = rules::compute_totals(in);
+    if (out.value_of_persons) {
+        nedVrTot.set_text("");
+        nedVrTot.set_text(float_to_str(*out.value_of_persons));
     }
+    if (out.persons) {
+        nedTotPess.set_text("");
+        nedTotPess.set_text(float_to_str(*out.persons));
+    }
+    if (out.value_of_products) nedVrTotProd.set_text(float_to_str(*out.value_of_products));
 }
 
 }  // namespace acerto::settlement

@@ -29,6 +29,7 @@ using platform::RadioButton;
 using platform::TabSheet;
 
 struct GridMember;
+struct ValueCheck;
 
 class TfrmAcertoFinal : public host::TfrmPadraoGrid {
 public:
@@ -222,6 +223,7 @@ public:
     void mnuSobraClick(Control& sender);
     void mnuHorasExtrasClick(Control& sender);
     void mnuExtrasClick(Control& sender);
+    void MostraAba(GridMember& m);
     void sbtProcurarClick(Control& sender) override;
     void sbtImprimirClick(Control& sender) override;
 
@@ -262,6 +264,12 @@ public:
     void Vd_ProdHora(bool flag) { Vd_Prod(Horas(), flag); }
     void Vd_ProdExtra(bool flag) { Vd_Prod(Extras(), flag); }
 
+    GridMember& MembroAtivo();  // the member of the active tab
+    void ColunaSaida(GridMember& m, DBGrid& grid);  // a grid's column exit
+    void AntesGravarLinha(GridMember& m);           // a line dataset's before-post
+    void Vd_Valor(GridMember& m, const char* field, bool flag, const char* blank_key, const char* below_key,
+                  const ValueCheck& how);
+
     // Line totals.
     void cdsQuebraCalcFields(DataSet& ds);
     void cdsSobraCalcFields(DataSet& ds);
@@ -272,20 +280,22 @@ public:
     void Vd_VrQuebra(bool flag);
     void Vd_AcresQuebra();
     void Vd_DescQuebra();
-    void dbgPadraoColExit(DBGrid& sender);
-    void cdsQuebraBeforePost(DataSet& ds);
-    void cdsQuebraAfterPost(DataSet& ds);
     void dbgPadraoKeyPress(Control& sender, char32_t& key) override;
-
-    // Leftovers, overtime and extras: their own checks come with their grids; until then
-    // these run nothing (Vd_Geral and Confirm call them by name).
-    void Vd_QtdSobra(bool) {}
-    void Vd_VrSobra(bool) {}
-    void Vd_NomeExtra(bool) {}
-    void Vd_QtdExtra(bool) {}
-    void Vd_VrExtra(bool) {}
-    // The withdrawal check of the extras: built with the stock commands; no withdrawal until then.
-    void Vd_Retirada() {}
+    // Leftovers.
+    void Vd_QtdSobra(bool flag);
+    void Vd_VrSobra(bool flag);
+    // Overtime.
+    void Vd_NomeExtra(bool flag);
+    // Extras.
+    void Vd_QtdExtra(bool flag);
+    void Vd_VrExtra(bool flag);
+    void Vd_Retirada();  // the withdrawal check
+    void cdsExtrasNRLANCESTQGetText(platform::Field& sender, std::string& text, bool display);
+    void rbtPessoaClick(Control& sender);
+    void rbtProdutoClick(Control& sender);
+    void EscolheCobranca(RadioButton& clicked, RadioButton& other);
+    void dbeQtExPessKeyPress(Control& sender, char32_t& key);
+    void dbeVrPessoaKeyPress(Control& sender, char32_t& key);
 
     // Messages of our own, outside the screen's catalogue.
     host::TMessages msgAcerto{"msgAcerto", {"LINHA_MAX|Esta aba já tem 9999 linhas, o máximo de um acerto. A linha não pode ser incluída."}};
