@@ -35,8 +35,17 @@ void TNetConnection::Open() {
     } catch (const platform::http::TransportError& e) {
         throw ConnectionError("Não foi possível conectar ao servidor de aplicação " + where + " (" + e.what() + ").");
     }
-    if (res.status != 200)
+    if (res.status != 200) {
+        // A server that is there but cannot take the connection (busy) says why.
+        std::vector<std::pair<std::string, Variant>> members;
+        try {
+            platform::read_json_object(res.body, members);
+        } catch (const platform::Error&) {
+        }
+        for (const auto& [k, v] : members)
+            if (k == "error" && v.is_text()) throw ConnectionError(v.text());
         throw ConnectionError("O servidor de aplicação " + where + " não oferece " + ServerName + ".");
+    }
     impl_->client = std::move(client);
     connected_ = true;
 }

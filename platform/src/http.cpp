@@ -9,12 +9,19 @@
 #include <sys/uio.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <limits>
-#include <thread>
+#include <list>
+#include <optional>
 #include <vector>
 
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/post.hpp>
+#include <boost/asio/steady_timer.hpp>
 #include <boost/beast/core/flat_buffer.hpp>
 #include <boost/beast/core/span.hpp>
 #include <boost/beast/http.hpp>
@@ -40,11 +47,12 @@ const error_code& timed_out() {
     return ec;
 }
 
-// A blocking socket as Beast's synchronous algorithms want it. Its timeouts are the socket's
-// own (SO_RCVTIMEO, SO_SNDTIMEO), so a read or write is one system call when the data is there.
+// A socket as Beast's synchronous algorithms want it, so a read or write is one system call
+// when the data is there. The client's sockets block with the socket's own timeouts
+// (SO_RCVTIMEO, SO_SNDTIMEO); the server's never block: an operation that would reports so.
 class SocketStream {
 public:
-    explicit SocketStream(int fd) : fd_(fd) {}
+    explicit SocketStream(int fd, bool nonblocking = false) : fd_(fd), nonblocking_(nonblocking) {}
 
     template <class Buffers>
     std::size_t read_some(const Buffers& buffers, error_code& ec) {
@@ -75,7 +83,8 @@ private:
         msg.msg_iov = iov;
         msg.msg_iovlen = static_cast<std::size_t>(n);
         for (;;) {
-            ssize_t done = sending ? ::sendmsg(fd_, &msg, MSG_NOSIGNAL) : ::recvmsg(fd_, &msg, 0);
+            int flags = nonblocking_ ? MSG_DONTWAIT : 0;
+            ssize_t done = sending ? ::sendmsg(fd_, &msg, MSG_NOSIGNAL | flags) : ::recvmsg(fd_, &msg, flags);
             if (done > 0 || (done == 0 && sending)) return static_cast<std::size_t>(done);
             if (done == 0) {
                 ec = net::error::eof;
@@ -105,13 +114,14 @@ private:
         }
         return n;
     }
-    static void set_error(error_code& ec) {
+    void set_error(error_code& ec) const {
         if (errno == EAGAIN || errno == EWOULDBLOCK)
-            ec = timed_out();
+            ec = nonblocking_ ? make_error_code(net::error::would_block) : timed_out();
         else
             ec = error_code(errno, boost::system::system_category());
     }
     int fd_;
+    bool nonblocking_;
 };
 
 void set_timeout(int fd, int option, std::chrono::milliseconds t) {
@@ -277,93 +287,438 @@ Response Client::request(std::string_view method, const std::string& target, con
     return out;
 }
 
-// --- server connection ----------------------------------------------------------------------
+// --- request reader -----------------------------------------------------------------------
 
-struct ServerConnection::Impl {
-    int fd;
-    std::size_t max_body;
-    beast::flat_buffer buffer;
+struct RequestReader::Impl {
+    bhttp::request_parser<bhttp::string_body> parser;
 };
 
-ServerConnection::ServerConnection(int fd, std::size_t max_body, std::chrono::seconds idle_timeout,
-                                   std::chrono::seconds write_timeout)
-    : impl_(new Impl{fd, max_body, {}}) {
-    impl_->buffer.reserve(kReadRoom);
-    set_timeout(fd, SO_RCVTIMEO, idle_timeout);
-    set_timeout(fd, SO_SNDTIMEO, write_timeout);
+RequestReader::RequestReader(std::size_t max_body) : impl_(new Impl) {
+    impl_->parser.body_limit(max_body);
+    impl_->parser.eager(true);
 }
 
-ServerConnection::~ServerConnection() { ::close(impl_->fd); }
+RequestReader::~RequestReader() = default;
 
-int ServerConnection::fd() const { return impl_->fd; }
+RequestReader::Status RequestReader::feed(std::string_view data, std::size_t& used) {
+    auto& parser = impl_->parser;
+    used = 0;
+    while (!parser.is_done()) {
+        if (used == data.size()) return Status::More;
+        error_code ec;
+        std::size_t n = parser.put(net::const_buffer(data.data() + used, data.size() - used), ec);
+        used += n;
+        if (ec == bhttp::error::need_more) return Status::More;
+        if (ec == bhttp::error::body_limit) return Status::TooLarge;
+        if (ec) return Status::Malformed;
+        if (n == 0) return Status::More;
+    }
+    return Status::Done;
+}
 
-ServerConnection::Read ServerConnection::read(Request& out) {
-    auto classify = [](const error_code& ec) {
-        if (ec == bhttp::error::body_limit) return Read::TooLarge;
-        if (ec == bhttp::error::end_of_stream || ec == bhttp::error::partial_message || ec == timed_out() ||
-            ec.category() == boost::system::system_category())
-            return Read::Closed;
-        return Read::Malformed;
-    };
-    SocketStream stream(impl_->fd);
-    bhttp::request_parser<bhttp::string_body> parser;
-    parser.body_limit(impl_->max_body);
-    error_code ec;
-    bhttp::read_header(stream, impl_->buffer, parser, ec);
-    if (ec) return classify(ec);
-    // A client that waits for leave to send its body (curl does for larger ones) gets it.
-    if (beast::iequals(parser.get()[bhttp::field::expect], "100-continue") && !parser.is_done() &&
-        impl_->buffer.size() == 0) {
-        static const char go_on[] = "HTTP/1.1 100 Continue\r\n\r\n";
-        stream.write_some(net::buffer(go_on, sizeof go_on - 1), ec);
-        if (ec) return Read::Closed;
-    }
-    if (!parser.is_done()) {
-        bhttp::read(stream, impl_->buffer, parser, ec);
-        if (ec) return classify(ec);
-    }
-    auto msg = parser.release();
+bool RequestReader::wants_continue() const {
+    const auto& parser = impl_->parser;
+    return parser.is_header_done() && !parser.is_done() &&
+           beast::iequals(parser.get()[bhttp::field::expect], "100-continue");
+}
+
+Request RequestReader::take() {
+    auto msg = impl_->parser.release();
+    Request out;
     out.method = std::string(msg.method_string());
     out.target = std::string(msg.target());
     out.body = std::move(msg.body());
     out.keep_alive = msg.keep_alive();
-    return Read::Ok;
+    return out;
 }
 
-bool ServerConnection::write(int status, const std::string& body, bool keep_alive, std::string_view content_type) {
-    bhttp::response<bhttp::span_body<const char>> res;
-    res.result(static_cast<unsigned>(status));
-    res.version(11);
-    res.set(bhttp::field::content_type, view(content_type));
-    res.body() = beast::span<const char>(body.data(), body.size());
-    res.keep_alive(keep_alive);
-    res.prepare_payload();
-    SocketStream stream(impl_->fd);
-    error_code ec;
-    bhttp::write(stream, res, ec);
-    return !ec;
-}
+// --- server -------------------------------------------------------------------------------
 
-void ServerConnection::drain() {
-    ::shutdown(impl_->fd, SHUT_WR);
-    set_timeout(impl_->fd, SO_RCVTIMEO, std::chrono::milliseconds(500));
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-    std::vector<char> sink(kReadRoom);
-    std::size_t dropped = 0;
-    while (dropped < (256u << 20) && std::chrono::steady_clock::now() < deadline) {
-        ssize_t n = ::recv(impl_->fd, sink.data(), sink.size(), 0);
-        if (n <= 0 && !(n < 0 && errno == EINTR)) break;
-        if (n > 0) dropped += static_cast<std::size_t>(n);
+namespace detail {
+
+using tcp = net::ip::tcp;
+using Clock = std::chrono::steady_clock;
+
+// A refused or cut-off client may still be sending; its bytes are read and dropped this long
+// so that it reads the answer rather than a reset.
+constexpr auto kLinger = std::chrono::seconds(2);
+// Reads in a row for one connection before the others get their turn.
+constexpr int kReadTurns = 16;
+
+class Connection;
+
+// The I/O thread's state: the acceptor, the connections and the timer that enforces their
+// deadlines. Everything here but stop_requested is touched on the I/O thread only.
+struct Engine {
+    Engine(ServerLimits l, Server::Handler h, Server::Refusals r)
+        : limits(l), handler(std::move(h)), refusals(std::move(r)), sink(kReadRoom) {
+        // Deadlines are checked by one sweep over the connections, often enough that none is
+        // overrun by more than an eighth of the shortest.
+        auto shortest = std::min({limits.request_timeout, limits.idle_timeout, limits.write_timeout});
+        sweep_period = std::clamp(shortest / 8, std::chrono::milliseconds(10), std::chrono::milliseconds(250));
+        // Beyond the bound a few more are accepted only to be told so; past those, closed at once.
+        refusal_room = std::max<std::size_t>(16, limits.max_connections / 8);
     }
+
+    void accept();
+    void on_accept(const error_code& ec, tcp::socket socket);
+    void arm_sweep();
+    void sweep();
+    void begin_stop();
+    void forget(Connection& c);
+
+    ServerLimits limits;
+    Server::Handler handler;
+    Server::Refusals refusals;
+    std::vector<char> sink;  // every read lands here first
+    std::chrono::milliseconds sweep_period;
+    std::size_t refusal_room;
+    net::io_context io{1};
+    tcp::acceptor acceptor{io};
+    net::steady_timer sweep_timer{io}, accept_timer{io};
+    std::list<std::shared_ptr<Connection>> connections;
+    std::size_t counted = 0;  // connections within the bound
+    std::atomic<unsigned long long> accepted{0};
+    bool stopping = false;
+    std::atomic<bool> stop_requested{false};
+};
+
+class Connection : public std::enable_shared_from_this<Connection> {
+public:
+    enum class State {
+        Idle,       // waiting for a request: no thread, no buffer
+        Reading,    // a request is arriving, within its deadline
+        Handling,   // handed on; only the reply touches the socket now
+        Writing,    // the rest of an answer the socket did not take at once
+        Lingering,  // refused: dropping what the client still sends
+        Closed,
+    };
+
+    Connection(Engine& engine, tcp::socket socket, bool counted)
+        : counted(counted), engine_(engine), socket_(std::move(socket)), fd_(socket_.native_handle()) {}
+
+    void start() { wait_request(); }
+
+    bool due(Clock::time_point now) const {
+        return state_ != State::Handling && state_ != State::Closed && now >= deadline_;
+    }
+
+    void expire() {
+        if (state_ == State::Reading)
+            refuse(Refusal::Timeout);
+        else
+            close();
+    }
+
+    // The server is stopping: a request that has already arrived whole is still answered;
+    // a connection with nothing (or half a request) is closed.
+    void stop() {
+        if (state_ == State::Lingering) return close();
+        if (state_ == State::Idle) begin_request();
+        if (state_ == State::Reading) read();
+    }
+
+    // The answer to the request handed on, from whichever thread has it: written at once where
+    // the socket takes it, the rest (and what follows) on the I/O thread.
+    void answer(int status, std::string body, bool keep_alive, std::string_view content_type) {
+        bool keep = keep_alive && keep_alive_ && !engine_.stop_requested.load();
+        response_ = {};
+        response_.result(static_cast<unsigned>(status));
+        response_.version(11);
+        response_.set(bhttp::field::content_type, view(content_type));
+        response_.body() = std::move(body);
+        response_.keep_alive(keep);
+        response_.prepare_payload();
+        serializer_.emplace(response_);
+        SocketStream stream(fd_, true);
+        error_code ec;
+        while (!ec && !serializer_->is_done()) bhttp::write_some(stream, *serializer_, ec);
+        net::post(engine_.io, [self = shared_from_this(), ec, keep] { self->after_send(ec, keep); });
+    }
+
+    // A reply dropped without an answer.
+    void abandon() {
+        net::post(engine_.io, [self = shared_from_this()] {
+            if (self->state_ == State::Handling) self->close();
+        });
+    }
+
+    // Answers with the refusal and lingers; the connection is closed after.
+    void refuse(Refusal why) {
+        reader_.reset();
+        Answer a = engine_.refusals(why);
+        bhttp::response<bhttp::string_body> res;
+        res.result(static_cast<unsigned>(a.status));
+        res.version(11);
+        res.set(bhttp::field::content_type, "application/json");
+        res.body() = std::move(a.body);
+        res.keep_alive(false);
+        res.prepare_payload();
+        bhttp::response_serializer<bhttp::string_body> sr(res);
+        SocketStream stream(fd_, true);
+        error_code ec;
+        while (!ec && !sr.is_done()) bhttp::write_some(stream, sr, ec);
+        socket_.shutdown(tcp::socket::shutdown_send, ec);
+        std::string().swap(pending_);
+        state_ = State::Lingering;
+        deadline_ = Clock::now() + kLinger;
+        wait_readable();
+    }
+
+    void close() {
+        if (state_ == State::Closed) return;
+        auto self = shared_from_this();
+        state_ = State::Closed;
+        error_code ignored;
+        socket_.close(ignored);
+        reader_.reset();
+        engine_.forget(*this);
+    }
+
+    const bool counted;
+    std::list<std::shared_ptr<Connection>>::iterator where;
+
+private:
+    void wait_request() {
+        state_ = State::Idle;
+        deadline_ = Clock::now() + engine_.limits.idle_timeout;
+        continue_sent_ = false;
+        if (!pending_.empty()) {  // the next request came with the last one
+            begin_request();
+            if (take({}) ) read();
+            return;
+        }
+        std::string().swap(pending_);
+        wait_readable();
+    }
+
+    void wait_readable() {
+        if (waiting_) return;
+        waiting_ = true;
+        socket_.async_wait(tcp::socket::wait_read, [self = shared_from_this()](const error_code& ec) {
+            self->waiting_ = false;
+            self->on_readable(ec);
+        });
+    }
+
+    void on_readable(const error_code& ec) {
+        if (state_ == State::Closed) return;
+        if (ec) return close();
+        if (state_ == State::Lingering) return discard();
+        if (state_ == State::Idle) begin_request();
+        if (state_ == State::Reading) read();
+    }
+
+    void begin_request() {
+        state_ = State::Reading;
+        deadline_ = Clock::now() + engine_.limits.request_timeout;
+        reader_ = std::make_unique<RequestReader>(engine_.limits.max_body);
+    }
+
+    void read() {
+        for (int turn = 0; turn < kReadTurns; ++turn) {
+            error_code ec;
+            std::size_t n = socket_.read_some(net::buffer(engine_.sink), ec);
+            if (ec == net::error::would_block || ec == net::error::try_again)
+                return engine_.stopping ? close() : wait_readable();
+            if (ec) return close();  // the end, or a reset: a request cut short is dropped
+            if (!take({engine_.sink.data(), n})) return;
+        }
+        net::post(engine_.io, [self = shared_from_this()] {
+            if (self->state_ == State::Reading) self->read();
+        });
+    }
+
+    // Parses what arrived (after what was left over); true when the request wants more bytes.
+    bool take(std::string_view fresh) {
+        std::string_view data = fresh;
+        if (!pending_.empty()) {
+            pending_.append(fresh);
+            data = pending_;
+        }
+        std::size_t used = 0;
+        auto status = reader_->feed(data, used);
+        // Only an unfinished header or the start of the next request is kept back.
+        if (pending_.empty())
+            pending_.assign(data.substr(used));
+        else
+            pending_.erase(0, used);
+        switch (status) {
+            case RequestReader::Status::More:
+                if (!continue_sent_ && pending_.empty() && reader_->wants_continue()) {
+                    continue_sent_ = true;
+                    static const char go_on[] = "HTTP/1.1 100 Continue\r\n\r\n";
+                    SocketStream stream(fd_, true);
+                    error_code ec;
+                    stream.write_some(net::buffer(go_on, sizeof go_on - 1), ec);
+                }
+                return true;
+            case RequestReader::Status::Done: dispatch(); return false;
+            case RequestReader::Status::TooLarge: refuse(Refusal::TooLarge); return false;
+            case RequestReader::Status::Malformed: refuse(Refusal::Malformed); return false;
+        }
+        return false;
+    }
+
+    void dispatch() {
+        state_ = State::Handling;
+        Request request = reader_->take();
+        reader_.reset();
+        keep_alive_ = request.keep_alive;
+        try {
+            engine_.handler(std::move(request), Reply(shared_from_this()));
+        } catch (...) {
+            // The reply went with the handler's failure and closes the connection.
+        }
+    }
+
+    void after_send(const error_code& ec, bool keep) {
+        if (state_ != State::Handling) return;
+        if (ec == net::error::would_block) {
+            state_ = State::Writing;
+            deadline_ = Clock::now() + engine_.limits.write_timeout;
+            bhttp::async_write(socket_, *serializer_, [self = shared_from_this(), keep](const error_code& e, std::size_t) {
+                if (self->state_ == State::Writing) self->written(e, keep);
+            });
+            return;
+        }
+        written(ec, keep);
+    }
+
+    void written(const error_code& ec, bool keep) {
+        serializer_.reset();
+        response_ = {};
+        if (ec || !keep || engine_.stopping) return close();
+        wait_request();
+    }
+
+    void discard() {
+        for (int turn = 0; turn < kReadTurns; ++turn) {
+            error_code ec;
+            socket_.read_some(net::buffer(engine_.sink), ec);
+            if (ec == net::error::would_block || ec == net::error::try_again) return wait_readable();
+            if (ec) return close();
+        }
+        net::post(engine_.io, [self = shared_from_this()] {
+            if (self->state_ == State::Lingering) self->discard();
+        });
+    }
+
+    Engine& engine_;
+    tcp::socket socket_;
+    int fd_;
+    State state_ = State::Idle;
+    Clock::time_point deadline_;
+    bool waiting_ = false;
+    bool continue_sent_ = false;
+    bool keep_alive_ = true;
+    std::string pending_;
+    std::unique_ptr<RequestReader> reader_;
+    bhttp::response<bhttp::string_body> response_;
+    std::optional<bhttp::response_serializer<bhttp::string_body>> serializer_;
+};
+
+void Engine::accept() {
+    acceptor.async_accept([this](const error_code& ec, tcp::socket socket) { on_accept(ec, std::move(socket)); });
 }
 
-// --- listener -----------------------------------------------------------------------------
-
-Listener::~Listener() {
-    if (fd_ >= 0) ::close(fd_);
+void Engine::on_accept(const error_code& ec, tcp::socket socket) {
+    if (stopping || ec == net::error::operation_aborted) return;
+    if (ec) {
+        // Out of descriptors or memory for a moment: the waiting connection stays queued and
+        // accepting resumes shortly, without spinning.
+        accept_timer.expires_after(std::chrono::milliseconds(50));
+        accept_timer.async_wait([this](const error_code& e) {
+            if (!e && !stopping) accept();
+        });
+        return;
+    }
+    ++accepted;
+    error_code ignored;
+    socket.non_blocking(true, ignored);
+    socket.set_option(tcp::no_delay(true), ignored);
+    bool room = counted < limits.max_connections;
+    if (room || connections.size() < limits.max_connections + refusal_room) {
+        auto c = std::make_shared<Connection>(*this, std::move(socket), room);
+        connections.push_front(c);
+        c->where = connections.begin();
+        if (room) {
+            ++counted;
+            c->start();
+        } else {
+            c->refuse(Refusal::Full);
+        }
+    }  // else too many even to be told: the socket closes here
+    accept();
 }
 
-int Listener::bind(const std::string& host, int port) {
+void Engine::arm_sweep() {
+    sweep_timer.expires_after(sweep_period);
+    sweep_timer.async_wait([this](const error_code& ec) {
+        if (!ec) sweep();
+    });
+}
+
+void Engine::sweep() {
+    auto now = Clock::now();
+    std::vector<std::shared_ptr<Connection>> due;
+    for (const auto& c : connections)
+        if (c->due(now)) due.push_back(c);
+    for (const auto& c : due) c->expire();
+    if (!(stopping && connections.empty())) arm_sweep();
+}
+
+void Engine::begin_stop() {
+    if (stopping) return;
+    stopping = true;
+    error_code ignored;
+    acceptor.close(ignored);
+    accept_timer.cancel();
+    std::vector<std::shared_ptr<Connection>> all(connections.begin(), connections.end());
+    for (const auto& c : all) c->stop();
+    if (connections.empty()) sweep_timer.cancel();
+}
+
+void Engine::forget(Connection& c) {
+    if (c.counted) --counted;
+    connections.erase(c.where);
+    if (stopping && connections.empty()) sweep_timer.cancel();
+}
+
+}  // namespace detail
+
+Reply::Reply(std::shared_ptr<detail::Connection> connection) : connection_(std::move(connection)) {}
+
+Reply::~Reply() {
+    if (connection_) connection_->abandon();
+}
+
+Reply::Reply(Reply&& other) noexcept = default;
+
+Reply& Reply::operator=(Reply&& other) noexcept {
+    if (this != &other) {
+        if (connection_) connection_->abandon();
+        connection_ = std::move(other.connection_);
+    }
+    return *this;
+}
+
+void Reply::send(int status, std::string body, bool keep_alive, std::string_view content_type) {
+    if (!connection_) return;
+    auto connection = std::move(connection_);
+    connection->answer(status, std::move(body), keep_alive, content_type);
+}
+
+struct Server::Impl : detail::Engine {
+    using Engine::Engine;
+};
+
+Server::Server(ServerLimits limits, Handler handler, Refusals refusals)
+    : impl_(new Impl(limits, std::move(handler), std::move(refusals))) {}
+
+Server::~Server() = default;
+
+int Server::bind(const std::string& host, int port) {
     AddrInfo addrs;
     const std::string where = host + ":" + std::to_string(port);
     if (!resolve(host, port, true, addrs)) throw std::runtime_error("Endereço desconhecido: " + where + ".");
@@ -376,8 +731,15 @@ int Listener::bind(const std::string& host, int port) {
             sockaddr_storage a{};
             socklen_t len = sizeof a;
             ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-            fd_ = fd;
-            if (a.ss_family == AF_INET6) return ntohs(reinterpret_cast<sockaddr_in6*>(&a)->sin6_port);
+            bool v6 = a.ss_family == AF_INET6;
+            error_code ec;
+            impl_->acceptor.assign(v6 ? detail::tcp::v6() : detail::tcp::v4(), fd, ec);
+            if (ec) {
+                ::close(fd);
+                continue;
+            }
+            impl_->acceptor.non_blocking(true, ec);
+            if (v6) return ntohs(reinterpret_cast<sockaddr_in6*>(&a)->sin6_port);
             return ntohs(reinterpret_cast<sockaddr_in*>(&a)->sin_port);
         }
         ::close(fd);
@@ -385,33 +747,18 @@ int Listener::bind(const std::string& host, int port) {
     throw std::runtime_error("Não foi possível escutar em " + where + ".");
 }
 
-int Listener::accept() {
-    for (;;) {
-        int fd = ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
-        if (fd >= 0) {
-            set_no_delay(fd);
-            return fd;
-        }
-        switch (errno) {
-            case EINTR:
-            case ECONNABORTED:
-            case EPROTO:
-                continue;
-            case EMFILE:
-            case ENFILE:
-            case ENOBUFS:
-            case ENOMEM:
-                // Out of descriptors or memory for a moment: the waiting connection stays queued.
-                std::this_thread::sleep_for(std::chrono::milliseconds(10));
-                continue;
-            default:
-                return -1;  // shut down
-        }
-    }
+void Server::run() {
+    if (!impl_->acceptor.is_open()) throw std::runtime_error("O servidor não está escutando.");
+    impl_->accept();
+    impl_->arm_sweep();
+    impl_->io.run();
 }
 
-void Listener::shutdown() {
-    if (fd_ >= 0) ::shutdown(fd_, SHUT_RDWR);
+unsigned long long Server::accepted() const { return impl_->accepted; }
+
+void Server::stop() {
+    impl_->stop_requested = true;
+    net::post(impl_->io, [impl = impl_.get()] { impl->begin_stop(); });
 }
 
 }  // namespace acerto::platform::http

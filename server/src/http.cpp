@@ -1,7 +1,5 @@
 #include "acerto/server/http.h"
 
-#include <sys/socket.h>
-
 #include <condition_variable>
 #include <deque>
 #include <functional>
@@ -17,161 +15,253 @@
 namespace acerto::server {
 
 using nlohmann::json;
+using platform::http::Answer;
+using TransportRefusal = platform::http::Refusal;
+using platform::http::Reply;
+using platform::http::Request;
 
 namespace {
 
-// A worker pool of fixed size where a kept-alive connection holds its worker. A connection
-// that finds every worker taken is not queued to hang: it is served on a short-lived thread
-// that answers with a clear refusal and closes.
-class BoundedPool {
-public:
-    using Job = std::function<void(bool refused)>;
-    explicit BoundedPool(std::size_t n) : size_(n) {
-        for (std::size_t i = 0; i < n; ++i) workers_.emplace_back([this] { work(); });
-    }
-    ~BoundedPool() { shutdown(); }
+// The transport's texts for the operator, in one place.
+namespace text {
 
-    void enqueue(Job fn) {
-        {
-            std::unique_lock<std::mutex> lock(mutex_);
-            if (!stopping_ && busy_ + jobs_.size() < size_) {
-                jobs_.push_back(std::move(fn));
-                cond_.notify_one();
-                return;
-            }
-            ++overflow_;
+std::string busy_workers(int threads) {
+    return "Servidor de aplicação ocupado: todos os " + std::to_string(threads) +
+           " atendimentos estão em uso. Tente novamente em instantes.";
+}
+std::string busy_connections(std::size_t limit) {
+    return "Servidor de aplicação ocupado: o limite de " + std::to_string(limit) +
+           " conexões foi atingido. Tente novamente em instantes.";
+}
+const char* const too_large = "Pedido grande demais para o servidor de aplicação.";
+const char* const malformed = "Pedido inválido (HTTP 400).";
+const char* const too_slow = "O pedido não chegou inteiro ao servidor de aplicação a tempo; a conexão foi encerrada.";
+const char* const unknown_address = "Endereço desconhecido no servidor de aplicação: ";
+const char* const internal = "Erro interno do servidor de aplicação. O erro foi registrado no servidor.";
+
+}  // namespace text
+
+// Never throws: a text that is not UTF-8 (a request's target, say) travels with its bad
+// bytes replaced.
+std::string error_body(const std::string& message) {
+    return json{{"error", message}}.dump(-1, ' ', false, json::error_handler_t::replace);
+}
+
+// The length of the UTF-8 sequence at the front of `s`, or 0 when it is not one.
+std::size_t utf8_sequence(std::string_view s) {
+    auto byte = [&](std::size_t i) { return static_cast<unsigned char>(s[i]); };
+    unsigned char c = byte(0);
+    std::size_t n;
+    unsigned char lo = 0x80, hi = 0xBF;  // the second byte's range
+    if (c >= 0xC2 && c <= 0xDF) {
+        n = 2;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+        n = 3;
+        if (c == 0xE0) lo = 0xA0;  // overlong
+        if (c == 0xED) hi = 0x9F;  // surrogates
+    } else if (c >= 0xF0 && c <= 0xF4) {
+        n = 4;
+        if (c == 0xF0) lo = 0x90;
+        if (c == 0xF4) hi = 0x8F;
+    } else {
+        return 0;
+    }
+    if (s.size() < n || byte(1) < lo || byte(1) > hi) return 0;
+    for (std::size_t i = 2; i < n; ++i)
+        if (byte(i) < 0x80 || byte(i) > 0xBF) return 0;
+    return n;
+}
+
+std::string hex_escape(unsigned value, int digits, const char* prefix) {
+    static const char hex[] = "0123456789abcdef";
+    std::string out = prefix;
+    for (int d = digits - 1; d >= 0; --d) out.push_back(hex[(value >> (4 * d)) & 0xF]);
+    return out;
+}
+
+// A call's body goes to one of a fixed number of workers; as many calls again may wait for
+// one. Beyond that the call is refused at once rather than left hanging.
+struct Call {
+    std::string method;
+    std::string body;
+    Reply reply;
+};
+
+}  // namespace
+
+std::string loggable(std::string_view in, std::size_t limit) {
+    std::string out;
+    out.reserve(std::min(in.size(), limit) + 8);
+    std::size_t chars = 0;
+    for (std::size_t i = 0; i < in.size(); ++chars) {
+        if (chars == limit) {
+            out += "…";
+            break;
         }
-        std::thread([this, fn = std::move(fn)] {
-            fn(true);
+        unsigned char c = static_cast<unsigned char>(in[i]);
+        if (c == '\\') {
+            out += "\\\\";
+            ++i;
+        } else if (c == '\n') {
+            out += "\\n";
+            ++i;
+        } else if (c == '\r') {
+            out += "\\r";
+            ++i;
+        } else if (c == '\t') {
+            out += "\\t";
+            ++i;
+        } else if (c < 0x20 || c == 0x7F) {
+            out += hex_escape(c, 2, "\\x");
+            ++i;
+        } else if (c < 0x80) {
+            out.push_back(static_cast<char>(c));
+            ++i;
+        } else if (std::size_t n = utf8_sequence(in.substr(i)); n == 0) {
+            out += hex_escape(c, 2, "\\x");
+            ++i;
+        } else if (n == 2 && c == 0xC2 && static_cast<unsigned char>(in[i + 1]) < 0xA0) {
+            // U+0080..U+009F: control characters a terminal may act on.
+            out += hex_escape(static_cast<unsigned char>(in[i + 1]), 4, "\\u");
+            i += 2;
+        } else {
+            out.append(in.substr(i, n));
+            i += n;
+        }
+    }
+    return out;
+}
+
+class MethodPool {
+public:
+    using Run = std::function<void(Call&)>;
+    MethodPool(std::size_t workers, std::size_t queue, Run run) : capacity_(workers + queue), run_(std::move(run)) {
+        for (std::size_t i = 0; i < workers; ++i) threads_.emplace_back([this] { work(); });
+    }
+    ~MethodPool() { shutdown(); }
+
+    // False when every worker is busy and the queue is full: the call stays with the caller.
+    bool submit(Call& call) {
+        {
             std::lock_guard<std::mutex> lock(mutex_);
-            --overflow_;
-            cond_.notify_all();
-        }).detach();
+            if (stopping_ || busy_ + calls_.size() >= capacity_) return false;
+            calls_.push_back(std::move(call));
+        }
+        cond_.notify_one();
+        return true;
     }
 
-    // Runs the jobs already queued, then waits for every worker and refusal to end.
+    // Runs the calls already queued, then joins the workers.
     void shutdown() {
         {
-            std::unique_lock<std::mutex> lock(mutex_);
-            if (stopping_ && workers_.empty()) return;
+            std::lock_guard<std::mutex> lock(mutex_);
             stopping_ = true;
-            cond_.notify_all();
         }
-        for (auto& t : workers_) t.join();
-        workers_.clear();
-        std::unique_lock<std::mutex> lock(mutex_);
-        cond_.wait(lock, [this] { return overflow_ == 0; });
+        cond_.notify_all();
+        for (auto& t : threads_) t.join();
+        threads_.clear();
     }
 
 private:
     void work() {
         for (;;) {
-            Job fn;
+            Call call;
             {
                 std::unique_lock<std::mutex> lock(mutex_);
-                cond_.wait(lock, [this] { return stopping_ || !jobs_.empty(); });
-                if (jobs_.empty()) return;
-                fn = std::move(jobs_.front());
-                jobs_.pop_front();
+                cond_.wait(lock, [this] { return stopping_ || !calls_.empty(); });
+                if (calls_.empty()) return;
+                call = std::move(calls_.front());
+                calls_.pop_front();
                 ++busy_;
             }
-            fn(false);
+            try {
+                run_(call);
+            } catch (const std::exception& e) {
+                spdlog::error("{}: {}", call.method, loggable(e.what(), 1000));
+            }
             std::lock_guard<std::mutex> lock(mutex_);
             --busy_;
         }
     }
 
-    std::size_t size_;
-    std::vector<std::thread> workers_;
-    std::deque<Job> jobs_;
+    const std::size_t capacity_;
+    Run run_;
+    std::vector<std::thread> threads_;
+    std::deque<Call> calls_;
     std::mutex mutex_;
     std::condition_variable cond_;
-    std::size_t busy_ = 0, overflow_ = 0;
+    std::size_t busy_ = 0;
     bool stopping_ = false;
 };
 
-std::string error_body(const std::string& text) { return json{{"error", text}}.dump(); }
+namespace {
+
+platform::http::ServerLimits limits_of(const ServerOptions& o) {
+    platform::http::ServerLimits l;
+    l.max_body = o.max_body;
+    l.request_timeout = o.request_timeout;
+    l.idle_timeout = std::chrono::seconds(o.keep_alive_seconds);
+    l.max_connections = std::max<std::size_t>(1, o.max_connections);
+    return l;
+}
 
 }  // namespace
 
-AppServer::AppServer(AcertoModule& module, ServerOptions options) : module_(module), options_(std::move(options)) {}
+AppServer::AppServer(AcertoModule& module, ServerOptions options)
+    : module_(module),
+      options_(std::move(options)),
+      transport_(
+          limits_of(options_), [this](Request&& r, Reply reply) { dispatch(std::move(r), std::move(reply)); },
+          [this](TransportRefusal why) { return refusal(why); }) {}
 
 AppServer::~AppServer() { stop(); }
 
 int AppServer::bind() {
-    port_ = listener_.bind(options_.host, options_.port);
+    port_ = transport_.bind(options_.host, options_.port);
     return port_;
 }
 
 void AppServer::run() {
-    BoundedPool pool(static_cast<std::size_t>(std::max(1, options_.threads)));
-    for (;;) {
-        int fd = listener_.accept();
-        if (fd < 0) break;
-        pool.enqueue([this, fd](bool refused) { serve(fd, refused); });
-    }
-    pool.shutdown();
+    auto threads = static_cast<std::size_t>(std::max(1, options_.threads));
+    pool_ = std::make_unique<MethodPool>(threads, threads,
+                                         [this](Call& c) { c.reply.send(200, handle_call(c.method, c.body)); });
+    transport_.run();
+    pool_->shutdown();
 }
 
-void AppServer::stop() {
-    stopping_ = true;
-    listener_.shutdown();
-    // A connection waiting for its next request reads the end at once; one whose request is
-    // already in, or being answered, finishes it first (what was received stays readable).
-    std::lock_guard<std::mutex> lock(connections_mutex_);
-    for (int fd : connections_) ::shutdown(fd, SHUT_RD);
+void AppServer::stop() { transport_.stop(); }
+
+Answer AppServer::refusal(TransportRefusal why) const {
+    switch (why) {
+        case TransportRefusal::TooLarge: return {413, error_body(text::too_large)};
+        case TransportRefusal::Malformed: return {400, error_body(text::malformed)};
+        case TransportRefusal::Timeout: return {408, error_body(text::too_slow)};
+        case TransportRefusal::Full: break;
+    }
+    return {503, error_body(text::busy_connections(options_.max_connections))};
 }
 
-void AppServer::serve(int fd, bool refused) {
-    using platform::http::ServerConnection;
-    ServerConnection connection(fd, options_.max_body, std::chrono::seconds(options_.keep_alive_seconds),
-                                std::chrono::seconds(60));
-    {
-        std::lock_guard<std::mutex> lock(connections_mutex_);
-        if (stopping_) return;
-        connections_.insert(fd);
-    }
-    for (;;) {
-        platform::http::Request request;
-        auto read = connection.read(request);
-        if (read == ServerConnection::Read::Closed) break;
-        if (read == ServerConnection::Read::TooLarge) {
-            connection.write(413, error_body("Pedido grande demais para o servidor de aplicação."), false);
-            connection.drain();
-            break;
-        }
-        if (read == ServerConnection::Read::Malformed) {
-            connection.write(400, error_body("Pedido inválido (HTTP 400)."), false);
-            connection.drain();
-            break;
-        }
-        if (refused) {
-            connection.write(200,
-                             error_body("Servidor de aplicação ocupado: todos os " + std::to_string(options_.threads) +
-                                        " atendimentos estão em uso. Tente novamente em instantes."),
-                             false);
-            break;
-        }
+void AppServer::dispatch(Request&& request, Reply reply) {
+    const std::string base = std::string("/") + kModuleName + "/";
+    std::string_view path = std::string_view(request.target).substr(0, request.target.find('?'));
+    bool call = request.method == "POST" && path.size() > base.size() && path.compare(0, base.size(), base) == 0 &&
+                std::all_of(path.begin() + static_cast<std::ptrdiff_t>(base.size()), path.end(), [](char c) {
+                    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_';
+                });
+    if (!call) {
         auto [status, body] = route(request);
-        bool keep = request.keep_alive && !stopping_;
-        if (!connection.write(status, body, keep) || !keep) break;
+        reply.send(status, std::move(body));
+        return;
     }
-    std::lock_guard<std::mutex> lock(connections_mutex_);
-    connections_.erase(fd);
+    Call c{std::string(path.substr(base.size())), std::move(request.body), std::move(reply)};
+    if (!pool_->submit(c)) c.reply.send(503, error_body(text::busy_workers(options_.threads)));
 }
 
-std::pair<int, std::string> AppServer::route(const platform::http::Request& request) {
+std::pair<int, std::string> AppServer::route(const Request& request) {
     const std::string base = std::string("/") + kModuleName;
     std::string path = request.target.substr(0, request.target.find('?'));
     try {
         if (request.method == "GET" && path == base) return {200, json{{"server", kModuleName}}.dump()};
-        if (request.method == "POST" && path.size() > base.size() + 1 && path.compare(0, base.size() + 1, base + "/") == 0) {
-            std::string method = path.substr(base.size() + 1);
-            bool name_ok = std::all_of(method.begin(), method.end(), [](char c) {
-                return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_';
-            });
-            if (name_ok) return {200, handle_call(method, request.body)};
-        }
         if (options_.test_hooks && request.method == "POST" && path == "/_test/fail") {
             json j = json::parse(request.body, nullptr, false);
             if (j.is_discarded() || !j.contains("method") || !j.contains("message") || !j["method"].is_string() ||
@@ -186,10 +276,10 @@ std::pair<int, std::string> AppServer::route(const platform::http::Request& requ
             failures_.clear();
             return {200, R"({"result":null})"};
         }
-        return {404, error_body("Endereço desconhecido no servidor de aplicação: " + path)};
+        return {404, error_body(text::unknown_address + loggable(path))};
     } catch (const std::exception& e) {
-        spdlog::error("{}: {}", path, e.what());
-        return {500, error_body("Erro interno do servidor de aplicação. O erro foi registrado no servidor.")};
+        spdlog::error("{}: {}", loggable(path), loggable(e.what(), 1000));
+        return {500, error_body(text::internal)};
     }
 }
 
@@ -199,9 +289,9 @@ std::string AppServer::handle_call(const std::string& method, const std::string&
         std::lock_guard<std::mutex> lock(hooks_mutex_);
         auto it = failures_.find(method);
         if (it != failures_.end()) {
-            std::string text = it->second;
+            std::string t = it->second;
             failures_.erase(it);
-            return error_body(text);
+            return error_body(t);
         }
     }
     auto first = body.find_first_not_of(" \t\r\n");
@@ -223,13 +313,13 @@ std::string AppServer::handle_call(const std::string& method, const std::string&
         out.push_back('}');
         return out;
     } catch (const Refusal& r) {
-        spdlog::debug("{} recusado: {}", method, r.what());
+        spdlog::debug("{} recusado: {}", method, loggable(r.what()));
         return error_body(r.what());
     } catch (const BusyError& e) {
-        spdlog::warn("{}: {}", method, e.what());
+        spdlog::warn("{}: {}", method, loggable(e.what(), 1000));
         return error_body("O banco de dados está ocupado. Tente novamente em instantes.");
     } catch (const std::exception& e) {
-        spdlog::error("{}: {}", method, e.what());
+        spdlog::error("{}: {}", method, loggable(e.what(), 1000));
         return error_body("Erro interno do servidor de aplicação ao executar " + method +
                           ". O erro foi registrado no servidor.");
     }

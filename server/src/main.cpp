@@ -1,7 +1,11 @@
 // acerto-server: the application server of the settlement screen.
+#include <pthread.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+
 #include <csignal>
 #include <cstdio>
-#include <pthread.h>
+#include <regex>
 #include <thread>
 
 #include <CLI/CLI.hpp>
@@ -15,6 +19,35 @@
 
 using namespace acerto::server;
 
+namespace {
+
+// A password given as a URL parameter is masked as the user:password@ form already is.
+std::string masked(const std::string& description) {
+    static const std::regex secret(R"(((?:^|[?&])[a-z]*password=)[^&]*)", std::regex::icase);
+    return std::regex_replace(description, secret, "$1…");
+}
+
+// Every connection holds a descriptor: the soft limit goes up to the hard one, and the
+// connection bound stays below what is left once the database and the workers have theirs.
+std::size_t connection_bound(std::size_t wanted, int threads) {
+    rlimit rl{};
+    if (::getrlimit(RLIMIT_NOFILE, &rl) != 0) return wanted;
+    if (rl.rlim_cur < rl.rlim_max) {
+        rlimit raised = rl;
+        raised.rlim_cur = rl.rlim_max == RLIM_INFINITY ? rlim_t(1) << 20 : rl.rlim_max;
+        if (::setrlimit(RLIMIT_NOFILE, &raised) == 0) rl = raised;
+    }
+    const std::size_t reserve = 64 + 4 * static_cast<std::size_t>(threads);
+    const std::size_t soft = static_cast<std::size_t>(rl.rlim_cur);
+    // The transport accepts an eighth more (at least 16) only to refuse them.
+    std::size_t fit = soft > reserve + 16 ? (soft - reserve - 16) * 8 / 9 : 1;
+    if (wanted <= fit) return wanted;
+    spdlog::warn("--max-connections reduzido de {} para {}: o processo pode abrir {} arquivos", wanted, fit, soft);
+    return std::max<std::size_t>(1, fit);
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
     CLI::App app{"acerto-server: servidor de aplicação do Acerto Final (QLM01200.rdmAcertoFinal)"};
     std::string db = "acerto.db";
@@ -27,9 +60,11 @@ int main(int argc, char** argv) {
     bool test_hooks = false;
     std::string port_file;
     int keep_alive = 60;
+    double request_timeout = 10;
+    int max_connections = 4000;
     app.add_option("--db", db, "Banco de dados: arquivo SQLite ou URL postgresql://")->capture_default_str();
     app.add_option("--listen", listen, "Endereço e porta (porta 0: qualquer porta livre)")->capture_default_str();
-    app.add_option("--threads", threads, "Atendimentos simultâneos (um por tela conectada)")
+    app.add_option("--threads", threads, "Chamadas atendidas ao mesmo tempo (uma conexão ociosa não ocupa nenhuma)")
         ->check(CLI::Range(1, 1024))
         ->capture_default_str();
     app.add_option("--log-level", log_level, "trace, debug, info, warn, error ou off")
@@ -44,8 +79,20 @@ int main(int argc, char** argv) {
                    "Segundos que a conexão de uma tela ociosa é mantida (o encerramento espera até isso)")
         ->check(CLI::Range(1, 3600))
         ->capture_default_str();
+    app.add_option("--request-timeout", request_timeout,
+                   "Segundos para um pedido chegar inteiro (cabeçalho e corpo); depois a conexão é encerrada")
+        ->check(CLI::Range(0.05, 3600.0))
+        ->capture_default_str();
+    app.add_option("--max-connections", max_connections,
+                   "Conexões abertas ao mesmo tempo; além delas o servidor responde que está ocupado")
+        ->check(CLI::Range(1, 1000000))
+        ->capture_default_str();
     app.add_option("--port-file", port_file, "Escreve a porta escutada neste arquivo quando pronto");
     CLI11_PARSE(app, argc, argv);
+
+    // What this server creates (the SQLite database, its -wal and -shm, the port file) is its
+    // owner's alone.
+    ::umask(077);
 
     auto logger = spdlog::stderr_color_mt("acerto-server");
     spdlog::set_default_logger(logger);
@@ -71,7 +118,7 @@ int main(int argc, char** argv) {
                 load_fixture(*database, demo_fixture());
             else
                 spdlog::info("o banco {} já tem dados; os dados de demonstração não foram carregados",
-                             database->describe());
+                             masked(database->describe()));
         }
         AcertoModule module(*database, server_clock);
         ServerOptions options;
@@ -84,6 +131,8 @@ int main(int argc, char** argv) {
         options.threads = threads;
         options.test_hooks = test_hooks;
         options.keep_alive_seconds = keep_alive;
+        options.request_timeout = std::chrono::milliseconds(static_cast<long long>(request_timeout * 1000));
+        options.max_connections = connection_bound(static_cast<std::size_t>(max_connections), threads);
         AppServer server(module, options);
         int port = server.bind();
         if (!port_file.empty()) {
@@ -94,8 +143,8 @@ int main(int argc, char** argv) {
                 std::rename(tmp.c_str(), port_file.c_str());
             }
         }
-        spdlog::info("{} atendendo em {}:{} sobre {} ({} atendimentos)", kModuleName, options.host, port,
-                     database->describe(), threads);
+        spdlog::info("{} atendendo em {}:{} sobre {} ({} atendimentos, até {} conexões)", kModuleName, options.host,
+                     port, masked(database->describe()), threads, options.max_connections);
         std::thread waiter([&] {
             int sig = 0;
             sigwait(&stop_signals, &sig);
@@ -111,7 +160,7 @@ int main(int argc, char** argv) {
         spdlog::info("encerrado; {} pedidos atendidos", server.requests());
         return 0;
     } catch (const std::exception& e) {
-        spdlog::error("{}", e.what());
+        spdlog::error("{}", masked(e.what()));
         return 1;
     }
 }

@@ -15,36 +15,30 @@ using namespace std::chrono_literals;
 
 namespace {
 
-// A server of one connection at a time that answers each request with `answer`.
+// A server that answers each request with `answer`, on its I/O thread.
 struct EchoServer {
-    Listener listener;
+    std::function<void(const Request&, Reply&)> answer;
+    Server server;
     int port = 0;
-    std::size_t max_body;
-    std::function<void(const Request&, ServerConnection&)> answer;
-    std::atomic<int> connections{0};
     std::thread thread;
 
-    explicit EchoServer(std::size_t limit = 64u << 20, std::chrono::seconds idle = 30s) : max_body(limit) {
-        port = listener.bind("127.0.0.1", 0);
-        answer = [](const Request& r, ServerConnection& c) { c.write(200, r.method + " " + r.target + " " + r.body, r.keep_alive); };
-        thread = std::thread([this, idle] {
-            for (int fd; (fd = listener.accept()) >= 0;) {
-                ++connections;
-                ServerConnection c(fd, max_body, idle, 5s);
-                for (;;) {
-                    Request r;
-                    auto read = c.read(r);
-                    if (read == ServerConnection::Read::TooLarge) c.write(413, "grande", false), c.drain();
-                    if (read == ServerConnection::Read::Malformed) c.write(400, "inválido", false), c.drain();
-                    if (read != ServerConnection::Read::Ok) break;
-                    answer(r, c);
-                    if (!r.keep_alive) break;
-                }
-            }
-        });
+    static ServerLimits limits(std::size_t max_body, std::chrono::seconds idle) {
+        ServerLimits l;
+        l.max_body = max_body;
+        l.idle_timeout = idle;
+        return l;
     }
+    explicit EchoServer(std::size_t limit = 64u << 20, std::chrono::seconds idle = 30s)
+        : server(
+              limits(limit, idle), [this](Request&& r, Reply reply) { answer(r, reply); },
+              [](Refusal why) { return why == Refusal::TooLarge ? Answer{413, "grande"} : Answer{400, "inválido"}; }) {
+        port = server.bind("127.0.0.1", 0);
+        answer = [](const Request& r, Reply& c) { c.send(200, r.method + " " + r.target + " " + r.body); };
+        thread = std::thread([this] { server.run(); });
+    }
+    unsigned long long connections() const { return server.accepted(); }
     ~EchoServer() {
-        listener.shutdown();
+        server.stop();
         thread.join();
     }
 };
@@ -63,7 +57,7 @@ TEST(Http, CallsShareOneConnectionAndLargeBodiesTravelWhole) {
     ASSERT_EQ(r.body.size(), big.size() + std::string("POST /modulo/Metodo ").size());
     EXPECT_EQ(r.body.back(), 'y');
     for (int i = 0; i < 20; ++i) EXPECT_EQ(client.request("POST", "/m", std::to_string(i)).body, "POST /m " + std::to_string(i));
-    EXPECT_EQ(server.connections, 1);
+    EXPECT_EQ(server.connections(), 1u);
 }
 
 TEST(Http, AConnectionTheServerClosedIsReopenedBeforeTheRequest) {
@@ -72,9 +66,9 @@ TEST(Http, AConnectionTheServerClosedIsReopenedBeforeTheRequest) {
     EXPECT_EQ(client.request("POST", "/a", "1").status, 200);
     std::this_thread::sleep_for(1300ms);  // the server drops the idle connection
     EXPECT_EQ(client.request("POST", "/a", "2").body, "POST /a 2");
-    EXPECT_EQ(server.connections, 2);
+    EXPECT_EQ(server.connections(), 2u);
     // An answer that closes the connection leaves the client closed; the next call reopens.
-    server.answer = [](const Request& r, ServerConnection& c) { c.write(200, r.body, false); };
+    server.answer = [](const Request& r, Reply& c) { c.send(200, r.body, false); };
     EXPECT_EQ(client.request("POST", "/a", "3").body, "3");
     EXPECT_FALSE(client.is_open());
     EXPECT_EQ(client.request("POST", "/a", "4").body, "4");
@@ -87,7 +81,7 @@ TEST(Http, LimitsAndFailuresAreToldApart) {
     EXPECT_EQ(client.request("POST", "/a", "ok").status, 200);
 
     // A server that does not answer in time.
-    server.answer = [](const Request&, ServerConnection&) { std::this_thread::sleep_for(600ms); };
+    server.answer = [](const Request&, Reply&) { std::this_thread::sleep_for(600ms); };
     try {
         client.request("POST", "/a", "x");
         FAIL() << "no timeout";
@@ -99,7 +93,7 @@ TEST(Http, LimitsAndFailuresAreToldApart) {
     // Nothing listening.
     int port;
     {
-        Listener gone;
+        Server gone({}, nullptr, nullptr);
         port = gone.bind("127.0.0.1", 0);
     }
     Client nowhere("127.0.0.1", port, 1s, 1s);

@@ -2,10 +2,12 @@
 // Starts the real acerto-server process on a free loopback port over a fresh database (a
 // temporary SQLite file, or a new database on the PostgreSQL cluster named by ACERTO_TEST_PG),
 // and stops it with SIGTERM.
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
@@ -52,11 +54,18 @@ inline std::string fresh_database() {
 
 class ServerProcess {
 public:
-    ServerProcess(const std::string& db, const std::string& fixture, std::vector<std::string> extra = {}) {
+    // With a `log` path, the server's log goes to that file (else to the test's stderr); a
+    // "--log-level" in `extra` replaces the default "warn".
+    ServerProcess(const std::string& db, const std::string& fixture, std::vector<std::string> extra = {},
+                  const std::string& log = {}) {
         port_file_ = temp_dir() + "/port" + std::to_string(++counter()) + ".txt";
         std::filesystem::remove(port_file_);
         std::vector<std::string> args = {ACERTO_SERVER_BIN, "--db", db, "--listen", "127.0.0.1:0",
-                                         "--port-file", port_file_, "--log-level", "warn"};
+                                         "--port-file", port_file_};
+        if (std::find(extra.begin(), extra.end(), "--log-level") == extra.end()) {
+            args.push_back("--log-level");
+            args.push_back("warn");
+        }
         if (!fixture.empty()) {
             args.push_back("--fixture");
             args.push_back(fixture);
@@ -64,6 +73,10 @@ public:
         args.insert(args.end(), extra.begin(), extra.end());
         pid_ = ::fork();
         if (pid_ == 0) {
+            if (!log.empty()) {
+                int fd = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+                if (fd >= 0) ::dup2(fd, 2);
+            }
             std::vector<char*> argv;
             for (auto& a : args) argv.push_back(a.data());
             argv.push_back(nullptr);
@@ -89,6 +102,7 @@ public:
 
     int port() const { return port_; }
     pid_t pid() const { return pid_; }
+    const std::string& port_file() const { return port_file_; }
 
     // SIGTERM; returns the exit status (or -1 when it had to be killed).
     int stop() {

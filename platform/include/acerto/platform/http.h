@@ -1,11 +1,12 @@
 #pragma once
 // HTTP/1.1 on kept-alive TCP connections: the client side of the screen's connection to the
-// application server, and the server's side of one accepted connection. Messages are parsed
-// and written by Boost.Beast; the sockets are plain blocking ones with a timeout per
-// operation, so that a call costs one send and one receive on each side and a request or an
-// answer leaves in one segment (header and body together).
+// application server, and the server's side that reads requests without a thread per
+// connection. Messages are parsed and written by Boost.Beast; a call costs one send and one
+// receive on each side and a request or an answer leaves in one segment (header and body
+// together).
 #include <chrono>
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -68,50 +69,108 @@ struct Request {
     bool keep_alive = true;
 };
 
-// The server's side of one accepted connection; owns the socket.
-class ServerConnection {
+// Reads one request from a connection's bytes as they arrive (parsed by Beast).
+class RequestReader {
 public:
-    enum class Read {
-        Ok,
-        Closed,     // the peer closed it, went quiet beyond the idle timeout, or the server is stopping
+    enum class Status {
+        More,       // the request is not whole yet
+        Done,       // take() it
         TooLarge,   // the body is over the limit
         Malformed,  // not an HTTP request
     };
-    ServerConnection(int fd, std::size_t max_body, std::chrono::seconds idle_timeout, std::chrono::seconds write_timeout);
-    ~ServerConnection();
-    ServerConnection(const ServerConnection&) = delete;
-    ServerConnection& operator=(const ServerConnection&) = delete;
+    explicit RequestReader(std::size_t max_body);
+    ~RequestReader();
+    RequestReader(const RequestReader&) = delete;
+    RequestReader& operator=(const RequestReader&) = delete;
 
-    int fd() const;
-    Read read(Request& request);
-    // Writes one answer in a single send where the socket takes it; false when the peer is gone.
-    bool write(int status, const std::string& body, bool keep_alive, std::string_view content_type = "application/json");
-    // After an answer that ends a request not read whole (too large, malformed): reads and
-    // drops what the client still sends, for a moment, so that it reads the answer rather
-    // than a reset.
-    void drain();
+    // Parses from the front of `data`; `used` is how much of it was taken (the rest is the
+    // next request's, or waits for more bytes).
+    Status feed(std::string_view data, std::size_t& used);
+    // The header is in and asks leave to send the body ("Expect: 100-continue").
+    bool wants_continue() const;
+    Request take();
 
 private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };
 
-// A listening TCP socket. shutdown() wakes a thread blocked in accept().
-class Listener {
+// How the server's side waits and how much it takes.
+struct ServerLimits {
+    std::size_t max_body = 32u << 20;
+    // From the first byte of a request to its last: a client that trickles it is cut off.
+    std::chrono::milliseconds request_timeout{10000};
+    // A kept-alive connection between requests.
+    std::chrono::milliseconds idle_timeout{60000};
+    // An answer the client does not take.
+    std::chrono::milliseconds write_timeout{60000};
+    // Connections open at once; one beyond them is answered with a refusal and closed.
+    std::size_t max_connections = 4000;
+};
+
+// What the transport answers by itself; the server gives each its status and body.
+enum class Refusal {
+    TooLarge,   // the body is over the limit
+    Malformed,  // not an HTTP request
+    Timeout,    // the request did not arrive whole within its deadline
+    Full,       // max_connections are open
+};
+
+struct Answer {
+    int status = 200;
+    std::string body;
+};
+
+namespace detail {
+class Connection;
+}
+
+// The answer a request is owed. Given to the handler with the request, it may be moved to
+// another thread and sent from there, once. One never sent closes the connection.
+class Reply {
 public:
-    Listener() = default;
-    ~Listener();
-    Listener(const Listener&) = delete;
-    Listener& operator=(const Listener&) = delete;
+    Reply() = default;
+    explicit Reply(std::shared_ptr<detail::Connection> connection);
+    ~Reply();
+    Reply(Reply&&) noexcept;
+    Reply& operator=(Reply&&) noexcept;
+
+    // Sends the answer in one send where the socket takes it; keeps the connection when the
+    // request asked to, `keep_alive` allows it and the server is not stopping.
+    void send(int status, std::string body, bool keep_alive = true, std::string_view content_type = "application/json");
+
+private:
+    std::shared_ptr<detail::Connection> connection_;
+};
+
+// The server's side of the transport. Connections are read without blocking on the thread
+// that calls run(), so an idle or slow connection costs a socket and a few hundred bytes,
+// never a thread; only a whole request is handed on.
+class Server {
+public:
+    // Runs on the I/O thread with each whole request: it answers at once or hands the reply to
+    // a thread of its own, and never blocks.
+    using Handler = std::function<void(Request&&, Reply)>;
+    using Refusals = std::function<Answer(Refusal)>;
+
+    Server(ServerLimits limits, Handler handler, Refusals refusals);
+    ~Server();
+    Server(const Server&) = delete;
+    Server& operator=(const Server&) = delete;
 
     // Binds and listens (port 0: any free port); returns the port, or throws std::runtime_error.
     int bind(const std::string& host, int port);
-    // The next connection's socket (no delay set), or -1 once shut down.
-    int accept();
-    void shutdown();
+    // Serves until stop() and every connection has ended.
+    void run();
+    // From any thread: stops accepting, closes the connections waiting for a request at once
+    // and the others after their answer (which then says "Connection: close").
+    void stop();
+    // Connections accepted so far, refused ones included.
+    unsigned long long accepted() const;
 
 private:
-    int fd_ = -1;
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
 };
 
 }  // namespace acerto::platform::http

@@ -3,11 +3,12 @@
 // POST /QLM01200.rdmAcertoFinal/<Method> with the JSON array of its arguments; the answer is
 // {"result": payload} or {"error": "text"}. See docs/protocol.md.
 #include <atomic>
+#include <chrono>
 #include <map>
 #include <memory>
 #include <mutex>
-#include <set>
 #include <string>
+#include <string_view>
 
 #include "acerto/platform/http.h"
 #include "acerto/server/module.h"
@@ -17,11 +18,15 @@ namespace acerto::server {
 struct ServerOptions {
     std::string host = "127.0.0.1";
     int port = 8211;          // 0: any free port
-    int threads = 32;         // one per connected screen; beyond them a clear refusal
+    int threads = 32;         // method calls run at once; as many more may wait, beyond them a clear refusal
     std::size_t max_body = 32u << 20;
     int keep_alive_seconds = 60;  // an idle screen's connection is kept this long
+    std::chrono::milliseconds request_timeout{10000};  // a request must arrive whole within this
+    std::size_t max_connections = 4000;  // open at once; beyond them a clear refusal
     bool test_hooks = false;  // /_test/... endpoints for scenario hosts
 };
+
+class MethodPool;
 
 class AppServer {
 public:
@@ -41,22 +46,25 @@ public:
     std::string handle_call(const std::string& method, const std::string& body);
 
 private:
-    // Serves one connection until it closes; a refused one (beyond the pool) gets the
-    // "busy" answer to its request and is closed.
-    void serve(int fd, bool refused);
-    // The answer to one request: its status and body.
+    // A whole request, on the transport's I/O thread: a method call goes to the pool, anything
+    // else is answered at once.
+    void dispatch(platform::http::Request&& request, platform::http::Reply reply);
+    // The answer to a request that is not a method call: its status and body.
     std::pair<int, std::string> route(const platform::http::Request& request);
+    platform::http::Answer refusal(platform::http::Refusal why) const;
 
     AcertoModule& module_;
     ServerOptions options_;
-    platform::http::Listener listener_;
+    platform::http::Server transport_;
+    std::unique_ptr<MethodPool> pool_;
     int port_ = 0;
-    std::atomic<bool> stopping_{false};
-    std::mutex connections_mutex_;
-    std::set<int> connections_;
     std::atomic<unsigned long long> requests_{0};
     std::mutex hooks_mutex_;
     std::map<std::string, std::string> failures_;  // method -> the text its next call fails with
 };
+
+// A text from a request or a refusal as it may be logged: control characters and bytes that
+// are not UTF-8 escaped (\n, \x1b, \xff), cut after `limit` characters with an ellipsis.
+std::string loggable(std::string_view text, std::size_t limit = 200);
 
 }  // namespace acerto::server
