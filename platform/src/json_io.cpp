@@ -1,7 +1,9 @@
 #include "acerto/platform/json_io.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <memory>
 
 #include <simdjson.h>
 
@@ -36,13 +38,22 @@ void write_json_string(std::string& out, std::string_view s) {
 
 namespace {
 
+// The shortest text that reads back as the same double. From 1e18 up it is scientific: the
+// plain form of a larger double is an integer beyond 64 bits, which the reader refuses. Zero
+// loses its sign ("-0" would read back as the integer 0), and what JSON cannot hold is null.
 void write_number(std::string& out, double d) {
     if (!std::isfinite(d)) {
         out += "null";
         return;
     }
+    if (d == 0) {
+        out.push_back('0');
+        return;
+    }
     char buf[32];
-    auto r = std::to_chars(buf, buf + sizeof buf, d);
+    auto r = std::fabs(d) < 1e18
+                 ? std::to_chars(buf, buf + sizeof buf, d)
+                 : std::to_chars(buf, buf + sizeof buf, d, std::chars_format::scientific);
     out.append(buf, r.ptr);
 }
 
@@ -157,6 +168,9 @@ namespace {
 using Element = simdjson::dom::element;
 using Type = simdjson::dom::element_type;
 
+// A text field's size, in characters: no column is anywhere near it.
+constexpr double kMaxFieldSize = 65535;
+
 // A packet's cell, by its field's type.
 Variant cell(Element n, FieldType t) {
     Type k = n.type();
@@ -177,7 +191,10 @@ Variant cell(Element n, FieldType t) {
                 DateTime d;
                 if (DateTime::try_parse_iso(n.get_string().value_unsafe(), d)) return Variant(d);
             }
-            if (number) return Variant(DateTime(n.get_double().value_unsafe()));
+            if (number) {
+                DateTime d;
+                if (date_of_days(n.get_double().value_unsafe(), d)) return Variant(d);
+            }
             break;
         case FieldType::Boolean:
             if (k == Type::BOOL) return Variant(n.get_bool().value_unsafe());
@@ -216,11 +233,17 @@ std::shared_ptr<const DataPacket> packet_of(simdjson::dom::object obj) {
             throw PacketError("Definição de campo inválida no pacote.");
         FieldDef d;
         d.name = std::string(name);
-        std::string_view type;
-        d.type = member(f, "type").get(type) == simdjson::SUCCESS ? field_type_from_name(std::string(type)) : FieldType::String;
+        if (auto type = member(f, "type"); type.error() == simdjson::SUCCESS) {
+            std::string_view t;
+            if (type.get(t) != simdjson::SUCCESS)
+                throw PacketError("Tipo de campo inválido no pacote.");
+            d.type = field_type_from_name(t);
+        }
         if (auto size = member(f, "size"); size.error() == simdjson::SUCCESS) {
             double n = 0;
-            if (size.get(n) != simdjson::SUCCESS || n != std::trunc(n)) throw PacketError("Tamanho de campo inválido no pacote.");
+            if (size.get(n) != simdjson::SUCCESS || !(n >= 0 && n <= kMaxFieldSize) ||
+                n != std::trunc(n))
+                throw PacketError("Tamanho de campo inválido no pacote.");
             d.size = static_cast<int>(n);
         }
         p->fields().push_back(std::move(d));
@@ -277,19 +300,41 @@ Variant to_variant(Element n) {
         }
         case Type::OBJECT: {
             simdjson::dom::object o = n.get_object().value_unsafe();
-            if (std::string_view dt = text_of(member(o, "$dt")); !dt.empty()) return Variant(DateTime::parse_iso(std::string(dt)));
+            if (std::string_view dt = text_of(member(o, "$dt")); !dt.empty()) {
+                DateTime d;
+                if (!DateTime::try_parse_iso(dt, d))
+                    throw PacketError("Data inválida: " + std::string(dt.substr(0, 40)) + ".");
+                return Variant(d);
+            }
             return Variant(packet_of(o));
         }
     }
     return {};
 }
 
-// Parses a text into `parser`'s document. A thread keeps its parser between calls (it is
-// costly to set up); a text larger than most answers gets a parser of its own, so that no
-// thread holds on to the memory of one large request.
+// An upper bound of the values and member names in a text, found without parsing it: each
+// but the first follows a '[', '{', ',' or ':' (those inside strings count too, which only
+// loosens the bound).
+std::size_t value_bound(std::string_view text) {
+    std::size_t n = 1;
+    for (char c : text)
+        n += static_cast<std::size_t>((c == ',') | (c == '[') | (c == '{') | (c == ':'));
+    return n;
+}
+
+// Parses a text within its limits and hands the document's root to `use`. A thread keeps its
+// parser between calls (it is costly to set up); a text larger than most requests gets a
+// parser of its own, so that no thread holds on to the memory of one large text.
 template <class Use>
-auto parse(std::string_view text, Use&& use) {
-    constexpr std::size_t kKeptParserLimit = 8u << 20;
+auto parse(std::string_view text, const JsonLimits& limits, Use&& use) {
+    if (text.size() > limits.max_bytes)
+        throw JsonLimitError("Texto JSON de " + std::to_string(text.size()) +
+                             " bytes; o limite é " + std::to_string(limits.max_bytes) + " bytes.");
+    // Each value costs tens of bytes once parsed: count them before parsing anything.
+    if (text.size() > limits.max_values && value_bound(text) > limits.max_values)
+        throw JsonLimitError("Texto JSON com mais de " + std::to_string(limits.max_values) +
+                             " valores.");
+    constexpr std::size_t kKeptParserLimit = 1u << 20;
     thread_local simdjson::dom::parser kept;
     std::unique_ptr<simdjson::dom::parser> own;
     simdjson::dom::parser* parser = &kept;
@@ -297,24 +342,33 @@ auto parse(std::string_view text, Use&& use) {
         own = std::make_unique<simdjson::dom::parser>();
         parser = own.get();
     }
+    if (parser->max_depth() != limits.max_depth &&
+        parser->allocate(std::max<std::size_t>({parser->capacity(), text.size(), 64}),
+                         limits.max_depth) != simdjson::SUCCESS)
+        throw JsonLimitError("Memória insuficiente para ler o texto JSON.");
     Element root;
-    if (parser->parse(text.data(), text.size(), true).get(root) != simdjson::SUCCESS)
-        throw JsonSyntaxError("JSON inválido.");
+    auto error = parser->parse(text.data(), text.size(), true).get(root);
+    if (error == simdjson::DEPTH_ERROR)
+        throw JsonLimitError("Texto JSON com mais de " + std::to_string(limits.max_depth) +
+                             " níveis de aninhamento.");
+    if (error != simdjson::SUCCESS) throw JsonSyntaxError("JSON inválido.");
     return use(root);
 }
 
 }  // namespace
 
-Variant read_json_variant(std::string_view text) {
-    return parse(text, [](Element root) { return to_variant(root); });
+Variant read_json_variant(std::string_view text, const JsonLimits& limits) {
+    return parse(text, limits, [](Element root) { return to_variant(root); });
 }
 
-bool read_json_object(std::string_view text, std::vector<std::pair<std::string, Variant>>& members) {
+bool read_json_object(std::string_view text, std::vector<std::pair<std::string, Variant>>& members,
+                      const JsonLimits& limits) {
     try {
-        return parse(text, [&](Element root) {
+        return parse(text, limits, [&](Element root) {
             simdjson::dom::object o;
             if (root.get(o) != simdjson::SUCCESS) return false;
-            for (auto field : o) members.emplace_back(std::string(field.key), to_variant(field.value));
+            for (auto field : o)
+                members.emplace_back(std::string(field.key), to_variant(field.value));
             return true;
         });
     } catch (const JsonSyntaxError&) {

@@ -1,5 +1,7 @@
 #include "acerto/platform/packet.h"
 
+#include <cmath>
+
 #include <nlohmann/json.hpp>
 
 #include "acerto/platform/errors.h"
@@ -47,13 +49,27 @@ const Variant& DataPacket::value(const Row& row, std::string_view field) const {
     return row[static_cast<std::size_t>(i)];
 }
 
+bool date_of_days(double days, DateTime& out) {
+    if (!(days > -700000 && days < 3000000)) return false;
+    DateParts p = DateTime(days).parts();
+    if (p.year < 1 || p.year > 9999) return false;
+    out = DateTime(days);
+    return true;
+}
+
 json cell_to_json(const Variant& v, FieldType type) {
     if (v.is_null()) return nullptr;
     switch (type) {
         case FieldType::String:
         case FieldType::FixedChar: return v.as_string();
         case FieldType::Float: return v.as_number();
-        case FieldType::Integer: return static_cast<long long>(v.as_number());
+        case FieldType::Integer: {
+            // Only a whole number that fits 64 bits is written as an integer.
+            double d = std::trunc(v.as_number());
+            if (!std::isfinite(d)) return nullptr;
+            if (std::fabs(d) < 9.2e18) return static_cast<long long>(d);
+            return d;
+        }
         case FieldType::DateTime: return v.as_date_time().iso();
         case FieldType::Boolean: return v.as_bool();
     }
@@ -77,7 +93,10 @@ Variant cell_from_json(const json& j, FieldType type) {
                 DateTime t;
                 if (DateTime::try_parse_iso(j.get<std::string>(), t)) return Variant(t);
             }
-            if (j.is_number()) return Variant(DateTime(j.get<double>()));
+            if (j.is_number()) {
+                DateTime t;
+                if (date_of_days(j.get<double>(), t)) return Variant(t);
+            }
             break;
         case FieldType::Boolean:
             if (j.is_boolean()) return Variant(j.get<bool>());
@@ -155,10 +174,16 @@ DataPacket DataPacket::from_json(const json& j) {
             throw PacketError("Definição de campo inválida no pacote.");
         FieldDef d;
         d.name = fd["name"].get<std::string>();
-        d.type = field_type_from_name(fd.value("type", std::string("string")));
+        if (fd.contains("type")) {
+            if (!fd["type"].is_string()) throw PacketError("Tipo de campo inválido no pacote.");
+            d.type = field_type_from_name(fd["type"].get<std::string>());
+        }
         if (fd.contains("size")) {
-            if (!fd["size"].is_number_integer()) throw PacketError("Tamanho de campo inválido no pacote.");
-            d.size = fd["size"].get<int>();
+            const json& size = fd["size"];
+            double n = size.is_number() ? size.get<double>() : -1;
+            if (!(n >= 0 && n <= 65535) || n != std::trunc(n))
+                throw PacketError("Tamanho de campo inválido no pacote.");
+            d.size = static_cast<int>(n);
         }
         p.fields_.push_back(std::move(d));
     }

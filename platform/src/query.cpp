@@ -2,6 +2,7 @@
 
 #include <sqlite3.h>
 
+#include <cmath>
 #include <unordered_map>
 
 #include "acerto/platform/errors.h"
@@ -71,7 +72,8 @@ void bind_sqlite(sqlite3_stmt* st, int idx, const Variant& v) {
     switch (v.kind()) {
         case Variant::Kind::Null: sqlite3_bind_null(st, idx); break;
         case Variant::Kind::Number:
-            if (v.number() == static_cast<double>(static_cast<long long>(v.number())))
+            // Whole numbers within 64 bits bind as integers; the cast is checked first.
+            if (std::fabs(v.number()) < 9.2e18 && v.number() == std::trunc(v.number()))
                 sqlite3_bind_int64(st, idx, static_cast<long long>(v.number()));
             else
                 sqlite3_bind_double(st, idx, v.number());

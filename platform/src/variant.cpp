@@ -127,8 +127,13 @@ Variant Variant::from_json(const json& j) {
         return Variant(std::move(a));
     }
     if (j.is_object()) {
-        if (j.contains("$dt") && j["$dt"].is_string())
-            return Variant(DateTime::parse_iso(j["$dt"].get<std::string>()));
+        if (j.contains("$dt") && j["$dt"].is_string()) {
+            DateTime d;
+            const auto& text = j["$dt"].get_ref<const std::string&>();
+            if (!DateTime::try_parse_iso(text, d))
+                throw PacketError("Data inválida: " + text.substr(0, 40) + ".");
+            return Variant(d);
+        }
         return Variant(std::make_shared<const DataPacket>(DataPacket::from_json(j)));
     }
     throw PacketError("Valor JSON não reconhecido.");

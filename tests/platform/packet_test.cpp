@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include <nlohmann/json.hpp>
 
 #include "acerto/platform/errors.h"
@@ -76,4 +78,34 @@ TEST(VariantJson, EveryKindTravels) {
     ASSERT_TRUE(back.is_array());
     ASSERT_EQ(back.array().size(), a.size());
     for (std::size_t i = 0; i < a.size(); ++i) EXPECT_TRUE(back.array()[i] == a[i]) << i;
+}
+
+TEST(PacketJson, MalformedObjectsArePacketErrorsNotTheJsonLibrarysOwn) {
+    using nlohmann::json;
+    auto field = [](json f) { return json{{"fields", json::array({f})}, {"rows", json::array()}}; };
+    // Each of these once escaped as the JSON library's type error, or converted out of range.
+    for (const json& j :
+         {field({{"name", "A"}, {"type", 5}}), field({{"name", "A"}, {"size", 1e20}}),
+          field({{"name", "A"}, {"size", -1}}), field({{"name", "A"}, {"size", "4"}}),
+          field({{"name", 7}}), json{{"fields", json::array({"A"})}},
+          json{{"fields", json::array()}, {"delta", json::array({{{"op", 1}}})}},
+          json{{"fields", json::array()}, {"delta", json::object()}}}) {
+        EXPECT_THROW(DataPacket::from_json(j), PacketError) << j.dump();
+        EXPECT_THROW(Variant::from_json(j), PacketError) << j.dump();
+    }
+    EXPECT_EQ(DataPacket::from_json(field({{"name", "A"}, {"size", 4.0}})).fields()[0].size, 4);
+    EXPECT_THROW(Variant::from_json(json{{"$dt", "2026-13-01"}}), PacketError);
+    // A date as days: only days of years 1 to 9999.
+    EXPECT_THROW(cell_from_json(json(1e308), FieldType::DateTime), PacketError);
+    EXPECT_THROW(cell_from_json(json(-1e14), FieldType::DateTime), PacketError);
+    EXPECT_EQ(cell_from_json(json(46363), FieldType::DateTime).as_date_time().iso(),
+              "2026-12-07 00:00:00");
+}
+
+TEST(PacketJson, CellsOutsideSixtyFourBitsAreWrittenWithoutOverflow) {
+    using nlohmann::json;
+    EXPECT_EQ(cell_to_json(Variant(1e300), FieldType::Integer), json(1e300));
+    EXPECT_EQ(cell_to_json(Variant(-9.3e18), FieldType::Integer), json(-9.3e18));
+    EXPECT_EQ(cell_to_json(Variant(42.9), FieldType::Integer), json(42));
+    EXPECT_TRUE(cell_to_json(Variant(HUGE_VAL), FieldType::Integer).is_null());
 }

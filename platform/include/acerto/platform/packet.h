@@ -68,6 +68,10 @@ private:
     bool delta_ = false;
 };
 
+// A date given as a number of days (0 is 1899-12-30), when it names a day of years 1 to 9999
+// to the millisecond; any other number is no date.
+bool date_of_days(double days, DateTime& out);
+
 // Converts a JSON cell to the field's type (dates from ISO text); throws PacketError.
 Variant cell_from_json(const nlohmann::json& j, FieldType type);
 nlohmann::json cell_to_json(const Variant& v, FieldType type);
