@@ -56,6 +56,9 @@ void check_args(const std::string& method, const Args& args, std::initializer_li
             throw Refusal(method + ": o argumento " + std::to_string(i) + " deve ser " + want +
                           ".");
         }
+        if (a.is_text() && a.text().find('\0') != std::string::npos)
+            throw Refusal(method + ": o argumento " + std::to_string(i) +
+                          " traz um caractere nulo.");
     }
 }
 
@@ -75,11 +78,12 @@ Variant from_db(const Variant& v, FieldType t) {
         case FieldType::DateTime: {
             DateTime d;
             if (v.is_text() && DateTime::try_parse_iso(v.text(), d)) return Variant(d);
-            return v.is_number() ? Variant(DateTime(v.number())) : Variant();
+            return v.is_number() && platform::date_of_days(v.number(), d) ? Variant(d) : Variant();
         }
         default:
             if (v.is_text()) return v;
-            return Variant(v.is_number() && v.number() == std::trunc(v.number())
+            return Variant(v.is_number() && v.number() == std::trunc(v.number()) &&
+                                   std::fabs(v.number()) < 9.2e18
                                ? std::to_string(static_cast<long long>(v.number()))
                                : v.as_string());
     }
@@ -155,6 +159,32 @@ std::optional<std::string> lock_text(const std::string& situation) {
 
 const char* kLineTables[] = {"ACERTOQUEBRA", "ACERTOSOBRA", "ACERTOHREXTRA", "ACERTOEXTRA"};
 
+// A grid holds at most 9,999 lines, numbered "0001" to "9999" in a four-character key. A
+// delta may delete a line and insert another under its number: twice as many changes.
+constexpr int kMaxLines = 9999;
+constexpr std::size_t kMaxChangesPerDelta = 2 * kMaxLines;
+// The screen refuses a number beyond nine nines, and dates outside these years.
+constexpr double kMaxAmount = 999999999;
+constexpr int kFirstYear = 1900, kLastYear = 2200;
+
+// Columns only the server writes: the settlement's situation and department, and what a
+// stock withdrawal records on an extras line.
+bool server_only(const TableDef& t, const std::string& column) {
+    if (column == "CDDEPTO") return true;
+    if (t.name == "ACERTO") return column == "IDSITUACERTO";
+    if (t.name == "ACERTOEXTRA")
+        return column == "CDFILIALEST" || column == "NRLANCESTQ" || column == "NRSEQUITEM";
+    return false;
+}
+
+bool blank(const Variant& v) {
+    return v.is_null() || platform::trim(v.as_string()).empty();
+}
+
+std::string text_of(const Variant& v) {
+    return v.is_null() ? std::string() : v.as_string();
+}
+
 struct BudgetKey {
     std::string branch, number;
     auto operator<=>(const BudgetKey&) const = default;
@@ -165,13 +195,20 @@ struct MappedDelta {
     const TableDef* table = nullptr;
     PacketPtr delta;
     std::vector<const ColumnDef*> columns;
-    int branch_field = -1, number_field = -1;
+    int branch_field = -1, number_field = -1, sequence_field = -1;
+    int line_field = -1;  // the line number of a line table
+    bool is_header = false;
 };
 
 MappedDelta map_delta(const TableDef& t, PacketPtr delta) {
+    if (delta->changes().size() > kMaxChangesPerDelta)
+        throw Refusal("O delta de " + t.name + " traz " + std::to_string(delta->changes().size()) +
+                      " alterações; o limite é " + std::to_string(kMaxChangesPerDelta) + " (" +
+                      std::to_string(kMaxLines) + " linhas por aba).");
     MappedDelta m;
     m.table = &t;
     m.delta = delta;
+    m.is_header = t.name == "ACERTO";
     std::set<std::string> seen;
     for (const auto& f : delta->fields()) {
         const ColumnDef* c = t.column(f.name);
@@ -179,18 +216,38 @@ MappedDelta map_delta(const TableDef& t, PacketPtr delta) {
             throw Refusal("O delta de " + t.name + " traz o campo desconhecido " + f.name + ".");
         if (!seen.insert(c->name).second)
             throw Refusal("O delta de " + t.name + " traz o campo " + f.name + " duas vezes.");
+        if (c->key && c->name != "CDFILIAL" && c->name != "NRORCAEVENTO" && !m.is_header)
+            m.line_field = static_cast<int>(m.columns.size());
+        if (c->name == "NRSEQORCAEVE") m.sequence_field = static_cast<int>(m.columns.size());
         m.columns.push_back(c);
     }
     for (const auto& k : t.key_columns())
         if (!seen.count(k))
             throw Refusal("O delta de " + t.name + " não traz o campo chave " + k + ".");
+    // A change is checked against every column the screen writes: a client that leaves one
+    // out would overwrite what another operator saved meanwhile.
+    bool changes_stored = std::any_of(delta->changes().begin(), delta->changes().end(),
+                                      [](const auto& ch) { return ch.kind != ChangeKind::Insert; });
+    if (changes_stored)
+        for (const auto& c : t.columns)
+            if (!server_only(t, c.name) && !seen.count(c.name))
+                throw Refusal("O delta de " + t.name +
+                              " altera ou exclui sem o valor original do campo " + c.name +
+                              ": uma alteração ou exclusão traz todos os campos da linha, e todos "
+                              "são conferidos.");
+    for (const auto& ch : delta->changes())
+        if ((ch.kind != ChangeKind::Insert && ch.original.size() != m.columns.size()) ||
+            (ch.kind != ChangeKind::Delete && ch.values.size() != m.columns.size()))
+            throw Refusal("O delta de " + t.name + " traz uma linha incompleta.");
     m.branch_field = delta->index_of("CDFILIAL");
     m.number_field = delta->index_of("NRORCAEVENTO");
     return m;
 }
 
-// A delta value as the column stores it; refuses what does not fit.
-Variant to_column(const Variant& v, const ColumnDef& c, const std::string& table) {
+// A delta value as the column stores it; refuses what does not fit. A new value is checked
+// against the ranges the screen keeps to as well (an original only has to be what is stored).
+Variant to_column(const Variant& v, const ColumnDef& c, const std::string& table,
+                  bool new_value = false) {
     if (v.is_null()) return v;
     try {
         switch (c.type) {
@@ -198,12 +255,33 @@ Variant to_column(const Variant& v, const ColumnDef& c, const std::string& table
             case FieldType::Integer: {
                 double d = v.as_number();
                 if (!std::isfinite(d)) throw platform::ConversionError("");
+                if (new_value && std::fabs(d) > kMaxAmount)
+                    throw Refusal("O valor do campo " + c.name + " de " + table +
+                                  " passa de 999999999, o maior que o acerto aceita.");
                 return Variant(d);
             }
-            case FieldType::DateTime:
-                return Variant(v.as_date_time());
+            case FieldType::DateTime: {
+                DateTime d;
+                if (v.is_number()) {
+                    if (!platform::date_of_days(v.number(), d)) throw platform::ConversionError("");
+                } else {
+                    d = v.as_date_time();
+                    if (!platform::date_of_days(d.days(), d)) throw platform::ConversionError("");
+                }
+                int year = d.parts().year;
+                if (new_value && (year < kFirstYear || year > kLastYear))
+                    throw Refusal("A data do campo " + c.name + " de " + table +
+                                  " está fora do intervalo aceito (anos de " +
+                                  std::to_string(kFirstYear) + " a " + std::to_string(kLastYear) +
+                                  ").");
+                return Variant(d);
+            }
             default: {
                 std::string s = v.is_text() ? v.text() : v.as_string();
+                // PostgreSQL would cut the text there; SQLite would keep what no screen shows.
+                if (s.find('\0') != std::string::npos)
+                    throw Refusal("O campo " + c.name + " de " + table +
+                                  " traz um caractere nulo, que não pode ser gravado.");
                 if (c.size > 0 && platform::utf8_length(s) > static_cast<std::size_t>(c.size))
                     throw Refusal("O valor '" + s + "' excede o tamanho do campo " + c.name +
                                   " de " + table + " (" + std::to_string(c.size) + " caracteres).");
@@ -215,69 +293,152 @@ Variant to_column(const Variant& v, const ColumnDef& c, const std::string& table
     }
 }
 
+// A line number as the screen writes it: four digits, "0001" to "9999".
+bool line_number(const std::string& s) {
+    return s.size() == 4 &&
+           std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; }) &&
+           s != "0000";
+}
+
 class DeltaWriter {
   public:
-    DeltaWriter(Session& s) : s_(s) {}
+    // `deletes_only`: the deltas of SetDeletar, which may only delete.
+    explicit DeltaWriter(Session& s, bool deletes_only = false)
+        : s_(s), deletes_only_(deletes_only) {}
 
-    // Applies the header delta and the four line deltas in one transaction: header inserts and
-    // changes first, then the lines, then header deletions; then checks that every settlement
-    // touched is whole (lines only under a header).
+    // Applies the header delta and the four line deltas in one transaction. Everything is
+    // checked before anything is written; then header inserts and changes go first, then the
+    // lines, then header deletions; then the settlement must be whole (lines only under a
+    // header).
     void apply(PacketPtr header, const std::array<PacketPtr, 4>& lines) {
+        // 1. Each delta onto its table.
         std::vector<MappedDelta> mapped;
         std::optional<MappedDelta> head;
         if (header) head = map_delta(table("ACERTO"), header);
         for (std::size_t i = 0; i < 4; ++i)
             if (lines[i]) mapped.push_back(map_delta(table(kLineTables[i]), lines[i]));
 
-        // The settlements touched, and their state before this call.
+        // 2. The one settlement the call is about, its budget and its lock.
         if (head) collect(*head);
         for (const auto& m : mapped) collect(m);
-        for (const auto& key : touched_) check_settlement(key);
+        if (touched_.size() > 1) {
+            auto first = touched_.begin(), second = std::next(first);
+            throw Refusal("Um pedido grava um só acerto, e este traz linhas do " +
+                          budget_name(first->branch, first->number) + " e do " +
+                          budget_name(second->branch, second->number) + ".");
+        }
+        if (touched_.empty()) return;
+        Budget budget = check_settlement(*touched_.begin());
 
+        // 3. What each change may do.
+        if (head) check_changes(*head, budget);
+        for (const auto& m : mapped) check_changes(m, budget);
+
+        // 4. The writes.
         if (head) apply_changes(*head, false);
         for (const auto& m : mapped) apply_changes(m, true);
         if (head) apply_changes(*head, true, true);
-        for (const auto& key : touched_) check_whole(key);
+        check_whole(*touched_.begin());
+    }
+
+    // The settlement the deltas were about, once applied; nullopt when they held no change.
+    std::optional<BudgetKey> settlement() const {
+        return touched_.empty() ? std::nullopt : std::optional<BudgetKey>(*touched_.begin());
+    }
+
+    bool has_lines(const BudgetKey& key) {
+        for (const char* t : kLineTables)
+            if (!s_.query(std::string("SELECT 1 FROM ") + t +
+                              " WHERE CDFILIAL = ? AND NRORCAEVENTO = ?",
+                          {Variant(key.branch), Variant(key.number)})
+                     .rows.empty())
+                return true;
+        return false;
     }
 
   private:
     void collect(const MappedDelta& m) {
-        if (m.branch_field < 0 || m.number_field < 0) return;
         for (const auto& ch : m.delta->changes()) {
             const auto& row = ch.kind == ChangeKind::Delete ? ch.original : ch.values;
-            touched_.insert({row[m.branch_field].as_string(), row[m.number_field].as_string()});
-            if (ch.kind == ChangeKind::Modify)
-                touched_.insert({ch.original[m.branch_field].as_string(),
-                                 ch.original[m.number_field].as_string()});
+            touched_.insert({text_of(row[m.branch_field]), text_of(row[m.number_field])});
+            if (ch.kind != ChangeKind::Modify) continue;
+            for (int f : {m.branch_field, m.number_field})
+                if (text_of(ch.values[f]) != text_of(ch.original[f]))
+                    throw Refusal("O campo chave " + m.columns[f]->name + " de " + m.table->name +
+                                  " não pode ser alterado; exclua a linha e inclua outra.");
         }
     }
 
-    void check_settlement(const BudgetKey& key) {
-        if (!find_budget(s_, key.branch, key.number))
+    Budget check_settlement(const BudgetKey& key) {
+        auto budget = find_budget(s_, key.branch, key.number);
+        if (!budget)
             throw Refusal("O " + budget_name(key.branch, key.number) + " não está cadastrado.");
         ResultSet rs =
             s_.query("SELECT IDSITUACERTO FROM ACERTO WHERE CDFILIAL = ? AND NRORCAEVENTO = ?",
                      {Variant(key.branch), Variant(key.number)});
         if (!rs.rows.empty() && !rs.rows[0][0].is_null())
             if (auto text = lock_text(rs.rows[0][0].as_string())) throw Refusal(*text);
+        return *budget;
+    }
+
+    // Every value converted and checked, and what the change may do: SetDeletar only deletes;
+    // keys and the columns only the server writes stay as they were; a new row belongs to the
+    // budget's settlement under its sequence, and a new line has a four-digit number.
+    void check_changes(const MappedDelta& m, const Budget& budget) {
+        const TableDef& t = *m.table;
+        for (const auto& ch : m.delta->changes()) {
+            if (deletes_only_ && ch.kind != ChangeKind::Delete)
+                throw Refusal("SetDeletar só exclui, e o delta de " + t.name + " traz uma " +
+                              (ch.kind == ChangeKind::Insert ? "inclusão." : "alteração."));
+            std::vector<Variant> original(m.columns.size());
+            if (ch.kind != ChangeKind::Insert)
+                for (std::size_t i = 0; i < m.columns.size(); ++i)
+                    original[i] = to_column(ch.original[i], *m.columns[i], t.name);
+            if (ch.kind == ChangeKind::Delete) continue;
+            for (std::size_t i = 0; i < m.columns.size(); ++i) {
+                const ColumnDef& c = *m.columns[i];
+                Variant v = to_column(ch.values[i], c, t.name, true);
+                bool insert = ch.kind == ChangeKind::Insert;
+                if (server_only(t, c.name) && (insert ? !blank(v) : !(v == original[i])))
+                    throw Refusal("O campo " + c.name + " de " + t.name +
+                                  " é gravado só pelo servidor de aplicação; um delta não pode " +
+                                  (insert ? "informá-lo." : "alterá-lo."));
+                if (m.is_header && c.name == "IDTPVREXTRA" && !blank(v) && v.as_string() != "P" &&
+                    v.as_string() != "S")
+                    throw Refusal(
+                        "O campo IDTPVREXTRA de ACERTO só aceita P (por produto) ou S (por "
+                        "pessoa).");
+                if (!insert && (c.key || static_cast<int>(i) == m.sequence_field) &&
+                    !(v == original[i]))
+                    throw Refusal("O campo chave " + c.name + " de " + t.name +
+                                  " não pode ser alterado; exclua a linha e inclua outra.");
+            }
+            if (ch.kind != ChangeKind::Insert) continue;
+            std::string sequence = m.sequence_field < 0 ? "" : text_of(ch.values[m.sequence_field]);
+            if (m.is_header ? sequence != budget.sequence
+                            : sequence != "00" && sequence != budget.sequence)
+                throw Refusal("A sequência '" + sequence + "' de " + t.name + " não é a do " +
+                              budget_name(budget.branch, budget.number) + " (" + budget.sequence +
+                              (m.is_header ? "" : " ou 00") + ").");
+            if (m.line_field >= 0) {
+                std::string nr = text_of(ch.values[m.line_field]);
+                if (!line_number(nr))
+                    throw Refusal(
+                        "O número de linha '" + nr + "' de " + t.name +
+                        " é inválido: uma linha é numerada com quatro algarismos, de 0001 a 9999.");
+            }
+        }
     }
 
     void check_whole(const BudgetKey& key) {
         bool header = !s_.query("SELECT 1 FROM ACERTO WHERE CDFILIAL = ? AND NRORCAEVENTO = ?",
                                 {Variant(key.branch), Variant(key.number)})
                            .rows.empty();
-        if (header) return;
-        for (const char* t : kLineTables) {
-            bool lines = !s_.query(std::string("SELECT 1 FROM ") + t +
-                                       " WHERE CDFILIAL = ? AND NRORCAEVENTO = ?",
-                                   {Variant(key.branch), Variant(key.number)})
-                              .rows.empty();
-            if (lines)
-                throw Refusal(
-                    "O acerto do " + budget_name(key.branch, key.number) +
-                    " não tem cabeçalho: as linhas só podem ser gravadas com o acerto, e o acerto "
-                    "só pode ser excluído sem linhas.");
-        }
+        if (!header && has_lines(key))
+            throw Refusal(
+                "O acerto do " + budget_name(key.branch, key.number) +
+                " não tem cabeçalho: as linhas só podem ser gravadas com o acerto, e o acerto "
+                "só pode ser excluído sem linhas.");
     }
 
     std::string changed_text(const MappedDelta& m, const platform::Row& row) const {
@@ -305,7 +466,7 @@ class DeltaWriter {
                     insert(m, ch.values, is_header);
                     break;
                 case ChangeKind::Modify:
-                    modify(m, ch.original, ch.values, is_header);
+                    modify(m, ch.original, ch.values);
                     break;
                 case ChangeKind::Delete:
                     remove(m, ch.original);
@@ -320,10 +481,10 @@ class DeltaWriter {
         std::vector<Variant> params;
         for (std::size_t i = 0; i < m.columns.size(); ++i) {
             const ColumnDef& c = *m.columns[i];
-            Variant v = to_column(values[i], c, t.name);
+            Variant v = to_column(values[i], c, t.name, true);
             if (c.key && (v.is_null() || platform::trim(v.as_string()).empty()))
                 throw Refusal("O campo chave " + c.name + " de " + t.name + " está vazio.");
-            if (is_header && (c.name == "IDSITUACERTO" || c.name == "CDDEPTO")) continue;
+            if (server_only(t, c.name)) continue;
             cols.push_back(c.name);
             params.push_back(std::move(v));
         }
@@ -365,16 +526,15 @@ class DeltaWriter {
         return w;
     }
 
-    void modify(const MappedDelta& m, const platform::Row& original, const platform::Row& values,
-                bool is_header) {
+    void modify(const MappedDelta& m, const platform::Row& original, const platform::Row& values) {
         const TableDef& t = *m.table;
         std::string set;
         std::vector<Variant> params;
         for (std::size_t i = 0; i < m.columns.size(); ++i) {
             const ColumnDef& c = *m.columns[i];
-            // The situation and the department are the server's to write.
-            if (is_header && (c.name == "IDSITUACERTO" || c.name == "CDDEPTO")) continue;
-            Variant v = to_column(values[i], c, t.name);
+            // Checked unchanged before: the server's columns are left as they are.
+            if (server_only(t, c.name)) continue;
+            Variant v = to_column(values[i], c, t.name, true);
             if (c.key && (v.is_null() || platform::trim(v.as_string()).empty()))
                 throw Refusal("O campo chave " + c.name + " de " + t.name + " está vazio.");
             set += (set.empty() ? "" : ", ") + c.name + " = ?";
@@ -406,6 +566,7 @@ class DeltaWriter {
     }
 
     Session& s_;
+    bool deletes_only_;
     std::set<BudgetKey> touched_;
 };
 
@@ -561,11 +722,24 @@ Variant AcertoModule::call(const std::string& method, const Args& args) {
             if (!expected && !args[pos].is_null())
                 throw Refusal("SetDeletar: o código " + code + " não envia o delta da posição " +
                               std::to_string(pos + 1) + ".");
+            if (expected && args[pos].packet()->changes().empty())
+                throw Refusal("SetDeletar: o código " + code + " exclui " +
+                              (pos == 1 ? "o acerto" : "uma linha") + ", e o delta da posição " +
+                              std::to_string(pos + 1) + " não traz exclusão.");
         }
         db_.run_write([&](Session& w) {
             Transaction tx(w);
-            DeltaWriter(w).apply(delta_arg(args[1]), {delta_arg(args[2]), delta_arg(args[3]),
-                                                      delta_arg(args[4]), delta_arg(args[5])});
+            DeltaWriter writer(w, true);
+            writer.apply(delta_arg(args[1]), {delta_arg(args[2]), delta_arg(args[3]),
+                                              delta_arg(args[4]), delta_arg(args[5])});
+            // An even code deletes one line among others: the last one goes with the header.
+            if (auto key = writer.settlement(); key && !with_header && !writer.has_lines(*key))
+                throw Refusal("SetDeletar: o código " + code +
+                              " exclui uma linha entre outras, mas esta é a "
+                              "última do acerto do " +
+                              budget_name(key->branch, key->number) +
+                              ", que se exclui com o cabeçalho (código " + std::to_string(n - 1) +
+                              "). Recarregue o orçamento e repita a operação.");
             tx.commit();
         });
         return Variant();

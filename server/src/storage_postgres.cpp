@@ -126,7 +126,13 @@ private:
                 }
                 case Variant::Kind::Boolean: text[i] = v.as_bool() ? "1" : "0"; break;
                 case Variant::Kind::DateTime: text[i] = v.as_date_time().iso(); break;
-                case Variant::Kind::Text: text[i] = v.text(); break;
+                case Variant::Kind::Text:
+                    // A parameter travels as a C string: a NUL would cut the text silently.
+                    if (v.text().find('\0') != std::string::npos)
+                        throw StorageError(
+                            "Texto com caractere nulo não pode ser gravado no PostgreSQL.");
+                    text[i] = v.text();
+                    break;
                 default: throw StorageError("Parâmetro de tipo não suportado.");
             }
             ptrs[i] = text[i].c_str();

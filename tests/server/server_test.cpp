@@ -12,6 +12,7 @@
 #include "acerto/host/errors.h"
 #include "acerto/host/net_connection.h"
 #include "acerto/platform/client_dataset.h"
+#include "acerto/platform/json_io.h"
 #include "server_process.h"
 
 using namespace acerto;
@@ -75,7 +76,6 @@ void add_header(ClientDataSet& a, const std::string& number, const std::string& 
     a["CDOPERADOR"].set_as_string("ROBO");
     a["CDPRBAQUEBRA"].set_as_string("01");
     a["NMPRECOQUEBR"].set_as_string("Tabela de Eventos");
-    a["IDSITUACERTO"].set_as_string("X");  // the server decides this, not the screen
     a["QTCONVEXTRAACER"].set_as_float(0);
     a["VRCONVEXTRAACER"].set_as_float(0);
     a["IDTPVREXTRA"].set_as_string("P");
@@ -420,4 +420,292 @@ TEST_F(Server, ConnectionsBeyondTheBoundAreRefusedAndIdleOnesDoNotHoldUpTheStop)
     // (60 s; the helper kills a server that takes over 10 s and reports -1).
     EXPECT_EQ(small.stop(), 0);
     EXPECT_THROW(holder.net.Call("GetPesqOrca", {Variant("0001")}), host::ConnectionError);
+}
+
+namespace {
+
+// Saves a settlement of budget 42 with its header and one breakage line (quantity 3), and
+// loads it into `t`.
+void save_settlement(Client& c, Settlement& t) {
+    Settlement s;
+    s.load(c, "0001", "0000000042");
+    add_header(s.acerto, "0000000042", "01");
+    add_breakage(s.quebra, "0000000042", "0001", 3, 2.5);
+    c.call("SetConfirmar", s.deltas());
+    t.load(c, "0001", "0000000042");
+}
+
+// The JSON of a call's arguments, as the screen's connection writes them.
+std::string json_of(const Args& args) {
+    std::string out;
+    platform::write_json(out, Variant(args));
+    return out;
+}
+
+// Posts a request's text as it stands; the answer's error text ("" when it was accepted).
+std::string raw_refusal(int port, const std::string& method, const std::string& body) {
+    httplib::Client raw("127.0.0.1", port);
+    raw.set_read_timeout(60, 0);
+    auto res = raw.Post("/QLM01200.rdmAcertoFinal/" + method, body, "application/json");
+    if (!res) return "(no answer)";
+    auto j = nlohmann::json::parse(res->body, nullptr, false);
+    return j.is_object() && j.contains("error") && j["error"].is_string()
+               ? j["error"].get<std::string>()
+               : "";
+}
+
+// What the settlement of budget 42 holds, as one text to compare before and after a refusal.
+std::string stored(Client& c) {
+    return json_of(c.call("GetOrcamento", {Variant("0001"), Variant("0000000042")}).array());
+}
+
+}  // namespace
+
+TEST_F(Server, ADeltaHoldsOnlyValuesTheScreenCouldHold) {
+    Settlement s;
+    save_settlement(*client, s);
+    const std::string before = stored(*client);
+    auto refused = [&](const Args& args) { return client->refusal("SetConfirmar", args); };
+
+    // A date no screen could give, nor any real date fit.
+    s.acerto.edit();
+    s.acerto["DTACERTOOREV"].set_as_date_time(platform::DateTime::from_date(1899, 12, 31));
+    s.acerto.post();
+    EXPECT_NE(refused(s.deltas()).find("fora do intervalo aceito (anos de 1900 a 2200)"),
+              std::string::npos);
+    s.acerto.cancel_updates();
+    s.acerto.edit();
+    s.acerto["DTACERTOOREV"].set_as_date_time(platform::DateTime::from_date(2201, 1, 1));
+    s.acerto.post();
+    EXPECT_NE(refused(s.deltas()).find("fora do intervalo"), std::string::npos);
+    s.acerto.cancel_updates();
+    // As days since 1899-12-30, a date of year -292275125.
+    s.acerto.edit();
+    s.acerto["CDOPERADOR"].set_as_string("DATA");
+    s.acerto.post();
+    std::string text = json_of(s.deltas());
+    std::string date = "\"2026-12-07 10:00:00\",\"DATA\"";
+    ASSERT_NE(text.rfind(date), std::string::npos);
+    text.replace(text.rfind(date), date.size(), "-106751991167300,\"DATA\"");
+    EXPECT_NE(raw_refusal(server->port(), "SetConfirmar", text)
+                  .find("Valor inválido para um campo do tipo datetime"),
+              std::string::npos);
+    s.acerto.cancel_updates();
+
+    // A one-letter code the screen reads.
+    s.acerto.edit();
+    s.acerto["IDTPVREXTRA"].set_as_string("X");
+    s.acerto.post();
+    EXPECT_NE(refused(s.deltas()).find("IDTPVREXTRA de ACERTO só aceita P"), std::string::npos);
+    s.acerto.cancel_updates();
+
+    // Amounts beyond the screen's nine nines, as a number and as the probe's text.
+    s.quebra.edit();
+    s.quebra["QTACERTOQUEB"].set_as_float(1e9);
+    s.quebra.post();
+    EXPECT_NE(refused(s.deltas()).find("QTACERTOQUEB de ACERTOQUEBRA passa de 999999999"),
+              std::string::npos);
+    s.quebra.cancel_updates();
+    s.quebra.edit();
+    s.quebra["QTACERTOQUEB"].set_as_float(123456);
+    s.quebra.post();
+    text = json_of(s.deltas());
+    ASSERT_NE(text.find("123456"), std::string::npos);
+    text.replace(text.find("123456"), 6, "99999999999199991e3");
+    EXPECT_NE(raw_refusal(server->port(), "SetConfirmar", text).find("passa de 999999999"),
+              std::string::npos);
+    s.quebra.cancel_updates();
+    s.quebra.edit();
+    s.quebra["VRACERTOQUEB"].set_as_float(-1e9 - 1);
+    s.quebra.post();
+    EXPECT_NE(refused(s.deltas()).find("VRACERTOQUEB de ACERTOQUEBRA passa de 999999999"),
+              std::string::npos);
+    s.quebra.cancel_updates();
+
+    // A NUL inside a text: PostgreSQL would cut it there, SQLite would keep it.
+    s.quebra.edit();
+    s.quebra["NMPRODUTO"].set_as_string(std::string("Taça\0 de vinho", 14));
+    s.quebra.post();
+    EXPECT_NE(refused(s.deltas()).find("NMPRODUTO de ACERTOQUEBRA traz um caractere nulo"),
+              std::string::npos);
+    s.quebra.cancel_updates();
+    EXPECT_NE(client
+                  ->refusal("GetPesqOrca", {Variant(std::string("00\0"
+                                                                "01",
+                                                                5))})
+                  .find("caractere nulo"),
+              std::string::npos);
+
+    // Nothing of it was written, and the settlement still loads.
+    EXPECT_EQ(stored(*client), before);
+    s.quebra.edit();
+    s.quebra["QTACERTOQUEB"].set_as_float(999999999);
+    s.quebra.post();
+    client->call("SetConfirmar", s.deltas());
+    Settlement t;
+    t.load(*client, "0001", "0000000042");
+    EXPECT_EQ(t.quebra["QTACERTOQUEB"].as_float(), 999999999);
+}
+
+TEST_F(Server, KeysAndTheServersOwnColumnsCannotBeChangedThroughADelta) {
+    Settlement s;
+    save_settlement(*client, s);
+    const std::string before = stored(*client);
+    auto refused = [&](const Args& args) { return client->refusal("SetConfirmar", args); };
+    auto change = [](ClientDataSet& d, const char* field, const std::string& value) {
+        d.edit();
+        d[field].set_as_string(value);
+        d.post();
+    };
+
+    // A line moved to another branch's settlement, or to another number; a header's sequence.
+    change(s.quebra, "CDFILIAL", "0002");
+    EXPECT_NE(
+        refused(s.deltas()).find("campo chave CDFILIAL de ACERTOQUEBRA não pode ser alterado"),
+        std::string::npos);
+    s.quebra.cancel_updates();
+    change(s.quebra, "NRORCAEVENTO", "0000000043");
+    EXPECT_NE(refused(s.deltas()).find("campo chave NRORCAEVENTO"), std::string::npos);
+    s.quebra.cancel_updates();
+    change(s.quebra, "NRACERTOQUEB", "0002");
+    EXPECT_NE(refused(s.deltas()).find("campo chave NRACERTOQUEB"), std::string::npos);
+    s.quebra.cancel_updates();
+    change(s.quebra, "NRSEQORCAEVE", "01");
+    EXPECT_NE(refused(s.deltas()).find("campo chave NRSEQORCAEVE de ACERTOQUEBRA"),
+              std::string::npos);
+    s.quebra.cancel_updates();
+    change(s.acerto, "NRSEQORCAEVE", "02");
+    EXPECT_NE(refused(s.deltas()).find("campo chave NRSEQORCAEVE de ACERTO "), std::string::npos);
+    s.acerto.cancel_updates();
+
+    // The situation and the department are the server's: refused, not silently dropped.
+    change(s.acerto, "IDSITUACERTO", "F");
+    EXPECT_NE(refused(s.deltas()).find("IDSITUACERTO de ACERTO é gravado só pelo servidor"),
+              std::string::npos);
+    s.acerto.cancel_updates();
+    change(s.acerto, "CDDEPTO", "999");
+    EXPECT_NE(refused(s.deltas()).find("CDDEPTO de ACERTO é gravado só pelo servidor"),
+              std::string::npos);
+    s.acerto.cancel_updates();
+    Settlement n;
+    n.load(*client, "0001", "0000000043");
+    add_header(n.acerto, "0000000043", "00");
+    n.acerto.edit();
+    n.acerto["IDSITUACERTO"].set_as_string("T");
+    n.acerto.post();
+    add_breakage(n.quebra, "0000000043", "0001", 1, 1);
+    EXPECT_NE(refused(n.deltas()).find("IDSITUACERTO de ACERTO é gravado só pelo servidor"),
+              std::string::npos);
+    n.acerto.cancel_updates();
+    n.quebra.cancel_updates();
+    // So are what a stock withdrawal records on an extras line.
+    add_header(n.acerto, "0000000043", "00");
+    n.extras.append();
+    for (auto [f, v] : {std::pair{"CDFILIAL", "0001"},
+                        {"NRORCAEVENTO", "0000000043"},
+                        {"NRSEQORCAEVE", "00"},
+                        {"NRACERTOEXTR", "0001"},
+                        {"CDARVPROD", "101001"},
+                        {"NRLANCESTQ", "0000009999"}})
+        n.extras[f].set_as_string(v);
+    n.extras["QTACERTOEXTR"].set_as_float(1);
+    n.extras.post();
+    EXPECT_NE(refused(n.deltas()).find("NRLANCESTQ de ACERTOEXTRA é gravado só pelo servidor"),
+              std::string::npos);
+    n.acerto.cancel_updates();
+    n.extras.cancel_updates();
+
+    // A modify compares every column the screen writes: a rename that leaves out the
+    // quantity's original is refused, not applied over another operator's quantity.
+    ClientDataSet rename("cdsQuebra");
+    for (const auto& f : s.quebra.fields())
+        if (f->name() != "QTACERTOQUEB") rename.add_field(f->def());
+    rename.create_dataset();
+    rename.append();
+    for (const auto& f : rename.fields()) f->set_value(s.quebra[f->name()].value());
+    rename.post();
+    rename.merge_change_log();
+    change(rename, "NMPRODUTO", "Taça renomeada");
+    EXPECT_NE(refused({Variant(), rename.delta(), Variant(), Variant(), Variant()})
+                  .find("sem o valor original do campo QTACERTOQUEB"),
+              std::string::npos);
+
+    // Every row of a call belongs to one settlement, under its budget's sequence.
+    s.quebra.edit();
+    s.quebra["QTACERTOQUEB"].set_as_float(4);
+    s.quebra.post();
+    add_breakage(s.quebra, "0000000043", "0002", 1, 1);
+    EXPECT_NE(refused(s.deltas()).find("Um pedido grava um só acerto"), std::string::npos);
+    s.quebra.cancel_updates();
+    add_breakage(s.quebra, "0000000042", "0002", 1, 1);
+    change(s.quebra, "NRSEQORCAEVE", "07");
+    EXPECT_NE(refused(s.deltas())
+                  .find("A sequência '07' de ACERTOQUEBRA não é a do orçamento 0000000042"),
+              std::string::npos);
+    s.quebra.cancel_updates();
+
+    // Line numbers are four digits.
+    for (const char* nr : {"12KW", "0000", "12 3", "-001"}) {
+        add_breakage(s.quebra, "0000000042", nr, 1, 1);
+        EXPECT_NE(refused(s.deltas()).find("uma linha é numerada com quatro algarismos"),
+                  std::string::npos)
+            << nr;
+        s.quebra.cancel_updates();
+    }
+    EXPECT_EQ(stored(*client), before);
+}
+
+TEST_F(Server, SetDeletarOnlyDeletesAndADeltaIsBoundedByTheLineLimit) {
+    Settlement s;
+    save_settlement(*client, s);
+    add_breakage(s.quebra, "0000000042", "0002", 1, 1);
+    client->call("SetConfirmar", s.deltas());
+    s.merge();
+    const std::string before = stored(*client);
+    auto deletar = [&](const char* code, Variant header, Variant lines) {
+        return client->refusal("SetDeletar",
+                               {Variant(code), header, lines, Variant(), Variant(), Variant()});
+    };
+
+    // Code "2" deletes one line: an insert or a change in its delta is refused.
+    add_breakage(s.quebra, "0000000042", "0003", 1, 1);
+    EXPECT_NE(deletar("2", Variant(), s.quebra.delta())
+                  .find("SetDeletar só exclui, e o delta de ACERTOQUEBRA traz uma inclusão"),
+              std::string::npos);
+    s.quebra.cancel_updates();
+    s.quebra.edit();
+    s.quebra["QTACERTOQUEB"].set_as_float(8);
+    s.quebra.post();
+    EXPECT_NE(deletar("2", Variant(), s.quebra.delta()).find("traz uma alteração"),
+              std::string::npos);
+    s.quebra.cancel_updates();
+    // An even code never takes the settlement's last line, and an odd one needs the header.
+    s.quebra.first();
+    s.quebra.remove();
+    s.quebra.remove();
+    EXPECT_NE(deletar("2", Variant(), s.quebra.delta()).find("é a última do acerto"),
+              std::string::npos);
+    EXPECT_NE(deletar("1", s.acerto.delta(), s.quebra.delta())
+                  .find("o delta da posição 2 não traz exclusão"),
+              std::string::npos);
+    s.quebra.cancel_updates();
+    EXPECT_EQ(stored(*client), before);
+
+    // A delta of 100,000 lines is refused before anything is built from it; one of more
+    // changes than two grids' worth of lines is refused by the server's rule.
+    auto lines = [](int n, const char* nr) {
+        std::string t =
+            R"([null,{"fields":[{"name":"CDFILIAL"},{"name":"NRORCAEVENTO"},{"name":"NRACERTOQUEB"}],"delta":[)";
+        for (int i = 0; i < n; ++i)
+            t += std::string(i ? "," : "") + R"({"op":"insert","new":["0001","0000000042",")" + nr +
+                 "\"]}";
+        return t + "]},null,null,null]";
+    };
+    EXPECT_NE(raw_refusal(server->port(), "SetConfirmar", lines(100000, "12KW"))
+                  .find("mais de 500000 valores"),
+              std::string::npos);
+    EXPECT_NE(raw_refusal(server->port(), "SetConfirmar", lines(19999, "0005"))
+                  .find("o limite é 19998 (9999 linhas por aba)"),
+              std::string::npos);
+    EXPECT_EQ(stored(*client), before);
 }

@@ -71,6 +71,12 @@ TEST(Fixture, UnknownNamesAndBadRowsAreRefusedByName) {
     EXPECT_NE(message({{"ORCAMENTO", json::array({{{"CDFILIAL", "9"}, {"NRORCAEVENTO", "1"}, {"DTEVENTO", "ontem"}}})}})
                   .find("valor inválido na coluna DTEVENTO"),
               std::string::npos);
+    // A date given as a number of days that names no day is refused like any bad value.
+    EXPECT_NE(
+        message({{"ORCAMENTO",
+                  json::array({{{"CDFILIAL", "9"}, {"NRORCAEVENTO", "1"}, {"DTEVENTO", 1e308}}})}})
+            .find("valor inválido na coluna DTEVENTO"),
+        std::string::npos);
     EXPECT_TRUE(db->empty());  // nothing of the refused loads stayed
     load_fixture(*db, {{"FILIAL", json::array({{{"CDFILIAL", "0001"}}})}});
     EXPECT_NE(message({{"FILIAL", json::array()}}).find("banco novo"), std::string::npos);
@@ -97,4 +103,29 @@ TEST(Fixture, TheDemoDataIsWhatACatererWouldRecognise) {
     AcertoModule m(*db);
     auto r = m.call("SetImportaDevolucao", {platform::Variant("0001"), platform::Variant("0000000101"), platform::Variant("ANA")});
     EXPECT_GT(r.array()[0].packet()->rows().size(), 0u);
+}
+
+TEST(Storage, NumbersBeyondSixtyFourBitsBindAsTheyAreAndANulNeverReachesPostgres) {
+    auto db = fresh();
+    Session& s = db->session();
+    s.execute("CREATE TABLE T_VALORES (V DOUBLE PRECISION, S VARCHAR(20))");
+    // Whole numbers outside 64 bits once went through a cast to long long.
+    for (double v : {1e308, -1e308, 9.3e18, -9.3e18, 42.0, 0.5})
+        s.execute("INSERT INTO T_VALORES (V) VALUES (?)", {Variant(v)});
+    auto rs = s.query("SELECT V FROM T_VALORES ORDER BY V");
+    ASSERT_EQ(rs.rows.size(), 6u);
+    std::vector<double> got;
+    for (const auto& r : rs.rows) got.push_back(r[0].as_number());
+    EXPECT_EQ(got, (std::vector<double>{-1e308, -9.3e18, 0.5, 42.0, 9.3e18, 1e308}));
+    // A parameter reaches PostgreSQL as a C string: a NUL would cut the text, so it is refused.
+    Variant nul(std::string("a\0b", 3));
+    if (test::using_postgres()) {
+        EXPECT_THROW(s.execute("INSERT INTO T_VALORES (S) VALUES (?)", {nul}), StorageError);
+    } else {
+        s.execute("INSERT INTO T_VALORES (S) VALUES (?)", {nul});
+        EXPECT_EQ(s.query("SELECT LENGTH(CAST(S AS BLOB)) FROM T_VALORES WHERE S IS NOT NULL")
+                      .rows[0][0]
+                      .as_number(),
+                  3);
+    }
 }
