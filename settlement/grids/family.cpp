@@ -85,9 +85,11 @@ void TfrmAcertoFinal::build_grid_family() {
         .copies_unit = false, .unit_rule = M::UnitRule::PriceBase, .sequence = M::Sequence::Budget,
         .follows_header = [] { return true; },
         .confirm_checks = [this] { Vd_NomeExtra(true); },
-        // The labour item is looked up only when its column is left: posting needs it non-blank.
+        // The labour item is looked up when its column is left; posting needs it non-blank, and
+        // looks up a code typed last that does not match the line's item.
         .post_checks = [this] {
             Vd_PrcBaseHora(true);
+            Vd_ProdHoraGravar();
             Vd_NomeExtra(true);
         },
         .column_checks = {{"CDARVPROD", [this] { Vd_ProdHora(false); }}},

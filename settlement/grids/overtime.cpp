@@ -2,6 +2,7 @@
 #include "family.h"
 
 #include "acerto/host/consiste.h"
+#include "acerto/host/services.h"
 
 namespace acerto::settlement {
 
@@ -26,6 +27,23 @@ void TfrmAcertoFinal::Vd_NomeExtra(bool flag) {
                              .activates_tab = true, .focuses = true};
     Vd_Valor(Horas(), "QTACERTOHREX", flag, "QT_NULO", "QT_Zero", how);
     Vd_Valor(Horas(), "VRACERTOHREX", flag, "VR_NULO", "VR_Zero", how);
+}
+
+// A labour code typed last and posted without leaving its column has not been looked up: the
+// line would be saved with one item's code and another item's key and name. Such a line is
+// looked up (and repriced) as leaving the column would have done.
+void TfrmAcertoFinal::Vd_ProdHoraGravar() {
+    platform::Field& code = cdsHorasExtras.field("CDARVPROD");
+    if (!cdsHorasExtras.editing() || EmptyString(code.as_string())) return;
+    qryVd_Produto.close();
+    qryVd_Produto.param_by_name("P_CDARVPROD").set_as_string(code.as_string());
+    qryVd_Produto.param_by_name("P_CDNVPRODUTO")
+        .set_as_string(std::to_string(host::Vantiro::DBPictObj(0).GetTtNiveis()));
+    qryVd_Produto.open();
+    if (!qryVd_Produto.is_empty() &&
+        qryVd_Produto.field("CDPRODUTO").as_string() == cdsHorasExtras.field("CDPRODUTO").as_string())
+        return;
+    Vd_ProdHora(true);
 }
 
 }  // namespace acerto::settlement

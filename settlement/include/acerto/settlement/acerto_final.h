@@ -286,6 +286,7 @@ public:
     void Vd_VrSobra(bool flag);
     // Overtime.
     void Vd_NomeExtra(bool flag);
+    void Vd_ProdHoraGravar();  // posting: a labour code typed last is looked up
     // Extras.
     void Vd_QtdExtra(bool flag);
     void Vd_VrExtra(bool flag);
