@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "acerto/platform/http.h"
+#include "acerto/platform/json_io.h"
 #include "acerto/server/module.h"
 
 namespace acerto::server {
@@ -19,7 +20,7 @@ struct ServerOptions {
     std::string host = "127.0.0.1";
     int port = 8211;          // 0: any free port
     int threads = 32;         // method calls run at once; as many more may wait, beyond them a clear refusal
-    std::size_t max_body = 32u << 20;
+    std::size_t max_body = platform::JsonLimits::request().max_bytes;  // what the reader takes
     int keep_alive_seconds = 60;  // an idle screen's connection is kept this long
     std::chrono::milliseconds request_timeout{10000};  // a request must arrive whole within this
     std::size_t max_connections = 4000;  // open at once; beyond them a clear refusal
