@@ -3,15 +3,21 @@
 //     round trip of the same bytes plus the same transaction run in-process;
 //  2. 32 concurrent clients saving to different settlements, against the in-process
 //     transaction throughput at the same concurrency (SQLite; PostgreSQL with --pg URL);
-//  3. GetOrcamento of a settlement with 2,000 lines in each grid, into client datasets.
+//  3. GetOrcamento of a settlement with 2,000 lines in each grid, into client datasets;
+//  4. 32 clients saving at a steady pace, alone and while 1,000 idle and 100 slow connections
+//     are held open (the database in memory, so that the figure is the server's own).
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cstdio>
+#include <mutex>
+#include <random>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -352,6 +358,171 @@ void big_settlement(const std::string& db_spec) {
     bench::report("GetOrcamento (8,000 lines) into the client datasets", f, 40);
 }
 
+// A socket connected to the server, or -1.
+int connect_to(int port) {
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<uint16_t>(port));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) return fd;
+    if (fd >= 0) ::close(fd);
+    return -1;
+}
+
+long status_field(pid_t pid, const std::string& name) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(in, line);)
+        if (line.rfind(name + ":", 0) == 0) return std::stol(line.substr(name.size() + 1));
+    return -1;
+}
+
+// Connections that hold the server's attention without asking anything of it: some never
+// say a word, some made one call and went quiet, and some send a byte every 200 ms (cut at
+// their request deadline and opened again).
+struct HeldConnections {
+    int port;
+    std::vector<int> idle;
+    std::vector<int> slow;
+    std::vector<std::size_t> sent;
+    std::string request;
+    std::atomic<bool> stop{false};
+    std::atomic<long> cut{0};
+    std::thread trickle;
+
+    HeldConnections(int port, int idle_count, int slow_count) : port(port) {
+        const std::string get = "GET /" + std::string(server::kModuleName) + " HTTP/1.1\r\nHost: x\r\n\r\n";
+        for (int i = 0; i < idle_count; ++i) {
+            int fd = connect_to(port);
+            if (fd < 0) std::abort();
+            if (i % 2 == 1) {  // one call, then quiet on the kept connection
+                if (::send(fd, get.data(), get.size(), MSG_NOSIGNAL) < 0) std::abort();
+                char buf[512];
+                if (::recv(fd, buf, sizeof buf, 0) <= 0) std::abort();
+            }
+            idle.push_back(fd);
+        }
+        std::string body = "[" + std::string(300, ' ') + "]";
+        request = "POST /" + std::string(server::kModuleName) + "/GetPesqOrca HTTP/1.1\r\nHost: x\r\n"
+                  "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+        for (int i = 0; i < slow_count; ++i) {
+            slow.push_back(connect_to(port));
+            sent.push_back(0);
+        }
+        trickle = std::thread([this] {
+            while (!stop) {
+                for (std::size_t i = 0; i < slow.size(); ++i) {
+                    pollfd p{slow[i], POLLIN, 0};
+                    bool answered = ::poll(&p, 1, 0) > 0;
+                    bool lost = !answered && ::send(slow[i], request.data() + sent[i] % request.size(), 1,
+                                                    MSG_NOSIGNAL | MSG_DONTWAIT) < 0;
+                    ++sent[i];
+                    if (answered || lost) {
+                        ++cut;
+                        ::close(slow[i]);
+                        slow[i] = connect_to(this->port);
+                        sent[i] = 0;
+                    }
+                }
+                std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            }
+        });
+    }
+    ~HeldConnections() {
+        stop = true;
+        trickle.join();
+        for (int fd : idle) ::close(fd);
+        for (int fd : slow) ::close(fd);
+    }
+};
+
+void held_connections_load() {
+    constexpr int kIdle = 1000, kSlow = 100;
+    const auto period = std::chrono::milliseconds(50);
+    // Longer than the request deadline (10 s), so that slow connections are cut and come back.
+    const auto span = std::chrono::seconds(15);
+    // The benchmark itself holds over a thousand sockets.
+    rlimit rl{};
+    ::getrlimit(RLIMIT_NOFILE, &rl);
+    rl.rlim_cur = rl.rlim_max;
+    ::setrlimit(RLIMIT_NOFILE, &rl);
+    if (rl.rlim_cur < kIdle + kSlow + 200) {
+        std::printf("\n4. skipped: this process may open only %llu files\n", static_cast<unsigned long long>(rl.rlim_cur));
+        return;
+    }
+    // In memory: a disk's flush would weigh more than everything measured here.
+    std::string db = std::filesystem::exists("/dev/shm") ? "/dev/shm/acerto-load-" + std::to_string(::getpid()) + ".db"
+                                                          : test::fresh_database();
+    std::printf("\n4. %d clients each saving every %lld ms, alone and while %d idle and %d slow connections are held "
+                "(SQLite in %s)\n",
+                kClients, static_cast<long long>(period.count()), kIdle, kSlow,
+                db.rfind("/dev/shm", 0) == 0 ? "/dev/shm" : "the temporary directory");
+    std::string fixture = write_fixture(make_fixture(kClients, 2), "load.json");
+    {
+        test::ServerProcess proc(db, fixture, {});
+
+        // Each client saves on its own settlement at a steady pace, from a random offset.
+        auto run = [&](const char* what, std::chrono::seconds span) {
+            std::mutex mutex;
+            std::vector<double> ms;
+            std::vector<std::string> refusals;
+            std::atomic<bool> stop{false};
+            std::vector<std::thread> threads;
+            for (int c = 0; c < kClients; ++c) {
+                threads.emplace_back([&, c] {
+                    host::TNetConnection net;
+                    net.ServerName = server::kModuleName;
+                    net.Port = proc.port();
+                    net.Open();
+                    Args key{Variant("0001"), Variant(number(c + 1))};
+                    OneLine line;
+                    line.load(host::Consiste::CheckResultServ(net.Call("GetOrcamento", key)).array()[1]);
+                    std::mt19937 rng(static_cast<unsigned>(c));
+                    auto next = std::chrono::steady_clock::now() +
+                                std::chrono::milliseconds(std::uniform_int_distribution<int>(0, 49)(rng));
+                    std::vector<double> mine;
+                    std::vector<std::string> refused;
+                    while (!stop) {
+                        std::this_thread::sleep_until(next);
+                        next += period;
+                        Args args = line.next();
+                        auto t0 = std::chrono::steady_clock::now();
+                        host::ServerReply r = net.Call("SetConfirmar", args);
+                        mine.push_back(
+                            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count());
+                        if (!r.ok) refused.push_back(r.error);
+                    }
+                    std::lock_guard<std::mutex> lock(mutex);
+                    ms.insert(ms.end(), mine.begin(), mine.end());
+                    refusals.insert(refusals.end(), refused.begin(), refused.end());
+                });
+            }
+            std::this_thread::sleep_for(span);
+            stop = true;
+            for (auto& t : threads) t.join();
+            auto f = bench::figures_of(ms);
+            if (!what) return std::make_pair(f, refusals.size());
+            std::printf("   %-26s %6zu saves  p50 %6.3f ms  p99 %6.3f ms  refused %zu\n", what, ms.size(), f.median_ms,
+                        f.p99_ms, refusals.size());
+            if (!refusals.empty()) std::printf("      first refusal: %s\n", refusals.front().c_str());
+            return std::make_pair(f, refusals.size());
+        };
+
+        run(nullptr, std::chrono::seconds(2));  // the workers' first calls open their sessions
+        run("alone:", span);
+        long threads_alone = status_field(proc.pid(), "Threads");
+        HeldConnections held(proc.port(), kIdle, kSlow);
+        auto [loaded, refused] = run("with the held connections:", span);
+        std::printf("   target p99 <= 10 ms with none refused: %s\n",
+                    loaded.p99_ms <= 10.0 && refused == 0 ? "met" : "NOT MET");
+        std::printf("   server: %ld threads alone, %ld with the held connections; RSS %.0f MB; %ld slow connections "
+                    "cut at their deadline and opened again\n",
+                    threads_alone, status_field(proc.pid(), "Threads"), status_field(proc.pid(), "VmRSS") / 1024.0,
+                    held.cut.load());
+    }
+    for (const char* suffix : {"", "-wal", "-shm"}) std::filesystem::remove(db + suffix);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -367,6 +538,7 @@ int main(int argc, char** argv) {
     if (!only || only == 1) sequential_save(test::fresh_database());
     if (!only || only == 2) concurrent_saves(test::fresh_database());
     if (!only || only == 3) big_settlement(test::fresh_database());
+    if (!only || only == 4) held_connections_load();
     std::filesystem::remove_all(test::temp_dir());
     return 0;
 }
