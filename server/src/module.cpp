@@ -584,277 +584,317 @@ std::string event_text(const Variant& code, const Variant& name) {
     return c + " - " + n;
 }
 
+// What a method runs with: the module's database and clock, and the name it was called by.
+struct Call {
+    Database& db;
+    const Clock& clock;
+    const std::string& method;
+};
+
+Variant get_pesq_orca(const Call& c, const Args& args) {
+    Session& s = c.db.session();
+    check_args(c.method, args, {Arg::Text});
+    return as_variant(packet_of(s,
+                                {{"NRORCAEVENTO", FieldType::String, 10},
+                                 {"CDFILIAL", FieldType::String, 4},
+                                 {"IDTPORCAEVEN", FieldType::String, 1}},
+                                "SELECT NRORCAEVENTO, CDFILIAL, IDTPORCAEVEN FROM ORCAMENTO "
+                                "WHERE CDFILIAL = ? ORDER BY NRORCAEVENTO",
+                                {args[0]}));
+}
+
+Variant get_vd_orca_even(const Call& c, const Args& args) {
+    Session& s = c.db.session();
+    check_args(c.method, args, {Arg::Text, Arg::Text});
+    std::string sql =
+        "SELECT CDFILIAL, NRORCAEVENTO, IDTPORCAEVEN FROM ORCAMENTO WHERE CDFILIAL = ? AND "
+        "NRORCAEVENTO = ?";
+    if (c.method == "GetVdEncomenda") sql += " AND IDTPORCAEVEN = 'E'";
+    return as_variant(packet_of(s,
+                                {{"CDFILIAL", FieldType::String, 4},
+                                 {"NRORCAEVENTO", FieldType::String, 10},
+                                 {"IDTPORCAEVEN", FieldType::FixedChar, 1}},
+                                sql, {args[0], args[1]}));
+}
+
+Variant get_orca_evento(const Call& c, const Args& args) {
+    Session& s = c.db.session();
+    check_args(c.method, args, {Arg::Text, Arg::Text});
+    const TableDef& t = table("ORCAMENTO");
+    std::vector<FieldDef> fields;
+    std::string cols;
+    for (const char* n :
+         {"CDFILIAL", "NRORCAEVENTO", "NRSEQORCAEVE", "NMCLIEORCEVE", "IDSITCLIOREV", "CDCLIENTE",
+          "NMFANTCLIE", "CDTPSERVEVEN", "NMTPSERVEVEN", "CDTIPOEVENTO", "NMTIPOEVENTO", "DTEVENTO",
+          "DSENDENTOREV", "CDDEPTO", "CDPRECOBASE"}) {
+        const ColumnDef* c = t.column(n);
+        fields.push_back(
+            {c->name, c->name == "NRSEQORCAEVE" ? FieldType::FixedChar : c->type, c->size});
+        cols += (cols.empty() ? "" : ", ") + c->name;
+    }
+    return as_variant(packet_of(
+        s, fields, "SELECT " + cols + " FROM ORCAMENTO WHERE CDFILIAL = ? AND NRORCAEVENTO = ?",
+        {args[0], args[1]}));
+}
+
+Variant get_dados(const Call& c, const Args& args) {
+    Session& s = c.db.session();
+    check_args(c.method, args, {Arg::Text, Arg::Text});
+    ResultSet rs = s.query(
+        "SELECT NRORCAEVENTO, NMFANTCLIE, DTEVENTO, CDTIPOEVENTO, NMTIPOEVENTO, CDTPSERVEVEN, "
+        "NMTPSERVEVEN "
+        "FROM ORCAMENTO WHERE CDFILIAL = ? AND NRORCAEVENTO = ?",
+        {args[0], args[1]});
+    auto p =
+        std::make_shared<DataPacket>(std::vector<FieldDef>{{"NRORCAEVENTO", FieldType::String, 10},
+                                                           {"NMFANTCLIE", FieldType::String, 50},
+                                                           {"DSDATA", FieldType::String, 200},
+                                                           {"TPEVENTO", FieldType::String, 200},
+                                                           {"TPSERVICO", FieldType::String, 200}});
+    for (const auto& r : rs.rows) {
+        std::string when;
+        Variant d = from_db(r[2], FieldType::DateTime);
+        if (!d.is_null()) {
+            DateTime t = d.as_date_time();
+            when = platform::date_to_str(t);
+            if (t.time_of_day() != 0) when += " " + platform::time_to_str(t).substr(0, 5);
+        }
+        p->rows().push_back({from_db(r[0], FieldType::String), from_db(r[1], FieldType::String),
+                             Variant(when), Variant(event_text(r[3], r[4])),
+                             Variant(event_text(r[5], r[6]))});
+    }
+    return as_variant(p);
+}
+
+Variant get_orcamento(const Call& c, const Args& args) {
+    Session& s = c.db.session();
+    check_args(c.method, args, {Arg::Text, Arg::Text});
+    Transaction tx(s, Transaction::Kind::Read);
+    std::vector<Variant> key{args[0], args[1]};
+    const std::string by_budget = "CDFILIAL = ? AND NRORCAEVENTO = ?";
+    Args out;
+    out.push_back(as_variant(table_packet(s, table("ACERTO"), by_budget, key, "")));
+    out.push_back(
+        as_variant(table_packet(s, table("ACERTOQUEBRA"), by_budget, key, "NRACERTOQUEB")));
+    out.push_back(
+        as_variant(table_packet(s, table("ACERTOSOBRA"), by_budget, key, "NRACERTOSOBR")));
+    out.push_back(
+        as_variant(table_packet(s, table("ACERTOHREXTRA"), by_budget, key, "NRACERTOHREX")));
+    out.push_back(
+        as_variant(table_packet(s, table("ACERTOEXTRA"), by_budget, key, "NRACERTOEXTR")));
+    auto devol = packet_of(
+        s, {{"CDDEPTO", FieldType::String, 3}, {"NMDEPTO", FieldType::String, 30}},
+        "SELECT CDDEPTO, NMDEPTO FROM DEVOLUCAO WHERE " + by_budget + " ORDER BY CDDEPTO", key);
+    out.push_back(devol->rows().empty() ? Variant() : as_variant(devol));
+    out.push_back(as_variant(packet_of(
+        s, {{"QTCONVORCEVE", FieldType::Float, 0}, {"IDTPCOBRVREXTRA", FieldType::String, 1}},
+        "SELECT QTCONVORCEVE, IDTPCOBRVREXTRA FROM ORCAMENTO WHERE " + by_budget, key)));
+    tx.commit();
+    return Variant(std::move(out));
+}
+
+Variant set_confirmar(const Call& c, const Args& args) {
+    check_args(c.method, args,
+               {Arg::PacketOrNull, Arg::PacketOrNull, Arg::PacketOrNull, Arg::PacketOrNull,
+                Arg::PacketOrNull});
+    c.db.run_write([&](Session& w) {
+        Transaction tx(w);
+        DeltaWriter(w).apply(delta_arg(args[0]), {delta_arg(args[1]), delta_arg(args[2]),
+                                                  delta_arg(args[3]), delta_arg(args[4])});
+        tx.commit();
+    });
+    return Variant();
+}
+
+Variant set_deletar(const Call& c, const Args& args) {
+    check_args(c.method, args,
+               {Arg::Text, Arg::PacketOrNull, Arg::PacketOrNull, Arg::PacketOrNull,
+                Arg::PacketOrNull, Arg::PacketOrNull});
+    const std::string& code = args[0].text();
+    if (code.size() != 1 || code[0] < '1' || code[0] > '8')
+        throw Refusal("SetDeletar: código de exclusão inválido: '" + code + "' (de 1 a 8).");
+    int n = code[0] - '0';
+    bool with_header = n % 2 == 1;
+    std::size_t tab = static_cast<std::size_t>((n + 1) / 2);  // 1 Quebra .. 4 Extras
+    for (std::size_t pos = 1; pos <= 5; ++pos) {
+        bool expected = pos == tab + 1 || (pos == 1 && with_header);
+        if (expected && args[pos].is_null())
+            throw Refusal("SetDeletar: o código " + code + " precisa do delta da posição " +
+                          std::to_string(pos + 1) + ".");
+        if (!expected && !args[pos].is_null())
+            throw Refusal("SetDeletar: o código " + code + " não envia o delta da posição " +
+                          std::to_string(pos + 1) + ".");
+        if (expected && args[pos].packet()->changes().empty())
+            throw Refusal("SetDeletar: o código " + code + " exclui " +
+                          (pos == 1 ? "o acerto" : "uma linha") + ", e o delta da posição " +
+                          std::to_string(pos + 1) + " não traz exclusão.");
+    }
+    c.db.run_write([&](Session& w) {
+        Transaction tx(w);
+        DeltaWriter writer(w, true);
+        writer.apply(delta_arg(args[1]), {delta_arg(args[2]), delta_arg(args[3]),
+                                          delta_arg(args[4]), delta_arg(args[5])});
+        // An even code deletes one line among others: the last one goes with the header.
+        if (auto key = writer.settlement(); key && !with_header && !writer.has_lines(*key))
+            throw Refusal("SetDeletar: o código " + code +
+                          " exclui uma linha entre outras, mas esta é a "
+                          "última do acerto do " +
+                          budget_name(key->branch, key->number) +
+                          ", que se exclui com o cabeçalho (código " + std::to_string(n - 1) +
+                          "). Recarregue o orçamento e repita a operação.");
+        tx.commit();
+    });
+    return Variant();
+}
+
+Variant set_importa_devolucao(const Call& c, const Args& args) {
+    check_args(c.method, args, {Arg::Text, Arg::Text, Arg::Text});
+    const std::string branch = args[0].text(), number = args[1].text(), operador = args[2].text();
+    if (platform::utf8_length(operador) > 12)
+        throw Refusal("Código de operador longo demais: " + operador + ".");
+    Variant imported;
+    c.db.run_write([&](Session& w) {
+        Transaction tx(w);
+        auto budget = find_budget(w, branch, number);
+        if (!budget) throw Refusal("O " + budget_name(branch, number) + " não está cadastrado.");
+        std::vector<Variant> key{Variant(branch), Variant(number)};
+        if (!w.query("SELECT 1 FROM ACERTO WHERE CDFILIAL = ? AND NRORCAEVENTO = ?", key)
+                 .rows.empty())
+            throw Refusal("A devolução do " + budget_name(branch, number) +
+                          " não pode ser importada: o acerto já existe.");
+        ResultSet items = w.query(
+            "SELECT D.CDDEPTO, D.CDPRODUTO, D.QTRESERVADA, D.QTACRESCIMO, D.QTRETORNO, "
+            "D.QTQUEBRA, "
+            "P.CDARVPROD, P.NMPRODUTO, P.SGUNIDADE FROM DEVOLUCAOITEM D, PRODUTO P "
+            "WHERE D.CDPRODUTO = P.CDPRODUTO AND D.CDFILIAL = ? AND D.NRORCAEVENTO = ? "
+            "ORDER BY D.CDDEPTO, P.CDARVPROD, D.CDPRODUTO",
+            key);
+        if (w.query("SELECT 1 FROM DEVOLUCAO WHERE CDFILIAL = ? AND NRORCAEVENTO = ?", key)
+                .rows.empty())
+            throw Refusal("Não há devolução cadastrada para o " + budget_name(branch, number) +
+                          ".");
+        ResultSet param =
+            w.query("SELECT CDPRBAREPMAT FROM PARAMETRO WHERE CDFILIAL = ?", {Variant(branch)});
+        if (param.rows.empty() || param.rows[0][0].is_null() ||
+            platform::trim(param.rows[0][0].as_string()).empty())
+            throw Refusal("N_PARAM_PRECOMAT");
+        std::string base = param.rows[0][0].as_string();
+        ResultSet desc =
+            w.query("SELECT DSPRECOBASE FROM PRECOBASE WHERE CDPRECOBASE = ?", {Variant(base)});
+        if (desc.rows.empty()) throw Refusal("N_PARAM_PRECOMAT");
+        Variant base_name = desc.rows[0][0];
+        DateTime now = c.clock.now();
+        std::string today = now.date().iso();
+
+        w.execute(
+            "INSERT INTO ACERTO (CDFILIAL, NRORCAEVENTO, NRSEQORCAEVE, CDDEPTO, DTACERTOOREV, "
+            "CDOPERADOR, "
+            "CDPRBAQUEBRA, CDPRBASOBRA, NMPRECOQUEBR, NMPRECOSOBRA, IDSITUACERTO, "
+            "QTCONVEXTRAACER, "
+            "VRCONVEXTRAACER, IDTPVREXTRA) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, 'P', 0, 0, ?)",
+            {Variant(branch), Variant(number), Variant(budget->sequence),
+             budget->department.empty() ? Variant() : Variant(budget->department), Variant(now),
+             Variant(operador), Variant(base), Variant(base), base_name, base_name,
+             Variant(budget->charging == "S" ? "S" : "P")});
+        int nq = 0, ns = 0;
+        for (const auto& r : items.rows) {
+            ResultSet price = w.query(
+                "SELECT VRITEPREBASE FROM ITEMPREBASE WHERE CDPRECOBASE = ? AND CDPRODUTO = ? "
+                "AND DTINIVALIPB <= ? "
+                "ORDER BY DTINIVALIPB DESC LIMIT 1",
+                {Variant(base), r[1], Variant(today)});
+            Variant vr = price.rows.empty() ? Variant(0.0) : Variant(price.rows[0][0].as_number());
+            auto qty = [](const Variant& v) { return v.is_null() ? 0.0 : v.as_number(); };
+            char nr[16];
+            if (nq >= 9999 || ns >= 9999)
+                throw Refusal("A devolução do " + budget_name(branch, number) +
+                              " tem mais linhas do que um acerto comporta (9999 por aba).");
+            if (qty(r[5]) > 0) {
+                std::snprintf(nr, sizeof nr, "%04d", ++nq);
+                w.execute(
+                    "INSERT INTO ACERTOQUEBRA (CDFILIAL, NRORCAEVENTO, NRSEQORCAEVE, CDDEPTO, "
+                    "CDARVPROD, NMPRODUTO, "
+                    "SGUNIDADE, QTACERTOQUEB, VRACERTOQUEB, VRACREACEQUE, VRDESCACEQUE, "
+                    "NRACERTOQUEB, CDPRODUTO) "
+                    "VALUES (?, ?, '00', ?, ?, ?, ?, ?, ?, 0, 0, ?, ?)",
+                    {Variant(branch), Variant(number), r[0], r[6], r[7], r[8], Variant(qty(r[5])),
+                     vr, Variant(nr), r[1]});
+            }
+            if (qty(r[2]) != 0 || qty(r[3]) != 0 || qty(r[4]) != 0) {
+                std::snprintf(nr, sizeof nr, "%04d", ++ns);
+                w.execute(
+                    "INSERT INTO ACERTOSOBRA (CDARVPROD, NMPRODUTO, SGUNIDADE, QTRESACERSOB, "
+                    "QTEXTACERSOB, "
+                    "QTORCACERSOB, VRACERTOSOBR, CDFILIAL, NRORCAEVENTO, NRSEQORCAEVE, "
+                    "CDDEPTO, NRACERTOSOBR, CDPRODUTO) "
+                    "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, '00', ?, ?, ?)",
+                    {r[6], r[7], r[8], Variant(qty(r[2])), Variant(qty(r[3])), Variant(qty(r[4])),
+                     vr, Variant(branch), Variant(number), r[0], Variant(nr), r[1]});
+            }
+        }
+        const std::string by_budget = "CDFILIAL = ? AND NRORCAEVENTO = ?";
+        Args out{as_variant(table_packet(w, table("ACERTOQUEBRA"), by_budget, key, "NRACERTOQUEB")),
+                 as_variant(table_packet(w, table("ACERTOSOBRA"), by_budget, key, "NRACERTOSOBR")),
+                 as_variant(table_packet(w, table("ACERTO"), by_budget, key, ""))};
+        tx.commit();
+        imported = Variant(std::move(out));
+    });
+    return imported;
+}
+
+Variant get_acerto_reti(const Call& c, const Args& args) {
+    Session& s = c.db.session();
+    check_args(c.method, args, {Arg::Text, Arg::TextOrNull, Arg::TextOrNull});
+    return as_variant(
+        packet_of(s, {{"NRLANCESTQ", FieldType::String, 10}},
+                  "SELECT NRLANCESTQ FROM ACERTORETI WHERE CDFILIAL = ? AND NRORCAEVENTO = ? "
+                  "AND NRSEQORCAEVE = ? ORDER BY NRLANCESTQ",
+                  {args[0], Variant(text_arg(args[1])), Variant(text_arg(args[2]))}));
+}
+
+Variant not_available(const Call& c, const Args&) {
+    throw Refusal("O método " + c.method +
+                  " ainda não está disponível neste servidor de aplicação.");
+}
+
+using Handler = Variant (*)(const Call&, const Args&);
+
+// The methods of the remote data module, by name.
+const std::vector<std::pair<std::string, Handler>>& method_table() {
+    static const std::vector<std::pair<std::string, Handler>> table = {
+        {"GetPesqOrca", get_pesq_orca},
+        {"GetVdOrcaEven", get_vd_orca_even},
+        {"GetVdEncomenda", get_vd_orca_even},
+        {"GetOrcaEvento", get_orca_evento},
+        {"GetDados", get_dados},
+        {"GetOrcamento", get_orcamento},
+        {"SetConfirmar", set_confirmar},
+        {"SetDeletar", set_deletar},
+        {"SetImportaDevolucao", set_importa_devolucao},
+        {"GetAcertoReti", get_acerto_reti},
+        {"Gera_Financeiro", not_available},
+        {"Cancelar_Acerto", not_available},
+        {"RetiraProdExtra", not_available},
+        {"DeletaReti", not_available}};
+    return table;
+}
+
 }  // namespace
 
 AcertoModule::AcertoModule(Database& db, Clock clock) : db_(db), clock_(clock) {}
 
 const std::vector<std::string>& AcertoModule::methods() {
-    static const std::vector<std::string> all = {
-        "GetPesqOrca",   "GetVdOrcaEven",   "GetVdEncomenda",      "GetOrcaEvento",
-        "GetDados",      "GetOrcamento",    "SetImportaDevolucao", "SetConfirmar",
-        "SetDeletar",    "Gera_Financeiro", "Cancelar_Acerto",     "RetiraProdExtra",
-        "GetAcertoReti", "DeletaReti"};
+    static const std::vector<std::string> all = [] {
+        std::vector<std::string> names;
+        for (const auto& [name, handler] : method_table()) names.push_back(name);
+        return names;
+    }();
     return all;
 }
 
 Variant AcertoModule::call(const std::string& method, const Args& args) {
-    Session& s = db_.session();
-
-    if (method == "GetPesqOrca") {
-        check_args(method, args, {Arg::Text});
-        return as_variant(packet_of(s,
-                                    {{"NRORCAEVENTO", FieldType::String, 10},
-                                     {"CDFILIAL", FieldType::String, 4},
-                                     {"IDTPORCAEVEN", FieldType::String, 1}},
-                                    "SELECT NRORCAEVENTO, CDFILIAL, IDTPORCAEVEN FROM ORCAMENTO "
-                                    "WHERE CDFILIAL = ? ORDER BY NRORCAEVENTO",
-                                    {args[0]}));
-    }
-    if (method == "GetVdOrcaEven" || method == "GetVdEncomenda") {
-        check_args(method, args, {Arg::Text, Arg::Text});
-        std::string sql =
-            "SELECT CDFILIAL, NRORCAEVENTO, IDTPORCAEVEN FROM ORCAMENTO WHERE CDFILIAL = ? AND "
-            "NRORCAEVENTO = ?";
-        if (method == "GetVdEncomenda") sql += " AND IDTPORCAEVEN = 'E'";
-        return as_variant(packet_of(s,
-                                    {{"CDFILIAL", FieldType::String, 4},
-                                     {"NRORCAEVENTO", FieldType::String, 10},
-                                     {"IDTPORCAEVEN", FieldType::FixedChar, 1}},
-                                    sql, {args[0], args[1]}));
-    }
-    if (method == "GetOrcaEvento") {
-        check_args(method, args, {Arg::Text, Arg::Text});
-        const TableDef& t = table("ORCAMENTO");
-        std::vector<FieldDef> fields;
-        std::string cols;
-        for (const char* n :
-             {"CDFILIAL", "NRORCAEVENTO", "NRSEQORCAEVE", "NMCLIEORCEVE", "IDSITCLIOREV",
-              "CDCLIENTE", "NMFANTCLIE", "CDTPSERVEVEN", "NMTPSERVEVEN", "CDTIPOEVENTO",
-              "NMTIPOEVENTO", "DTEVENTO", "DSENDENTOREV", "CDDEPTO", "CDPRECOBASE"}) {
-            const ColumnDef* c = t.column(n);
-            fields.push_back(
-                {c->name, c->name == "NRSEQORCAEVE" ? FieldType::FixedChar : c->type, c->size});
-            cols += (cols.empty() ? "" : ", ") + c->name;
-        }
-        return as_variant(packet_of(
-            s, fields, "SELECT " + cols + " FROM ORCAMENTO WHERE CDFILIAL = ? AND NRORCAEVENTO = ?",
-            {args[0], args[1]}));
-    }
-    if (method == "GetDados") {
-        check_args(method, args, {Arg::Text, Arg::Text});
-        ResultSet rs = s.query(
-            "SELECT NRORCAEVENTO, NMFANTCLIE, DTEVENTO, CDTIPOEVENTO, NMTIPOEVENTO, CDTPSERVEVEN, "
-            "NMTPSERVEVEN "
-            "FROM ORCAMENTO WHERE CDFILIAL = ? AND NRORCAEVENTO = ?",
-            {args[0], args[1]});
-        auto p = std::make_shared<DataPacket>(
-            std::vector<FieldDef>{{"NRORCAEVENTO", FieldType::String, 10},
-                                  {"NMFANTCLIE", FieldType::String, 50},
-                                  {"DSDATA", FieldType::String, 200},
-                                  {"TPEVENTO", FieldType::String, 200},
-                                  {"TPSERVICO", FieldType::String, 200}});
-        for (const auto& r : rs.rows) {
-            std::string when;
-            Variant d = from_db(r[2], FieldType::DateTime);
-            if (!d.is_null()) {
-                DateTime t = d.as_date_time();
-                when = platform::date_to_str(t);
-                if (t.time_of_day() != 0) when += " " + platform::time_to_str(t).substr(0, 5);
-            }
-            p->rows().push_back({from_db(r[0], FieldType::String), from_db(r[1], FieldType::String),
-                                 Variant(when), Variant(event_text(r[3], r[4])),
-                                 Variant(event_text(r[5], r[6]))});
-        }
-        return as_variant(p);
-    }
-    if (method == "GetOrcamento") {
-        check_args(method, args, {Arg::Text, Arg::Text});
-        Transaction tx(s, Transaction::Kind::Read);
-        std::vector<Variant> key{args[0], args[1]};
-        const std::string by_budget = "CDFILIAL = ? AND NRORCAEVENTO = ?";
-        Args out;
-        out.push_back(as_variant(table_packet(s, table("ACERTO"), by_budget, key, "")));
-        out.push_back(
-            as_variant(table_packet(s, table("ACERTOQUEBRA"), by_budget, key, "NRACERTOQUEB")));
-        out.push_back(
-            as_variant(table_packet(s, table("ACERTOSOBRA"), by_budget, key, "NRACERTOSOBR")));
-        out.push_back(
-            as_variant(table_packet(s, table("ACERTOHREXTRA"), by_budget, key, "NRACERTOHREX")));
-        out.push_back(
-            as_variant(table_packet(s, table("ACERTOEXTRA"), by_budget, key, "NRACERTOEXTR")));
-        auto devol = packet_of(
-            s, {{"CDDEPTO", FieldType::String, 3}, {"NMDEPTO", FieldType::String, 30}},
-            "SELECT CDDEPTO, NMDEPTO FROM DEVOLUCAO WHERE " + by_budget + " ORDER BY CDDEPTO", key);
-        out.push_back(devol->rows().empty() ? Variant() : as_variant(devol));
-        out.push_back(as_variant(packet_of(
-            s, {{"QTCONVORCEVE", FieldType::Float, 0}, {"IDTPCOBRVREXTRA", FieldType::String, 1}},
-            "SELECT QTCONVORCEVE, IDTPCOBRVREXTRA FROM ORCAMENTO WHERE " + by_budget, key)));
-        tx.commit();
-        return Variant(std::move(out));
-    }
-    if (method == "SetConfirmar") {
-        check_args(method, args,
-                   {Arg::PacketOrNull, Arg::PacketOrNull, Arg::PacketOrNull, Arg::PacketOrNull,
-                    Arg::PacketOrNull});
-        db_.run_write([&](Session& w) {
-            Transaction tx(w);
-            DeltaWriter(w).apply(delta_arg(args[0]), {delta_arg(args[1]), delta_arg(args[2]),
-                                                      delta_arg(args[3]), delta_arg(args[4])});
-            tx.commit();
-        });
-        return Variant();
-    }
-    if (method == "SetDeletar") {
-        check_args(method, args,
-                   {Arg::Text, Arg::PacketOrNull, Arg::PacketOrNull, Arg::PacketOrNull,
-                    Arg::PacketOrNull, Arg::PacketOrNull});
-        const std::string& code = args[0].text();
-        if (code.size() != 1 || code[0] < '1' || code[0] > '8')
-            throw Refusal("SetDeletar: código de exclusão inválido: '" + code + "' (de 1 a 8).");
-        int n = code[0] - '0';
-        bool with_header = n % 2 == 1;
-        std::size_t tab = static_cast<std::size_t>((n + 1) / 2);  // 1 Quebra .. 4 Extras
-        for (std::size_t pos = 1; pos <= 5; ++pos) {
-            bool expected = pos == tab + 1 || (pos == 1 && with_header);
-            if (expected && args[pos].is_null())
-                throw Refusal("SetDeletar: o código " + code + " precisa do delta da posição " +
-                              std::to_string(pos + 1) + ".");
-            if (!expected && !args[pos].is_null())
-                throw Refusal("SetDeletar: o código " + code + " não envia o delta da posição " +
-                              std::to_string(pos + 1) + ".");
-            if (expected && args[pos].packet()->changes().empty())
-                throw Refusal("SetDeletar: o código " + code + " exclui " +
-                              (pos == 1 ? "o acerto" : "uma linha") + ", e o delta da posição " +
-                              std::to_string(pos + 1) + " não traz exclusão.");
-        }
-        db_.run_write([&](Session& w) {
-            Transaction tx(w);
-            DeltaWriter writer(w, true);
-            writer.apply(delta_arg(args[1]), {delta_arg(args[2]), delta_arg(args[3]),
-                                              delta_arg(args[4]), delta_arg(args[5])});
-            // An even code deletes one line among others: the last one goes with the header.
-            if (auto key = writer.settlement(); key && !with_header && !writer.has_lines(*key))
-                throw Refusal("SetDeletar: o código " + code +
-                              " exclui uma linha entre outras, mas esta é a "
-                              "última do acerto do " +
-                              budget_name(key->branch, key->number) +
-                              ", que se exclui com o cabeçalho (código " + std::to_string(n - 1) +
-                              "). Recarregue o orçamento e repita a operação.");
-            tx.commit();
-        });
-        return Variant();
-    }
-    if (method == "SetImportaDevolucao") {
-        check_args(method, args, {Arg::Text, Arg::Text, Arg::Text});
-        const std::string branch = args[0].text(), number = args[1].text(),
-                          operador = args[2].text();
-        if (platform::utf8_length(operador) > 12)
-            throw Refusal("Código de operador longo demais: " + operador + ".");
-        Variant imported;
-        db_.run_write([&](Session& w) {
-            Transaction tx(w);
-            auto budget = find_budget(w, branch, number);
-            if (!budget)
-                throw Refusal("O " + budget_name(branch, number) + " não está cadastrado.");
-            std::vector<Variant> key{Variant(branch), Variant(number)};
-            if (!w.query("SELECT 1 FROM ACERTO WHERE CDFILIAL = ? AND NRORCAEVENTO = ?", key)
-                     .rows.empty())
-                throw Refusal("A devolução do " + budget_name(branch, number) +
-                              " não pode ser importada: o acerto já existe.");
-            ResultSet items = w.query(
-                "SELECT D.CDDEPTO, D.CDPRODUTO, D.QTRESERVADA, D.QTACRESCIMO, D.QTRETORNO, "
-                "D.QTQUEBRA, "
-                "P.CDARVPROD, P.NMPRODUTO, P.SGUNIDADE FROM DEVOLUCAOITEM D, PRODUTO P "
-                "WHERE D.CDPRODUTO = P.CDPRODUTO AND D.CDFILIAL = ? AND D.NRORCAEVENTO = ? "
-                "ORDER BY D.CDDEPTO, P.CDARVPROD, D.CDPRODUTO",
-                key);
-            if (w.query("SELECT 1 FROM DEVOLUCAO WHERE CDFILIAL = ? AND NRORCAEVENTO = ?", key)
-                    .rows.empty())
-                throw Refusal("Não há devolução cadastrada para o " + budget_name(branch, number) +
-                              ".");
-            ResultSet param =
-                w.query("SELECT CDPRBAREPMAT FROM PARAMETRO WHERE CDFILIAL = ?", {Variant(branch)});
-            if (param.rows.empty() || param.rows[0][0].is_null() ||
-                platform::trim(param.rows[0][0].as_string()).empty())
-                throw Refusal("N_PARAM_PRECOMAT");
-            std::string base = param.rows[0][0].as_string();
-            ResultSet desc =
-                w.query("SELECT DSPRECOBASE FROM PRECOBASE WHERE CDPRECOBASE = ?", {Variant(base)});
-            if (desc.rows.empty()) throw Refusal("N_PARAM_PRECOMAT");
-            Variant base_name = desc.rows[0][0];
-            DateTime now = clock_.now();
-            std::string today = now.date().iso();
-
-            w.execute(
-                "INSERT INTO ACERTO (CDFILIAL, NRORCAEVENTO, NRSEQORCAEVE, CDDEPTO, DTACERTOOREV, "
-                "CDOPERADOR, "
-                "CDPRBAQUEBRA, CDPRBASOBRA, NMPRECOQUEBR, NMPRECOSOBRA, IDSITUACERTO, "
-                "QTCONVEXTRAACER, "
-                "VRCONVEXTRAACER, IDTPVREXTRA) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, 'P', 0, 0, ?)",
-                {Variant(branch), Variant(number), Variant(budget->sequence),
-                 budget->department.empty() ? Variant() : Variant(budget->department), Variant(now),
-                 Variant(operador), Variant(base), Variant(base), base_name, base_name,
-                 Variant(budget->charging == "S" ? "S" : "P")});
-            int nq = 0, ns = 0;
-            for (const auto& r : items.rows) {
-                ResultSet price = w.query(
-                    "SELECT VRITEPREBASE FROM ITEMPREBASE WHERE CDPRECOBASE = ? AND CDPRODUTO = ? "
-                    "AND DTINIVALIPB <= ? "
-                    "ORDER BY DTINIVALIPB DESC LIMIT 1",
-                    {Variant(base), r[1], Variant(today)});
-                Variant vr =
-                    price.rows.empty() ? Variant(0.0) : Variant(price.rows[0][0].as_number());
-                auto qty = [](const Variant& v) { return v.is_null() ? 0.0 : v.as_number(); };
-                char nr[16];
-                if (nq >= 9999 || ns >= 9999)
-                    throw Refusal("A devolução do " + budget_name(branch, number) +
-                                  " tem mais linhas do que um acerto comporta (9999 por aba).");
-                if (qty(r[5]) > 0) {
-                    std::snprintf(nr, sizeof nr, "%04d", ++nq);
-                    w.execute(
-                        "INSERT INTO ACERTOQUEBRA (CDFILIAL, NRORCAEVENTO, NRSEQORCAEVE, CDDEPTO, "
-                        "CDARVPROD, NMPRODUTO, "
-                        "SGUNIDADE, QTACERTOQUEB, VRACERTOQUEB, VRACREACEQUE, VRDESCACEQUE, "
-                        "NRACERTOQUEB, CDPRODUTO) "
-                        "VALUES (?, ?, '00', ?, ?, ?, ?, ?, ?, 0, 0, ?, ?)",
-                        {Variant(branch), Variant(number), r[0], r[6], r[7], r[8],
-                         Variant(qty(r[5])), vr, Variant(nr), r[1]});
-                }
-                if (qty(r[2]) != 0 || qty(r[3]) != 0 || qty(r[4]) != 0) {
-                    std::snprintf(nr, sizeof nr, "%04d", ++ns);
-                    w.execute(
-                        "INSERT INTO ACERTOSOBRA (CDARVPROD, NMPRODUTO, SGUNIDADE, QTRESACERSOB, "
-                        "QTEXTACERSOB, "
-                        "QTORCACERSOB, VRACERTOSOBR, CDFILIAL, NRORCAEVENTO, NRSEQORCAEVE, "
-                        "CDDEPTO, NRACERTOSOBR, CDPRODUTO) "
-                        "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, '00', ?, ?, ?)",
-                        {r[6], r[7], r[8], Variant(qty(r[2])), Variant(qty(r[3])),
-                         Variant(qty(r[4])), vr, Variant(branch), Variant(number), r[0],
-                         Variant(nr), r[1]});
-                }
-            }
-            const std::string by_budget = "CDFILIAL = ? AND NRORCAEVENTO = ?";
-            Args out{
-                as_variant(table_packet(w, table("ACERTOQUEBRA"), by_budget, key, "NRACERTOQUEB")),
-                as_variant(table_packet(w, table("ACERTOSOBRA"), by_budget, key, "NRACERTOSOBR")),
-                as_variant(table_packet(w, table("ACERTO"), by_budget, key, ""))};
-            tx.commit();
-            imported = Variant(std::move(out));
-        });
-        return imported;
-    }
-    if (method == "GetAcertoReti") {
-        check_args(method, args, {Arg::Text, Arg::TextOrNull, Arg::TextOrNull});
-        return as_variant(
-            packet_of(s, {{"NRLANCESTQ", FieldType::String, 10}},
-                      "SELECT NRLANCESTQ FROM ACERTORETI WHERE CDFILIAL = ? AND NRORCAEVENTO = ? "
-                      "AND NRSEQORCAEVE = ? ORDER BY NRLANCESTQ",
-                      {args[0], Variant(text_arg(args[1])), Variant(text_arg(args[2]))}));
-    }
-    if (method == "Gera_Financeiro" || method == "Cancelar_Acerto" || method == "RetiraProdExtra" ||
-        method == "DeletaReti")
-        throw Refusal("O método " + method +
-                      " ainda não está disponível neste servidor de aplicação.");
+    for (const auto& [name, handler] : method_table())
+        if (name == method) return handler(Call{db_, clock_, method}, args);
     throw Refusal("Método desconhecido: " + method + ".");
 }
 
