@@ -57,6 +57,9 @@ void TfrmAcertoFinal::sbtVerificarClick(Control&) {
     if (!r.is_array() || r.array().size() < 7)
         host::Consiste::MensErro("Resposta inesperada do servidor de aplicação para GetOrcamento.", true);
     const auto& a = r.array();
+    // The Extras totals keep what they show when an operand is blank: what they showed for the
+    // budget loaded before is not this budget's.
+    for (NumberEdit* total : {&nedVrTot, &nedTotPess, &nedVrTotProd}) total->set_text("");
     cdsAcerto.set_data(a[0]);
     cdsQuebra.set_data(a[1]);
     cdsSobra.set_data(a[2]);
