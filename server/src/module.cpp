@@ -360,6 +360,12 @@ class DeltaWriter {
     void collect(const MappedDelta& m) {
         for (const auto& ch : m.delta->changes()) {
             const auto& row = ch.kind == ChangeKind::Delete ? ch.original : ch.values;
+            // A line that came without its key names no settlement: say so, rather than name
+            // a budget of empty branch and number.
+            if (platform::trim(text_of(row[m.branch_field])).empty() ||
+                platform::trim(text_of(row[m.number_field])).empty())
+                throw Refusal("Uma linha de " + m.table->name +
+                              " chegou sem a filial e o número do orçamento; nada foi gravado.");
             touched_.insert({text_of(row[m.branch_field]), text_of(row[m.number_field])});
             if (ch.kind != ChangeKind::Modify) continue;
             for (int f : {m.branch_field, m.number_field})

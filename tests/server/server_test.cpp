@@ -227,6 +227,18 @@ TEST_F(Server, RefusesWhatWouldBreakASettlement) {
     add_breakage(s.quebra, "0000000043", "0001", 1, 1);
     EXPECT_NE(client->refusal("SetConfirmar", s.deltas()).find("não tem cabeçalho"), std::string::npos);
 
+    // A line that came without its branch and number says so, instead of naming a budget of
+    // empty values.
+    Settlement k;
+    k.load(*client, "0001", "0000000043");
+    k.sobra.insert();
+    k.sobra["NRACERTOSOBR"].set_as_string("0001");
+    k.sobra["QTORCACERSOB"].set_as_float(1);
+    k.sobra.post();
+    std::string keyless = client->refusal("SetConfirmar", k.deltas());
+    EXPECT_NE(keyless.find("ACERTOSOBRA chegou sem a filial e o número do orçamento"), std::string::npos) << keyless;
+    EXPECT_EQ(keyless.find("(filial )"), std::string::npos) << keyless;
+
     // A header with lines left behind cannot be deleted alone.
     Settlement t;
     t.load(*client, "0001", "0000000043");
