@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-  build-essential cmake ninja-build pkg-config clang-format
+  build-essential cmake ninja-build pkg-config clang-format clang libclang-rt-14-dev
   nlohmann-json3-dev libboost-dev libsimdjson-dev libcpp-httplib-dev libsqlite3-dev libsqlitecpp-dev libpqxx-dev
   qt6-base-dev libcli11-dev libspdlog-dev libfmt-dev
   libgtest-dev libgmock-dev libbenchmark-dev

@@ -5,3 +5,21 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
 cmake --workflow --preset ci
+
+# The fuzz harnesses (clang's libFuzzer, with AddressSanitizer and UndefinedBehaviorSanitizer),
+# a minute each from their corpus; new inputs go to a scratch folder, a crash to build-fuzz/.
+cmake -S . -B build-fuzz -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DACERTO_BUILD_FUZZ=ON -DACERTO_BUILD_TESTS=OFF -DACERTO_BUILD_BENCH=OFF -DACERTO_BUILD_GUI=OFF >/dev/null
+cmake --build build-fuzz --target json_fuzz packet_fuzz delta_fuzz http_fuzz
+for harness in json packet delta http; do
+  scratch=$(mktemp -d)
+  mkdir "$scratch/corpus"
+  if ! "build-fuzz/fuzz/${harness}_fuzz" -max_total_time=60 -print_final_stats=1 -artifact_prefix=build-fuzz/ \
+      "$scratch/corpus" "fuzz/corpus/$harness" >"$scratch/log" 2>&1; then
+    tail -n 60 "$scratch/log" >&2
+    echo "fuzz: ${harness}_fuzz failed; the input is in build-fuzz/" >&2
+    exit 1
+  fi
+  grep -E '^stat::(number_of_executed_units|average_exec_per_sec)' "$scratch/log" | sed "s/^/${harness}_fuzz /"
+  rm -rf "$scratch"
+done
