@@ -38,10 +38,13 @@ void TfrmAcertoFinal::cdsExtrasNRLANCESTQGetText(platform::Field& sender, std::s
 
 // The withdrawal check: a settlement whose extras were withdrawn from stock keeps them as
 // they are until the withdrawal is cancelled.
+platform::Variant::Array TfrmAcertoFinal::ChaveRetirada() {
+    return {platform::Variant(medCdFilial.text()), cdsAcerto.field("NRORCAEVENTO").value(),
+            cdsAcerto.field("NRSEQORCAEVE").value()};
+}
+
 void TfrmAcertoFinal::Vd_Retirada() {
-    platform::Variant::Array args{platform::Variant(medCdFilial.text()), cdsAcerto.field("NRORCAEVENTO").value(),
-                                  cdsAcerto.field("NRSEQORCAEVE").value()};
-    cdsAcertoReti.set_data(Chama("GetAcertoReti", args));
+    cdsAcertoReti.set_data(Chama("GetAcertoReti", ChaveRetirada()));
     if (!cdsAcertoReti.is_empty()) Falha("EXISTE_RETIRADA");
 }
 

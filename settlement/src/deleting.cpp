@@ -31,13 +31,14 @@ void TfrmAcertoFinal::sbtExcluirClick(Control&) {
             return;
         D.remove();
         cdsAcerto.remove();
-        host::Showavi::ActiveShowAvi(*this, 1);
-        if (D.change_count() > 0 && cdsAcerto.change_count() > 0) {
-            send(2 * tab - 1, true);
-            D.merge_change_log();
-            cdsAcerto.merge_change_log();
+        {
+            host::Showavi::Busy busy(*this);
+            if (D.change_count() > 0 && cdsAcerto.change_count() > 0) {
+                send(2 * tab - 1, true);
+                D.merge_change_log();
+                cdsAcerto.merge_change_log();
+            }
         }
-        host::Showavi::DeactiveShowAvi();
         pgcPadrao.set_active_page(&tshPadrao);
     } else {
         // 3. One line among others.
@@ -45,12 +46,13 @@ void TfrmAcertoFinal::sbtExcluirClick(Control&) {
             host::ModalResult::Yes)
             return;
         D.remove();
-        host::Showavi::ActiveShowAvi(*this, 1);
-        if (D.change_count() > 0) {
-            send(2 * tab, false);
-            D.merge_change_log();
+        {
+            host::Showavi::Busy busy(*this);
+            if (D.change_count() > 0) {
+                send(2 * tab, false);
+                D.merge_change_log();
+            }
         }
-        host::Showavi::DeactiveShowAvi();
     }
     // 4. No error: the enabling pass.
     Habilita(PageDataSet());

@@ -1,5 +1,7 @@
 // The screen's layout: its named controls, menus, datasets and fields, and which handler
 // each event runs.
+#include <tuple>
+
 #include "acerto/settlement/acerto_final.h"
 #include "acerto/settlement/catalogue.h"
 #include "../grids/family.h"
@@ -624,6 +626,15 @@ void TfrmAcertoFinal::bind_handlers() {
     dbgHorasExtras.on_exit = [this](Control&) { Habilita(cdsHorasExtras); };
     for (Control* c : {static_cast<Control*>(&dbePrExtra), static_cast<Control*>(&PanPessoa), static_cast<Control*>(&dbgExtras)})
         c->on_enter = [this](Control&) { Habilita(cdsExtras); };
+    // The financial and stock commands, each with its menu item.
+    for (auto [button, item, handler] :
+         {std::tuple{&sbtAtuaFina, &mnuAtuaFina, &TfrmAcertoFinal::sbtAtuaFinaClick},
+          std::tuple{&sbtCanAcerto, &mnuCanAcerto, &TfrmAcertoFinal::sbtCanAcertoClick},
+          std::tuple{&sbtRetProdExt, &mnuRetProdExt, &TfrmAcertoFinal::sbtRetProdExtClick},
+          std::tuple{&sbtCancRetProdExt, &mnuCancRetProdExt, &TfrmAcertoFinal::sbtCancRetProdExtClick}}) {
+        button->on_click = on(handler);
+        item->on_click = on(handler);
+    }
     // The extras: the ways of charging and the per-person boxes.
     rbtPessoa.on_click = on(&TfrmAcertoFinal::rbtPessoaClick);
     rbtProduto.on_click = on(&TfrmAcertoFinal::rbtProdutoClick);

@@ -39,15 +39,7 @@ void TfrmAcertoFinal::panFiltroExit(Control&) {
 
 void TfrmAcertoFinal::sbtVerificarClick(Control&) {
     // 1. The busy indicator on; off again whatever happens.
-    host::Showavi::ActiveShowAvi(*this, 1);
-    struct Busy {
-        ~Busy() {
-            try {
-                host::Showavi::DeactiveShowAvi();
-            } catch (...) {
-            }
-        }
-    } busy;
+    host::Showavi::Busy busy(*this);
     const Variant::Array key{Variant(medCdFilial.text()), Variant(edtNrOrcamento.text())};
     // 2, 3. The budget and its display texts.
     cdsOrcamento.set_data(Chama("GetOrcaEvento", key));
@@ -128,8 +120,7 @@ void TfrmAcertoFinal::sbtVerificarClick(Control&) {
     lblDataAcerto.set_text(platform::date_to_str(when));
     lblHrAcerto.set_text(when.time_of_day() == 0 ? std::string() : platform::time_to_str(when));
     // 10. The financial situation.
-    std::string situation = cdsAcerto.field("IDSITUACERTO").as_string();
-    lblSituFinanc.set_text(Msg(situation == "F" || situation == "T" ? "ATUA" : "PEND"));
+    MostraSituacao();
 }
 
 void TfrmAcertoFinal::cdsOrcamentoAfterOpen(DataSet&) {

@@ -46,9 +46,10 @@ void TfrmAcertoFinal::Vd_Geral() { MembroAtivo().confirm_checks(); }
 
 void TfrmAcertoFinal::sbtConfirmarClick(Control&) {
     ClientDataSet* const five[] = {&cdsAcerto, &cdsQuebra, &cdsSobra, &cdsHorasExtras, &cdsExtras};
+    // 1. Busy until the command ends, however it ends.
+    host::Showavi::Busy busy(*this);
     try {
-        // 1. Busy; 2. the activation handler attached again.
-        host::Showavi::ActiveShowAvi(*this, 1);
+        // 2. The activation handler attached again.
         AttachFormActivate();
         // What the operator typed and still sees in a cell or box counts: it reaches the fields
         // before the checks read them.
@@ -70,14 +71,9 @@ void TfrmAcertoFinal::sbtConfirmarClick(Control&) {
         // 9. Saved: the logs merged.
         for (ClientDataSet* ds : five)
             if (ds->change_count() > 0) ds->merge_change_log();
-        // 10. Busy off.
-        host::Showavi::DeactiveShowAvi();
+        // 10. Busy off as the scope ends.
     } catch (...) {
         // Anything failed: rows posted but not saved are discarded from every change log.
-        try {
-            host::Showavi::DeactiveShowAvi();
-        } catch (...) {
-        }
         for (ClientDataSet* ds : five)
             if (ds->change_count() > 0) ds->cancel_updates();
         throw;

@@ -94,6 +94,21 @@ void SetCursor(Cursor c);
 namespace Showavi {
 void ActiveShowAvi(platform::Form& main_form, int kind);
 void DeactiveShowAvi();
+
+// The busy indicator for the length of a scope: on when made, off when the scope ends, however
+// it ends (a failure included), so no command leaves it on.
+class Busy {
+public:
+    explicit Busy(platform::Form& form, int kind = 1) { ActiveShowAvi(form, kind); }
+    ~Busy() {
+        try {
+            DeactiveShowAvi();
+        } catch (...) {
+        }
+    }
+    Busy(const Busy&) = delete;
+    Busy& operator=(const Busy&) = delete;
+};
 }  // namespace Showavi
 
 namespace Pesquisa {

@@ -238,6 +238,14 @@ public:
     void sbtExcluirClick(Control& sender) override;
     void Vd_Geral();
 
+    // ------------------------------------------------------------------------- financial and stock
+    void sbtAtuaFinaClick(Control& sender);
+    void sbtCanAcertoClick(Control& sender);
+    void MostraSituacao();  // lblSituFinanc from the header's situation
+    void sbtRetProdExtClick(Control& sender);
+    void sbtCancRetProdExtClick(Control& sender);
+    platform::Variant::Array ChaveRetirada();  // branch, number and sequence of a withdrawal
+
     // ------------------------------------------------------------------------- item grids
     // The members of the item-grid family, as data (settlement/grids/family.h).
     GridMember& Membro(const ClientDataSet& lines);
