@@ -11,7 +11,10 @@
 #include "acerto/platform/errors.h"
 #include "acerto/platform/format.h"
 #include "acerto/platform/packet.h"
+#include "acerto/platform/refusal_keys.h"
 #include "acerto/platform/text.h"
+#include "financial.h"
+#include "method_support.h"
 
 namespace acerto::server {
 
@@ -23,14 +26,7 @@ using platform::FieldType;
 
 platform::DateTime Clock::now() const { return fixed ? *fixed : DateTime::now_local(); }
 
-namespace {
-
-using Args = Variant::Array;
-using PacketPtr = std::shared_ptr<const DataPacket>;
-
 // ------------------------------------------------------------------------ argument checks
-
-enum class Arg { Text, TextOrNull, PacketOrNull };
 
 void check_args(const std::string& method, const Args& args, std::initializer_list<Arg> kinds) {
     if (args.size() != kinds.size())
@@ -50,9 +46,14 @@ void check_args(const std::string& method, const Args& args, std::initializer_li
             case Arg::PacketOrNull:
                 ok = a.is_null() || (a.is_packet() && a.packet()->is_delta());
                 break;
+            case Arg::Packet:
+                ok = a.is_packet() && !a.packet()->is_delta();
+                break;
         }
         if (!ok) {
-            const char* want = k == Arg::PacketOrNull ? "um delta ou nulo" : "um texto";
+            const char* want = k == Arg::PacketOrNull ? "um delta ou nulo"
+                               : k == Arg::Packet     ? "um pacote de dados"
+                                                      : "um texto";
             throw Refusal(method + ": o argumento " + std::to_string(i) + " deve ser " + want +
                           ".");
         }
@@ -125,10 +126,6 @@ Variant as_variant(PacketPtr p) {
 
 // ------------------------------------------------------------------------------- budgets
 
-struct Budget {
-    std::string branch, number, sequence, department, charging;
-};
-
 std::optional<Budget> find_budget(Session& s, const std::string& branch,
                                   const std::string& number) {
     ResultSet rs = s.query(
@@ -145,6 +142,8 @@ std::optional<Budget> find_budget(Session& s, const std::string& branch,
 std::string budget_name(const std::string& branch, const std::string& number) {
     return "orçamento " + number + " (filial " + branch + ")";
 }
+
+namespace {
 
 // Texts of the screen's catalogue for a settlement whose stock or finance is updated.
 std::optional<std::string> lock_text(const std::string& situation) {
@@ -379,9 +378,11 @@ class DeltaWriter {
         auto budget = find_budget(s_, key.branch, key.number);
         if (!budget)
             throw Refusal("O " + budget_name(key.branch, key.number) + " não está cadastrado.");
-        ResultSet rs =
-            s_.query("SELECT IDSITUACERTO FROM ACERTO WHERE CDFILIAL = ? AND NRORCAEVENTO = ?",
-                     {Variant(key.branch), Variant(key.number)});
+        // PostgreSQL: the header stays as read until the end of the transaction, so that a
+        // financial update running at the same moment waits for these changes or refuses them.
+        std::string sql = "SELECT IDSITUACERTO FROM ACERTO WHERE CDFILIAL = ? AND NRORCAEVENTO = ?";
+        if (s_.dialect() == Dialect::Postgres) sql += " FOR SHARE";
+        ResultSet rs = s_.query(sql, {Variant(key.branch), Variant(key.number)});
         if (!rs.rows.empty() && !rs.rows[0][0].is_null())
             if (auto text = lock_text(rs.rows[0][0].as_string())) throw Refusal(*text);
         return *budget;
@@ -590,13 +591,6 @@ std::string event_text(const Variant& code, const Variant& name) {
     return c + " - " + n;
 }
 
-// What a method runs with: the module's database and clock, and the name it was called by.
-struct Call {
-    Database& db;
-    const Clock& clock;
-    const std::string& method;
-};
-
 Variant get_pesq_orca(const Call& c, const Args& args) {
     Session& s = c.db.session();
     check_args(c.method, args, {Arg::Text});
@@ -783,11 +777,11 @@ Variant set_importa_devolucao(const Call& c, const Args& args) {
             w.query("SELECT CDPRBAREPMAT FROM PARAMETRO WHERE CDFILIAL = ?", {Variant(branch)});
         if (param.rows.empty() || param.rows[0][0].is_null() ||
             platform::trim(param.rows[0][0].as_string()).empty())
-            throw Refusal("N_PARAM_PRECOMAT");
+            throw Refusal(std::string(refusal::kPriceBaseReplacement));
         std::string base = param.rows[0][0].as_string();
         ResultSet desc =
             w.query("SELECT DSPRECOBASE FROM PRECOBASE WHERE CDPRECOBASE = ?", {Variant(base)});
-        if (desc.rows.empty()) throw Refusal("N_PARAM_PRECOMAT");
+        if (desc.rows.empty()) throw Refusal(std::string(refusal::kPriceBaseReplacement));
         Variant base_name = desc.rows[0][0];
         DateTime now = c.clock.now();
         std::string today = now.date().iso();
@@ -878,8 +872,8 @@ const std::vector<std::pair<std::string, Handler>>& method_table() {
         {"SetDeletar", set_deletar},
         {"SetImportaDevolucao", set_importa_devolucao},
         {"GetAcertoReti", get_acerto_reti},
-        {"Gera_Financeiro", not_available},
-        {"Cancelar_Acerto", not_available},
+        {"Gera_Financeiro", gera_financeiro},
+        {"Cancelar_Acerto", cancelar_acerto},
         {"RetiraProdExtra", not_available},
         {"DeletaReti", not_available}};
     return table;
