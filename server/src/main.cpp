@@ -29,7 +29,7 @@ std::string masked(const std::string& description) {
 
 // Every connection holds a descriptor: the soft limit goes up to the hard one, and the
 // connection bound stays below what is left once the database and the workers have theirs.
-std::size_t connection_bound(std::size_t wanted, int threads) {
+std::size_t connection_bound(std::size_t wanted, int threads, bool asked) {
     rlimit rl{};
     if (::getrlimit(RLIMIT_NOFILE, &rl) != 0) return wanted;
     if (rl.rlim_cur < rl.rlim_max) {
@@ -42,7 +42,8 @@ std::size_t connection_bound(std::size_t wanted, int threads) {
     // The transport accepts an eighth more (at least 16) only to refuse them.
     std::size_t fit = soft > reserve + 16 ? (soft - reserve - 16) * 8 / 9 : 1;
     if (wanted <= fit) return wanted;
-    spdlog::warn("--max-connections reduzido de {} para {}: o processo pode abrir {} arquivos", wanted, fit, soft);
+    spdlog::log(asked ? spdlog::level::warn : spdlog::level::info,
+                "--max-connections reduzido de {} para {}: o processo pode abrir {} arquivos", wanted, fit, soft);
     return std::max<std::size_t>(1, fit);
 }
 
@@ -132,7 +133,8 @@ int main(int argc, char** argv) {
         options.test_hooks = test_hooks;
         options.keep_alive_seconds = keep_alive;
         options.request_timeout = std::chrono::milliseconds(static_cast<long long>(request_timeout * 1000));
-        options.max_connections = connection_bound(static_cast<std::size_t>(max_connections), threads);
+        options.max_connections =
+            connection_bound(static_cast<std::size_t>(max_connections), threads, app.count("--max-connections") > 0);
         AppServer server(module, options);
         int port = server.bind();
         if (!port_file.empty()) {
