@@ -5,8 +5,11 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <mutex>
 #include <thread>
+#include <vector>
 
 #include "acerto/platform/http.h"
 
@@ -42,6 +45,25 @@ struct EchoServer {
         thread.join();
     }
 };
+
+// Sends `out` in pieces of `piece` bytes, a moment apart, then reads until the server closes.
+std::string exchange(int port, const std::string& out, std::size_t piece) {
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<uint16_t>(port));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    EXPECT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    for (std::size_t at = 0; at < out.size(); at += piece) {
+        EXPECT_GT(::send(fd, out.data() + at, std::min(piece, out.size() - at), MSG_NOSIGNAL), 0);
+        if (piece < out.size()) std::this_thread::sleep_for(1ms);
+    }
+    std::string got;
+    char buf[4096];
+    for (ssize_t n; (n = ::read(fd, buf, sizeof buf)) > 0;) got.append(buf, static_cast<std::size_t>(n));
+    ::close(fd);
+    return got;
+}
 
 }  // namespace
 
@@ -138,4 +160,52 @@ TEST(Http, TheServerSideAnswersGarbageAndWaitsForContinue) {
         "POST /x HTTP/1.1\r\nHost: a\r\nExpect: 100-continue\r\nContent-Length: 5\r\nConnection: close\r\n\r\ncorpo", true);
     EXPECT_EQ(answer.rfind("HTTP/1.1 200", 0), 0u) << answer;
     EXPECT_NE(answer.find("POST /x corpo"), std::string::npos);
+}
+
+TEST(Http, TheServerSideReadsRequestsSplitAnywhereAndSeveralAtOnce) {
+    EchoServer server;
+    const std::string one = "POST /a HTTP/1.1\r\nHost: x\r\nContent-Length: 3\r\n\r\nabc";
+    const std::string two = "POST /b HTTP/1.1\r\nHost: x\r\nContent-Length: 2\r\nConnection: close\r\n\r\nde";
+    // Two requests in one segment: both answered, in order, on the one connection.
+    std::string both = exchange(server.port, one + two, one.size() + two.size());
+    auto first = both.find("POST /a abc"), second = both.find("POST /b de");
+    ASSERT_NE(first, std::string::npos) << both;
+    ASSERT_NE(second, std::string::npos) << both;
+    EXPECT_LT(first, second);
+    // The same, a byte at a time: the header arrives in pieces, and the next request's start
+    // comes with the end of the last one's body.
+    std::string trickled = exchange(server.port, one + two, 1);
+    EXPECT_NE(trickled.find("POST /a abc"), std::string::npos) << trickled;
+    EXPECT_NE(trickled.find("POST /b de"), std::string::npos) << trickled;
+    std::string pairs = exchange(server.port, one + two, 7);
+    EXPECT_NE(pairs.find("POST /b de"), std::string::npos) << pairs;
+    EXPECT_EQ(server.connections(), 3u);
+}
+
+TEST(Http, AnswersFromAnotherThreadTravelWholeAndTheConnectionGoesOn) {
+    EchoServer server;
+    std::mutex mutex;
+    std::vector<std::thread> workers;
+    // As the application server does: the reply goes to a worker, which answers later; the
+    // answer is larger than the socket takes at once.
+    server.answer = [&](const Request& r, Reply& reply) {
+        std::lock_guard<std::mutex> lock(mutex);
+        workers.emplace_back([body = r.body, reply = std::move(reply)]() mutable {
+            std::this_thread::sleep_for(20ms);
+            reply.send(200, std::string(20u << 20, 'z') + body);
+        });
+    };
+    Client client("127.0.0.1", server.port, 2s, 10s);
+    for (int i = 0; i < 3; ++i) {
+        Response r = client.request("POST", "/m", std::to_string(i));
+        EXPECT_EQ(r.status, 200);
+        ASSERT_EQ(r.body.size(), (20u << 20) + 1);
+        EXPECT_EQ(r.body.back(), '0' + i);
+    }
+    EXPECT_EQ(server.connections(), 1u);
+    // A reply dropped unanswered closes its connection instead of leaving the client waiting.
+    server.answer = [](const Request&, Reply&) {};
+    EXPECT_THROW(client.request("POST", "/m", "x"), TransportError);
+    std::lock_guard<std::mutex> lock(mutex);
+    for (auto& t : workers) t.join();
 }
