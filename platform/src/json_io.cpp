@@ -323,8 +323,7 @@ std::size_t value_bound(std::string_view text) {
 }
 
 // Parses a text within its limits and hands the document's root to `use`. A thread keeps its
-// parser between calls (it is costly to set up); a text larger than most requests gets a
-// parser of its own, so that no thread holds on to the memory of one large text.
+// parser between calls (it is costly to set up), for texts up to the limits' size for it.
 template <class Use>
 auto parse(std::string_view text, const JsonLimits& limits, Use&& use) {
     if (text.size() > limits.max_bytes)
@@ -334,11 +333,10 @@ auto parse(std::string_view text, const JsonLimits& limits, Use&& use) {
     if (text.size() > limits.max_values && value_bound(text) > limits.max_values)
         throw JsonLimitError("Texto JSON com mais de " + std::to_string(limits.max_values) +
                              " valores.");
-    constexpr std::size_t kKeptParserLimit = 1u << 20;
     thread_local simdjson::dom::parser kept;
     std::unique_ptr<simdjson::dom::parser> own;
     simdjson::dom::parser* parser = &kept;
-    if (text.size() > kKeptParserLimit) {
+    if (text.size() > limits.kept_parser_bytes) {
         own = std::make_unique<simdjson::dom::parser>();
         parser = own.get();
     }

@@ -233,7 +233,7 @@ std::string DataPacket::dump() const {
 DataPacket DataPacket::parse(std::string_view text) {
     Variant v;
     try {
-        v = read_json_variant(text);
+        v = read_json_variant(text, JsonLimits::answer());
     } catch (const PacketError&) {
         throw PacketError("Pacote de dados com JSON inválido.");
     }

@@ -55,10 +55,11 @@ TEST(JsonIo, LargePacketsAndSmallOnesAfterThemReadWhole) {
     // A thread's parser is kept between calls: a small text after a large one must not see
     // anything of the large one.
     DataPacket p({{"NRLINHA", FieldType::String, 4}, {"QT", FieldType::Float, 0}, {"DT", FieldType::DateTime, 0}});
-    for (int i = 0; i < 20000; ++i)
+    for (int i = 0; i < 60000; ++i)
         p.rows().push_back({Variant(std::to_string(i % 10000)), Variant(i * 0.25),
                             i % 3 ? Variant() : Variant(DateTime::parse_iso("2026-12-07 10:00:00"))});
-    for (std::size_t rows : {20000u, 1u, 20000u}) {
+    // 60,000 rows are over a megabyte: read by a parser of their own, then the kept one again.
+    for (std::size_t rows : {20000u, 1u, 60000u, 1u, 20000u}) {
         DataPacket q(p.fields());
         q.rows().assign(p.rows().begin(), p.rows().begin() + static_cast<long>(rows));
         std::string text;

@@ -25,13 +25,17 @@ struct JsonLimits {
     std::size_t max_bytes;
     std::size_t max_values;
     std::size_t max_depth;
+    // A text up to this size is read by the thread's kept parser; a larger one by a parser of
+    // its own, freed after it (a server thread should not hold on to the memory of its largest
+    // request, while a client reads its large answers faster with the parser it keeps).
+    std::size_t kept_parser_bytes;
 
     // What one request to the application server may hold: the largest delta the screen can
     // send (a whole grid of 9,999 lines changed) fits well within it.
-    static constexpr JsonLimits request() { return {8u << 20, 500'000, 32}; }
+    static constexpr JsonLimits request() { return {8u << 20, 500'000, 32, 1u << 20}; }
     // Answers of our own server: only the depth is bounded (the reader recurses on it).
     static constexpr JsonLimits answer() {
-        return {static_cast<std::size_t>(-1), static_cast<std::size_t>(-1), 32};
+        return {static_cast<std::size_t>(-1), static_cast<std::size_t>(-1), 32, 8u << 20};
     }
 };
 

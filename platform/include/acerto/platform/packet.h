@@ -59,9 +59,11 @@ public:
     nlohmann::json to_json() const;
     static DataPacket from_json(const nlohmann::json& j);  // throws PacketError
     std::string dump() const;
-    static DataPacket parse(std::string_view text);  // throws PacketError
+    // Reads a packet's text within the limits of an answer (a request is read as a variant,
+    // within a request's limits); throws PacketError.
+    static DataPacket parse(std::string_view text);
 
-private:
+  private:
     std::vector<FieldDef> fields_;
     std::vector<Row> rows_;
     std::vector<Change> changes_;
