@@ -11,10 +11,9 @@
 #include "acerto/platform/errors.h"
 #include "acerto/platform/format.h"
 #include "acerto/platform/packet.h"
-#include "acerto/platform/refusal_keys.h"
 #include "acerto/platform/text.h"
-#include "financial.h"
 #include "method_support.h"
+#include "stock.h"
 
 namespace acerto::server {
 
@@ -328,6 +327,10 @@ class DeltaWriter {
         }
         if (touched_.empty()) return;
         Budget budget = check_settlement(*touched_.begin());
+        // Withdrawn extras lines stay as the withdrawal took them (a stale screen's change).
+        for (const auto& m : mapped)
+            if (m.table->name == "ACERTOEXTRA" && !m.delta->changes().empty())
+                refuse_extras_change_while_withdrawn(s_, budget.branch, budget.number);
 
         // 3. What each change may do.
         if (head) check_changes(*head, budget);
@@ -378,11 +381,9 @@ class DeltaWriter {
         auto budget = find_budget(s_, key.branch, key.number);
         if (!budget)
             throw Refusal("O " + budget_name(key.branch, key.number) + " não está cadastrado.");
-        // PostgreSQL: the header stays as read until the end of the transaction, so that a
-        // financial update running at the same moment waits for these changes or refuses them.
-        std::string sql = "SELECT IDSITUACERTO FROM ACERTO WHERE CDFILIAL = ? AND NRORCAEVENTO = ?";
-        if (s_.dialect() == Dialect::Postgres) sql += " FOR SHARE";
-        ResultSet rs = s_.query(sql, {Variant(key.branch), Variant(key.number)});
+        ResultSet rs =
+            s_.query("SELECT IDSITUACERTO FROM ACERTO WHERE CDFILIAL = ? AND NRORCAEVENTO = ?",
+                     {Variant(key.branch), Variant(key.number)});
         if (!rs.rows.empty() && !rs.rows[0][0].is_null())
             if (auto text = lock_text(rs.rows[0][0].as_string())) throw Refusal(*text);
         return *budget;
@@ -777,11 +778,11 @@ Variant set_importa_devolucao(const Call& c, const Args& args) {
             w.query("SELECT CDPRBAREPMAT FROM PARAMETRO WHERE CDFILIAL = ?", {Variant(branch)});
         if (param.rows.empty() || param.rows[0][0].is_null() ||
             platform::trim(param.rows[0][0].as_string()).empty())
-            throw Refusal(std::string(refusal::kPriceBaseReplacement));
+            throw Refusal("N_PARAM_PRECOMAT");
         std::string base = param.rows[0][0].as_string();
         ResultSet desc =
             w.query("SELECT DSPRECOBASE FROM PRECOBASE WHERE CDPRECOBASE = ?", {Variant(base)});
-        if (desc.rows.empty()) throw Refusal(std::string(refusal::kPriceBaseReplacement));
+        if (desc.rows.empty()) throw Refusal("N_PARAM_PRECOMAT");
         Variant base_name = desc.rows[0][0];
         DateTime now = c.clock.now();
         std::string today = now.date().iso();
@@ -872,10 +873,10 @@ const std::vector<std::pair<std::string, Handler>>& method_table() {
         {"SetDeletar", set_deletar},
         {"SetImportaDevolucao", set_importa_devolucao},
         {"GetAcertoReti", get_acerto_reti},
-        {"Gera_Financeiro", gera_financeiro},
-        {"Cancelar_Acerto", cancelar_acerto},
-        {"RetiraProdExtra", not_available},
-        {"DeletaReti", not_available}};
+        {"Gera_Financeiro", not_available},
+        {"Cancelar_Acerto", not_available},
+        {"RetiraProdExtra", retira_prod_extra},
+        {"DeletaReti", deleta_reti}};
     return table;
 }
 

@@ -93,6 +93,30 @@ std::vector<TableDef> build() {
                  {S("CDFILIAL", 4, true), S("NRORCAEVENTO", 10, true), S("NRSEQORCAEVE", 2, true),
                   S("NRLANCESTQ", 10, true)},
                  {fk}});
+    // Stock: storerooms of a branch, the storeroom each product is dispatched from, the
+    // positions, and the postings that move them (numbered per branch). A posting made for a
+    // settlement names its budget (CDFILIALORC its branch); its own branch is where the stock
+    // was taken. A cancelled posting is kept: DTCANCEL and CDOPERCANC say when and by whom.
+    t.push_back({"ALMOXARIFADO",
+                 {S("CDFILIAL", 4, true), S("CDALMOXARIFE", 4, true), S("NMALMOXARIFE", 50)},
+                 {"FOREIGN KEY (CDFILIAL) REFERENCES FILIAL (CDFILIAL)"}});
+    t.push_back({"PRODUTOALMOX",
+                 {S("CDFILIAL", 4, true), S("CDPRODUTO", 10, true), S("CDALMOXARIFE", 4)},
+                 {"FOREIGN KEY (CDFILIAL, CDALMOXARIFE) REFERENCES ALMOXARIFADO (CDFILIAL, CDALMOXARIFE)",
+                  "FOREIGN KEY (CDPRODUTO) REFERENCES PRODUTO (CDPRODUTO)"}});
+    t.push_back({"ESTOQUE",
+                 {S("CDFILIAL", 4, true), S("CDALMOXARIFE", 4, true), S("CDPRODUTO", 10, true), F("QTPOSESTPROD")},
+                 {"FOREIGN KEY (CDFILIAL, CDALMOXARIFE) REFERENCES ALMOXARIFADO (CDFILIAL, CDALMOXARIFE)",
+                  "FOREIGN KEY (CDPRODUTO) REFERENCES PRODUTO (CDPRODUTO)"}});
+    t.push_back({"LANCESTQ",
+                 {S("CDFILIAL", 4, true), S("NRLANCESTQ", 10, true), S("CDTIPORETI", 3), D("DTLANCESTQ"),
+                  S("CDOPERADOR", 12), S("NRORCAEVENTO", 10), S("NRSEQORCAEVE", 2), D("DTCANCEL"),
+                  S("CDFILIALORC", 4), S("CDOPERCANC", 12)},
+                 {"FOREIGN KEY (CDFILIAL) REFERENCES FILIAL (CDFILIAL)"}});
+    t.push_back({"ITEMLANCESTQ",
+                 {S("CDFILIAL", 4, true), S("NRLANCESTQ", 10, true), S("NRSEQUITEM", 4, true), S("CDPRODUTO", 10),
+                  S("CDALMOXARIFE", 4), F("QTLANCESTQ")},
+                 {"FOREIGN KEY (CDFILIAL, NRLANCESTQ) REFERENCES LANCESTQ (CDFILIAL, NRLANCESTQ)"}});
     return t;
 }
 
