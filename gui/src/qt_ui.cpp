@@ -1,5 +1,8 @@
 #include "qt_ui.h"
 
+#include "acerto/host/report.h"
+#include "report_render.h"
+
 #include <QApplication>
 #include <QDialog>
 #include <QHeaderView>
@@ -8,6 +11,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QTableWidget>
 #include <QVBoxLayout>
 
@@ -145,19 +149,47 @@ void QtUi::open_screen(const std::string& code, const platform::Variant::Array& 
     d.exec();
 }
 
+// A report screen: its codes, Print and Close; an error of the report is shown, the screen stays.
 void QtUi::show_modal(platform::Form& form) {
-    QMessageBox::information(parent_, qs(form.caption), "A tela " + qs(form.caption) + " não está disponível.");
+    if (unattended) return;
+    QDialog d(parent_);
+    d.setWindowTitle(qs(form.caption));
+    auto* layout = new QVBoxLayout(&d);
+    for (const char* name : {"lblCodTela", "lblCodRel"})
+        if (platform::Control* c = form.find(name)) layout->addWidget(new QLabel(qs(c->text()), &d));
+    auto* print = new QPushButton("Imprimir", &d);
+    auto* close = new QPushButton("Fechar", &d);
+    layout->addWidget(print);
+    layout->addWidget(close);
+    QObject::connect(print, &QPushButton::clicked, &d, [&] {
+        try {
+            if (platform::Control* c = form.find("sbtImprimir")) c->click();
+        } catch (const std::exception& e) {
+            show_error(e.what());
+        }
+    });
+    QObject::connect(close, &QPushButton::clicked, &d, &QDialog::accept);
+    d.resize(320, 160);
+    d.exec();
 }
 
-std::vector<std::string> QtUi::report_parameters(const std::string&) {
-    return {"P_CDFILIAL", "P_NRORCAEVENTO", "P_NRSEQORCAEVE"};
+std::vector<std::string> QtUi::report_parameters(const std::string& report) {
+    return host::report::declared_parameters(report);
 }
 
+// The report laid out headless, then shown in the print preview (print, PDF, CSV from there).
 void QtUi::run_report(const std::string& report, platform::Params& params) {
-    QString text = "Relatório " + qs(report);
-    for (std::size_t i = 0; i < params.size(); ++i)
-        text += "\n" + qs(params[i].name()) + " = " + qs(params[i].as_string());
-    QMessageBox::information(parent_, "Relatório", text);
+    host::report::Produced r;
+    {
+        busy(true);
+        struct Done {
+            QtUi& ui;
+            ~Done() { ui.busy(false); }
+        } done{*this};
+        r = host::report::produce(report, params);
+    }
+    last_report = host::report::text_of(r.document);
+    if (!unattended) preview_report(parent_, r);
 }
 
 }  // namespace acerto::gui

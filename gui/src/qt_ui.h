@@ -25,6 +25,8 @@ public:
     int busy_depth() const { return busy_; }
     // Unattended (pictures for the documentation): questions are answered No, nothing waits.
     bool unattended = false;
+    // The text of the last report produced (what the preview showed).
+    std::string last_report;
 
 private:
     QWidget* parent_;

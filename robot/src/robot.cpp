@@ -17,6 +17,7 @@
 
 #include "acerto/host/base_forms.h"
 #include "acerto/host/module_loader.h"
+#include "acerto/host/report.h"
 #include "acerto/host/services.h"
 #include "acerto/platform/form.h"
 #include "acerto/platform/format.h"
@@ -88,9 +89,7 @@ public:
     void set_cursor(host::Cursor) override {}
     void open_screen(const std::string& code, const Variant::Array& params) override;
     void show_modal(platform::Form& form) override;
-    std::vector<std::string> report_parameters(const std::string&) override {
-        return {"P_CDFILIAL", "P_NRORCAEVENTO", "P_NRSEQORCAEVE"};
-    }
+    std::vector<std::string> report_parameters(const std::string& report) override;
     void run_report(const std::string& report, platform::Params& params) override;
 
 private:
@@ -110,6 +109,12 @@ public:
     std::deque<Answer> answers;
     std::deque<Pick> picks;
     std::vector<Dialog> dialogs;  // of the last action
+    // The report screen shown last, and what its last run set and produced.
+    host::TfrmDadosGerRel* report_screen = nullptr;
+    std::optional<std::vector<std::string>> report_names;  // as the report command names them
+    std::map<std::string, std::string> report_set;
+    std::optional<std::string> report_text;
+    bool report_ran = false;
     void say(const std::string& s) {
         if (options_.trace) trace_ << "    " << s << "\n";
     }
@@ -217,12 +222,24 @@ void RobotUi::open_screen(const std::string& code, const Variant::Array& params)
 void RobotUi::show_modal(platform::Form& form) {
     s_.dialogs.push_back({Dialog::Screen, form.name()});
     s_.say("modal screen " + form.name());
+    if (auto* r = dynamic_cast<host::TfrmDadosGerRel*>(&form)) s_.report_screen = r;
 }
 
+std::vector<std::string> RobotUi::report_parameters(const std::string& report) {
+    if (s_.report_names) return *s_.report_names;
+    return host::report::declared_parameters(report);
+}
+
+// The report produced headless: the parameters the screen set are recorded, then its text.
 void RobotUi::run_report(const std::string& report, platform::Params& params) {
     std::string text = "report " + report;
-    for (std::size_t i = 0; i < params.size(); ++i) text += " " + params[i].name() + "=" + quote(params[i].as_string());
+    for (std::size_t i = 0; i < params.size(); ++i) {
+        if (params[i].value().is_null()) continue;
+        s_.report_set[params[i].name()] = params[i].as_string();
+        text += " " + params[i].name() + "=" + quote(params[i].as_string());
+    }
     s_.say(text);
+    s_.report_text = host::report::text_of(host::report::produce(report, params).document);
 }
 
 // ---------------------------------------------------------------------------- Scenario
@@ -508,7 +525,7 @@ std::string Scenario::shown(Control& c) {
 void Scenario::action(const Command& c) {
     const std::string& verb = c.word(0);
     static const std::vector<std::string> known = {"open", "close", "focus", "type", "key", "clear",
-                                                   "click", "cell", "row", "ellipsis"};
+                                                   "click", "cell", "row", "ellipsis", "report"};
     if (std::find(known.begin(), known.end(), verb) == known.end()) fail("unknown command " + verb);
     if (error_ && !error_seen_)
         throw Failure{line, "the action at line " + std::to_string(error_line_) + " ended with the error " +
@@ -623,6 +640,16 @@ void Scenario::action(const Command& c) {
             focus(g);
             g.set_row(static_cast<int>(n) - 1);
         });
+    } else if (verb == "report") {
+        if (!report_screen) fail("no report screen is open");
+        report_set.clear();
+        report_text.reset();
+        report_names.reset();
+        report_ran = true;
+        if (c.size() > 1) report_names = std::vector<std::string>(c.tokens.size() - 1);
+        for (std::size_t i = 1; i < c.size(); ++i) (*report_names)[i - 1] = c.word(i);
+        run([&] { report_screen->Imprimir(); });
+        report_names.reset();
     } else if (verb == "ellipsis") {
         auto& g = grid(c.word(1));
         usable(g, "press the ellipsis of");
@@ -673,6 +700,20 @@ void Scenario::expect(const Command& c) {
                 return;
             }
         fail("expected list " + quote(text) + ", found none");
+    } else if (what == "param" || what == "noparam") {
+        if (!report_ran) fail("expect " + what + ": no report has run");
+        auto it = report_set.find(c.word(2));
+        if (what == "noparam") {
+            if (it != report_set.end()) fail("expected " + c.word(2) + " not set, found " + quote(it->second));
+        } else if (it == report_set.end()) {
+            fail("expected " + c.word(2) + " " + quote(c.word(3)) + ", found it not set");
+        } else if (it->second != c.word(3)) {
+            fail("expected " + c.word(2) + " " + quote(c.word(3)) + ", found " + quote(it->second));
+        }
+    } else if (what == "report") {
+        if (!report_text) fail("expect report: no report was produced");
+        if (report_text->find(c.word(2)) == std::string::npos)
+            fail("expected the report to contain " + quote(c.word(2)) + "; it reads:\n" + *report_text);
     } else if (what == "nodialog") {
         for (const auto& d : dialogs)
             if (d.kind != Dialog::Screen) fail("expected no dialog, found " + quote(d.text));

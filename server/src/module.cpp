@@ -13,6 +13,7 @@
 #include "acerto/platform/packet.h"
 #include "acerto/platform/text.h"
 #include "method_support.h"
+#include "report.h"
 #include "stock.h"
 
 namespace acerto::server {
@@ -873,6 +874,7 @@ const std::vector<std::pair<std::string, Handler>>& method_table() {
         {"SetDeletar", set_deletar},
         {"SetImportaDevolucao", set_importa_devolucao},
         {"GetAcertoReti", get_acerto_reti},
+        {"GetRelatorio", get_relatorio},
         {"Gera_Financeiro", not_available},
         {"Cancelar_Acerto", not_available},
         {"RetiraProdExtra", retira_prod_extra},

@@ -1,0 +1,182 @@
+// acerto-report against a real server: the settlement to PDF (read back with pdftotext) and to
+// CSV (read back as a spreadsheet would), a long settlement over many pages, and the picture
+// of a report page in the documentation.
+#include <gtest/gtest.h>
+
+#include <QImage>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+#include "server_process.h"
+
+using namespace acerto;
+
+namespace {
+
+std::string run(const std::string& cmd) {
+    std::string out;
+    FILE* p = ::popen((cmd + " 2>&1").c_str(), "r");
+    if (!p) return out;
+    char buf[4096];
+    std::size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+    int rc = ::pclose(p);
+    if (rc != 0) out = "exit " + std::to_string(rc) + ": " + out;
+    return out;
+}
+
+std::string slurp(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+// A settlement with `lines` lines in each grid, written as a fixture.
+std::string big_fixture(int lines) {
+    std::string path = test::temp_dir() + "/big" + std::to_string(lines) + ".json";
+    std::ofstream out(path);
+    out << R"({"FILIAL":[{"CDFILIAL":"0001","NMFILIAL":"Matriz","CDEMPRESA":"01"}],)"
+        << R"("ORCAMENTO":[{"CDFILIAL":"0001","NRORCAEVENTO":"0000000500","NRSEQORCAEVE":"00","NMFANTCLIE":"Grande","IDTPORCAEVEN":"O","IDTPCOBRVREXTRA":"P"}],)"
+        << R"("ACERTO":[{"CDFILIAL":"0001","NRORCAEVENTO":"0000000500","NRSEQORCAEVE":"00","DTACERTOOREV":"2026-12-01","CDOPERADOR":"ANA","IDSITUACERTO":"P","IDTPVREXTRA":"P"}])";
+    const char* tables[] = {"ACERTOQUEBRA", "ACERTOSOBRA", "ACERTOHREXTRA", "ACERTOEXTRA"};
+    const char* numbers[] = {"NRACERTOQUEB", "NRACERTOSOBR", "NRACERTOHREX", "NRACERTOEXTR"};
+    const char* qty[] = {"QTACERTOQUEB", "QTRESACERSOB", "QTACERTOHREX", "QTACERTOEXTR"};
+    const char* unit[] = {"VRACERTOQUEB", "VRACERTOSOBR", "VRACERTOHREX", "VRACERTOEXTR"};
+    for (int t = 0; t < 4; ++t) {
+        out << ",\"" << tables[t] << "\":[";
+        for (int i = 1; i <= lines; ++i) {
+            char nr[16];
+            std::snprintf(nr, sizeof nr, "%04d", i);
+            out << (i > 1 ? "," : "") << R"({"CDFILIAL":"0001","NRORCAEVENTO":"0000000500","NRSEQORCAEVE":"00",")"
+                << numbers[t] << "\":\"" << nr << R"(","CDARVPROD":"101001","NMPRODUTO":"Item )" << i << "\",\""
+                << qty[t] << "\":1,\"" << unit[t] << "\":1.5}";
+        }
+        out << "]";
+    }
+    out << "}";
+    return path;
+}
+
+struct Rendered {
+    std::string pdf_text, csv, log;
+};
+
+Rendered render(int port, const std::string& number, const std::string& name) {
+    Rendered r;
+    const std::string base = test::temp_dir() + "/" + name;
+    const std::string cli = std::string(ACERTO_REPORT_BIN) + " --server 127.0.0.1:" + std::to_string(port) +
+                            " --branch 0001 --number " + number;
+    r.log = run(cli + " -o " + base + ".pdf") + run(cli + " -o " + base + ".csv");
+    r.pdf_text = run(std::string(ACERTO_PDFTOTEXT) + " -layout " + base + ".pdf -");
+    r.csv = slurp(base + ".csv");
+    return r;
+}
+
+// Blanks collapsed: pdftotext's layout keeps columns apart with runs of spaces.
+std::string squeezed(const std::string& s) {
+    std::string out;
+    for (char c : s)
+        if (c != ' ' || out.empty() || out.back() != ' ') out += c;
+    return out;
+}
+
+}  // namespace
+
+TEST(ReportRender, TheSettlementAsPdfHoldsItsLinesSubtotalsAndTotal) {
+    test::ServerProcess server(test::fresh_database(), ACERTO_REPORT_FIXTURES "/acerto_relatorio.json");
+    Rendered r = render(server.port(), "100", "acerto100");
+    const std::string t = squeezed(r.pdf_text);
+    for (const char* expected :
+         {"Acerto Final", "Filial: 0001", "Buffet Relatório - Matriz", "Cliente: Maria Souza", "Origem: Orçamento",
+          "Data do acerto: 30/11/2026", "Hora do acerto: 16:45:10", "Situação financeira: Pendente",
+          "0001 101001 Taça de cristal UN 2,000 10,51 1,00 0,50 21,52", "Subtotal de quebras: 45,91",
+          "Subtotal de sobras: 10,00", "0001 301001 Garçom 4,00 25,56 102,24", "Subtotal de horas extras: 102,24",
+          "Subtotal de extras: 60,00", "Valor devido pelo cliente: 218,15", "Página 1 de 1"})
+        EXPECT_NE(t.find(expected), std::string::npos) << expected << "\n" << r.log << r.pdf_text;
+}
+
+TEST(ReportRender, TheCsvReadsBackToTheSameNumbers) {
+    test::ServerProcess server(test::fresh_database(), ACERTO_REPORT_FIXTURES "/acerto_relatorio.json");
+    Rendered r = render(server.port(), "0000000100", "acerto100csv");
+    std::istringstream in(r.csv);
+    std::string line;
+    std::getline(in, line);
+    ASSERT_EQ(line.rfind("Seção;", 0), 0u) << r.log << r.csv;
+    // Read as a spreadsheet set to Portuguese: ';' between cells, quotes around a text holding
+    // one, decimal comma. The Total column summed over the lines gives the amount owed.
+    auto cells_of = [](const std::string& l) {
+        std::vector<std::string> cells(1);
+        bool quoted = false;
+        for (std::size_t i = 0; i < l.size(); ++i) {
+            char c = l[i];
+            if (c == '\r') continue;
+            if (c == '"') {
+                if (quoted && i + 1 < l.size() && l[i + 1] == '"') {
+                    cells.back() += '"';
+                    ++i;
+                } else {
+                    quoted = !quoted;
+                }
+            } else if (c == ';' && !quoted) {
+                cells.emplace_back();
+            } else {
+                cells.back() += c;
+            }
+        }
+        return cells;
+    };
+    auto header = cells_of(line);
+    auto total_at = std::find(header.begin(), header.end(), "Total") - header.begin();
+    double sum = 0;
+    int rows = 0;
+    std::string names;
+    while (std::getline(in, line)) {
+        auto c = cells_of(line);
+        ASSERT_EQ(c.size(), header.size()) << line;
+        std::string v = c[static_cast<std::size_t>(total_at)];
+        std::replace(v.begin(), v.end(), ',', '.');
+        sum += std::stod(v);
+        names += c[3] + "|";
+        ++rows;
+    }
+    EXPECT_EQ(rows, 5);
+    EXPECT_NEAR(sum, 218.149, 0.006);
+    EXPECT_NE(names.find("Prato raso; borda \"ouro\"|"), std::string::npos) << names;
+}
+
+TEST(ReportRender, ANumberWithoutSettlementPrintsAPageSayingSo) {
+    test::ServerProcess server(test::fresh_database(), ACERTO_REPORT_FIXTURES "/acerto_relatorio.json");
+    Rendered r = render(server.port(), "300", "acerto300");
+    EXPECT_NE(squeezed(r.pdf_text).find("Não há acerto final registrado"), std::string::npos) << r.log << r.pdf_text;
+}
+
+TEST(ReportRender, ThousandsOfLinesSpanPagesWithTheHeadingsRepeated) {
+    test::ServerProcess server(test::fresh_database(), big_fixture(600));
+    Rendered r = render(server.port(), "500", "acerto500");
+    const std::string t = squeezed(r.pdf_text);
+    int pages = 0;
+    for (char c : r.pdf_text) pages += c == '\f';
+    EXPECT_GT(pages, 40) << r.log;
+    EXPECT_NE(t.find("Página " + std::to_string(pages) + " de " + std::to_string(pages)), std::string::npos);
+    EXPECT_NE(t.find("Quebras (continuação)"), std::string::npos);
+    EXPECT_NE(t.find("Extras (continuação)"), std::string::npos);
+    EXPECT_NE(t.find("Subtotal de quebras: 900,00"), std::string::npos);  // 600 x 1,50
+    EXPECT_NE(t.find("Valor devido pelo cliente: 3.600,00"), std::string::npos);
+    // The CSV: a header line and every line of the four grids.
+    int lines = 0;
+    for (char c : r.csv) lines += c == '\n';
+    EXPECT_EQ(lines, 1 + 4 * 600);
+}
+
+TEST(ReportRender, TheDocumentationHoldsAPictureOfAReportPage) {
+    QImage img(ACERTO_SOURCE_DIR "/docs/relatorio-QLM012.png");
+    ASSERT_FALSE(img.isNull());
+    EXPECT_GT(img.width(), 600);
+    // Not blank: a good share of it is neither white nor one flat colour.
+    int dark = 0;
+    for (int y = 0; y < img.height(); y += 2)
+        for (int x = 0; x < img.width(); x += 2) dark += qGray(img.pixel(x, y)) < 128;
+    EXPECT_GT(dark, 500);
+}
