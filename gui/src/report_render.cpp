@@ -30,26 +30,36 @@ void setup_page(QPagedPaintDevice& device, const report::Document& doc) {
 void paint_page(QPainter& painter, const report::Page& page, double dpi) {
     const double k = dpi / 25.4;  // dots per millimetre
     painter.save();
+    painter.setPen(Qt::black);
+    double size = -1;
+    bool bold = false;
+    QFontMetrics metrics = painter.fontMetrics();
     for (const auto& item : page.items) {
         if (item.kind == report::Item::Rule) {
             painter.setPen(QPen(Qt::black, std::max(1.0, 0.2 * k)));
             painter.drawLine(QPointF(item.x * k, item.y * k), QPointF((item.x + item.w) * k, item.y * k));
+            painter.setPen(Qt::black);
             continue;
         }
-        QFont font("DejaVu Sans");
-        font.setPointSizeF(item.size);
-        font.setBold(item.bold);
-        // No shaping: "fi" stays two letters, so a PDF reader finds the words as written.
-        font.setStyleStrategy(QFont::PreferNoShaping);
-        painter.setFont(font);
-        painter.setPen(Qt::black);
+        // The font changes only between kinds of text (a page has a handful of them).
+        if (item.size != size || item.bold != bold) {
+            size = item.size;
+            bold = item.bold;
+            QFont font("DejaVu Sans");
+            font.setPointSizeF(item.size);
+            font.setBold(item.bold);
+            // No shaping: "fi" stays two letters, so a PDF reader finds the words as written.
+            font.setStyleStrategy(QFont::PreferNoShaping);
+            painter.setFont(font);
+            metrics = painter.fontMetrics();
+        }
         int flags = Qt::AlignVCenter | Qt::TextSingleLine;
         flags |= item.align == report::Align::Right    ? Qt::AlignRight
                  : item.align == report::Align::Center ? Qt::AlignHCenter
                                                        : Qt::AlignLeft;
         QRectF box(item.x * k, item.y * k, item.w * k, item.h * k);
         // A text wider than its column is cut at the column, never drawn over the next one.
-        QString text = painter.fontMetrics().elidedText(qs(item.text), Qt::ElideRight, static_cast<int>(box.width()));
+        QString text = metrics.elidedText(qs(item.text), Qt::ElideRight, static_cast<int>(box.width()));
         painter.drawText(box, flags, text);
     }
     painter.restore();
