@@ -1,5 +1,9 @@
 // The demo data set: what a caterer would recognise on the screen.
 #include <cstdio>
+#include <stdexcept>
+#include <string>
+#include <tuple>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
@@ -213,6 +217,56 @@ json demo_fixture() {
          {"CDARVPROD", "303005"}, {"NMPRODUTO", "Cerveja lata"}, {"SGUNIDADE", "UN"}, {"QTACERTOEXTR", 48},
          {"VRACERTOEXTR", 12}, {"CDPRODUTO", "000097"}},
     });
+
+    // Stock. Branch 0001 dispatches utensils, linen and food from its dispatch storeroom and
+    // drinks from the cellar, with stock for each; the whisky is no longer sold (inactive), the
+    // energy drink has no dispatch storeroom and the sparkling wine is short. The beer of
+    // settlement 102 withdraws; settlement 106 holds one of each, so its withdrawal shows all
+    // three lists. Branch 0002 keeps drinks only.
+    auto product = [&](const std::string& tree) -> json& {
+        for (auto& p : f["PRODUTO"])
+            if (p["CDARVPROD"] == tree) return p;
+        throw std::logic_error("demo: no product " + tree);
+    };
+    product("303009")["IDATIVO"] = "N";
+    f["ALMOXARIFADO"] = json::array({
+        {{"CDFILIAL", "0001"}, {"CDALMOXARIFE", "01"}, {"NMALMOXARIFE", "Expedição - Matriz"}},
+        {{"CDFILIAL", "0001"}, {"CDALMOXARIFE", "02"}, {"NMALMOXARIFE", "Adega - Matriz"}},
+        {{"CDFILIAL", "0002"}, {"CDALMOXARIFE", "01"}, {"NMALMOXARIFE", "Expedição - Jardins"}},
+    });
+    f["PRODUTOALMOX"] = json::array();
+    f["ESTOQUE"] = json::array();
+    for (const auto& p : f["PRODUTO"]) {
+        const std::string tree = p["CDARVPROD"];
+        if (p["CDNVPRODUTO"] != "3" || tree[0] == '4' || tree == "303010") continue;
+        const bool drink = tree.rfind("303", 0) == 0;
+        const double position = tree == "303008" ? 6 : drink ? 300 : tree[0] == '3' ? 40 : tree[0] == '2' ? 200 : 500;
+        f["PRODUTOALMOX"].push_back({{"CDFILIAL", "0001"}, {"CDPRODUTO", p["CDPRODUTO"]}, {"CDALMOXARIFE", drink ? "02" : "01"}});
+        f["ESTOQUE"].push_back({{"CDFILIAL", "0001"}, {"CDALMOXARIFE", drink ? "02" : "01"}, {"CDPRODUTO", p["CDPRODUTO"]},
+                                {"QTPOSESTPROD", position}});
+        if (!drink) continue;
+        f["PRODUTOALMOX"].push_back({{"CDFILIAL", "0002"}, {"CDPRODUTO", p["CDPRODUTO"]}, {"CDALMOXARIFE", "01"}});
+        f["ESTOQUE"].push_back(
+            {{"CDFILIAL", "0002"}, {"CDALMOXARIFE", "01"}, {"CDPRODUTO", p["CDPRODUTO"]}, {"QTPOSESTPROD", 100}});
+    }
+    f["ORCAMENTO"].push_back(budget("0001", "0000000106", "O", "Colégio Horizonte", "Festa Junina Colégio Horizonte",
+                                    "003", "Confraternização", "02", "Coquetel", "2026-11-07 18:00:00",
+                                    "Rua das Palmeiras 80, São Paulo", 250, "P", "S"));
+    f["ACERTO"].push_back({{"CDFILIAL", "0001"}, {"NRORCAEVENTO", "0000000106"}, {"NRSEQORCAEVE", "00"},
+                           {"CDDEPTO", "010"}, {"DTACERTOOREV", "2026-11-09 11:00:00"}, {"CDOPERADOR", "ANA"},
+                           {"CDPRBAEXTRA", "01"}, {"NMPRECOEXTRA", "Tabela de Eventos"}, {"IDSITUACERTO", "P"},
+                           {"QTCONVEXTRAACER", 0}, {"VRCONVEXTRAACER", 0}, {"IDTPVREXTRA", "P"}});
+    int line = 0;
+    for (const auto& [tree, quantity, value] : std::vector<std::tuple<std::string, double, double>>{
+             {"303005", 120, 12}, {"303009", 2, 180}, {"303010", 24, 15}, {"303008", 12, 65}, {"303001", 30, 10.5}}) {
+        const json& p = product(tree);
+        char nr[16];
+        std::snprintf(nr, sizeof nr, "%04d", ++line);
+        f["ACERTOEXTRA"].push_back({{"CDFILIAL", "0001"}, {"NRORCAEVENTO", "0000000106"}, {"NRSEQORCAEVE", "00"},
+                                    {"NRACERTOEXTR", nr}, {"CDARVPROD", tree}, {"NMPRODUTO", p["NMPRODUTO"]},
+                                    {"SGUNIDADE", p["SGUNIDADE"]}, {"QTACERTOEXTR", quantity},
+                                    {"VRACERTOEXTR", value}, {"CDPRODUTO", p["CDPRODUTO"]}});
+    }
     return f;
 }
 

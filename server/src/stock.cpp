@@ -126,12 +126,12 @@ std::string next_posting_number(Session& s, const std::string& branch) {
     return nr;
 }
 
-// A posting's quantities per storeroom and product (a subquery of two parameters: branch and
-// number).
-const char* const kPostingTotals =
-    "(SELECT CDALMOXARIFE, CDPRODUTO, SUM(QTLANCESTQ) AS QT FROM ITEMLANCESTQ WHERE CDFILIAL = ? "
+// A posting's quantities per storeroom and product (two parameters: branch and number).
+const char* const kPostingSums =
+    "SELECT CDALMOXARIFE, CDPRODUTO, SUM(QTLANCESTQ) AS QT FROM ITEMLANCESTQ WHERE CDFILIAL = ? "
     "AND NRLANCESTQ = ? AND CDALMOXARIFE IS NOT NULL AND CDPRODUTO IS NOT NULL AND QTLANCESTQ IS "
-    "NOT NULL GROUP BY CDALMOXARIFE, CDPRODUTO) AS V";
+    "NOT NULL GROUP BY CDALMOXARIFE, CDPRODUTO";
+const std::string kPostingTotals = std::string("(") + kPostingSums + ") AS V";
 
 // Puts back what a posting took: positions gone meanwhile are stored again.
 void restore_positions(Session& s, const std::string& branch, const std::string& nr) {
@@ -143,16 +143,17 @@ void restore_positions(Session& s, const std::string& branch, const std::string&
             "E.CDALMOXARIFE AND I.CDPRODUTO = E.CDPRODUTO) ORDER BY E.CDALMOXARIFE, E.CDPRODUTO "
             "FOR UPDATE",
             {b, n});
-    s.execute(std::string("UPDATE ESTOQUE SET QTPOSESTPROD = COALESCE(ESTOQUE.QTPOSESTPROD, 0) + "
-                          "V.QT FROM ") +
-                  kPostingTotals +
-                  " WHERE ESTOQUE.CDFILIAL = ? AND ESTOQUE.CDALMOXARIFE = V.CDALMOXARIFE AND "
-                  "ESTOQUE.CDPRODUTO = V.CDPRODUTO",
-              {b, n, b});
+    const std::size_t sums = s.query(kPostingSums, {b, n}).rows.size();
+    long long updated = s.execute(
+        "UPDATE ESTOQUE SET QTPOSESTPROD = COALESCE(ESTOQUE.QTPOSESTPROD, 0) + V.QT FROM " +
+            kPostingTotals +
+            " WHERE ESTOQUE.CDFILIAL = ? AND ESTOQUE.CDALMOXARIFE = V.CDALMOXARIFE AND "
+            "ESTOQUE.CDPRODUTO = V.CDPRODUTO",
+        {b, n, b});
+    if (updated >= static_cast<long long>(sums)) return;
     try {
-        s.execute(std::string("INSERT INTO ESTOQUE (CDFILIAL, CDALMOXARIFE, CDPRODUTO, "
-                              "QTPOSESTPROD) SELECT CAST(? AS VARCHAR(4)), V.CDALMOXARIFE, "
-                              "V.CDPRODUTO, V.QT FROM ") +
+        s.execute("INSERT INTO ESTOQUE (CDFILIAL, CDALMOXARIFE, CDPRODUTO, QTPOSESTPROD) SELECT "
+                  "CAST(? AS VARCHAR(4)), V.CDALMOXARIFE, V.CDPRODUTO, V.QT FROM " +
                       kPostingTotals +
                       " WHERE NOT EXISTS (SELECT 1 FROM ESTOQUE E WHERE E.CDFILIAL = ? AND "
                       "E.CDALMOXARIFE = V.CDALMOXARIFE AND E.CDPRODUTO = V.CDPRODUTO)",
@@ -306,8 +307,8 @@ Variant retira_prod_extra(const Call& c, const Args& args) {
             {Variant(proc), Variant(nr), Variant(proc), Variant(branch), Variant(number)});
         // The positions were checked under their locks: what is left below zero is rounding.
         long long moved = w.execute(
-            std::string("UPDATE ESTOQUE SET QTPOSESTPROD = CASE WHEN ESTOQUE.QTPOSESTPROD - V.QT "
-                        "< 0 THEN 0 ELSE ESTOQUE.QTPOSESTPROD - V.QT END FROM ") +
+            "UPDATE ESTOQUE SET QTPOSESTPROD = CASE WHEN ESTOQUE.QTPOSESTPROD - V.QT < 0 THEN 0 "
+            "ELSE ESTOQUE.QTPOSESTPROD - V.QT END FROM " +
                 kPostingTotals +
                 " WHERE ESTOQUE.CDFILIAL = ? AND ESTOQUE.CDALMOXARIFE = V.CDALMOXARIFE AND "
                 "ESTOQUE.CDPRODUTO = V.CDPRODUTO",
@@ -360,8 +361,8 @@ Variant deleta_reti(const Call& c, const Args& args) {
             // Where the stock was taken: the branch the linked lines carry; for a record whose
             // lines were never linked, the live posting of that number made for this budget.
             ResultSet where = w.query(
-                "SELECT DISTINCT CDFILIALEST FROM ACERTOEXTRA WHERE CDFILIAL = ? AND NRORCAEVENTO "
-                "= ? AND NRLANCESTQ = ? AND CDFILIALEST IS NOT NULL ORDER BY CDFILIALEST",
+                "SELECT CDFILIALEST FROM ACERTOEXTRA WHERE CDFILIAL = ? AND NRORCAEVENTO = ? AND "
+                "NRLANCESTQ = ? AND CDFILIALEST IS NOT NULL LIMIT 1",
                 {Variant(branch), Variant(number), Variant(nr)});
             if (where.rows.empty())
                 where = w.query(
