@@ -104,7 +104,7 @@ void TfrmAcertoFinal::sbtProcurarClick(Control& sender) {
     if (active.source->dataset() && active.source->dataset()->active()) host::Procurar::Procura(*active.source->dataset());
 }
 
-// Print opens the report screen; until that screen exists the command does nothing.
+// Print opens the report screen.
 void TfrmAcertoFinal::sbtImprimirClick(Control&) { CriaRelAcerto(); }
 
 }  // namespace acerto::settlement
