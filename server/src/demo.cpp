@@ -123,13 +123,13 @@ json demo_fixture() {
     auto budget = [](const char* branch, const char* number, const char* origin, const char* client,
                      const char* trade, const char* event_code, const char* event, const char* service_code,
                      const char* service, const char* when, const char* where, double guests, const char* charging,
-                     const char* situation) {
+                     const char* situation, const char* company = "01") {
         return json{{"CDFILIAL", branch}, {"NRORCAEVENTO", number}, {"NRSEQORCAEVE", "00"},
                     {"NMCLIEORCEVE", client}, {"IDSITCLIOREV", situation}, {"CDCLIENTE", "C" + std::string(number).substr(6)},
                     {"NMFANTCLIE", trade}, {"CDTPSERVEVEN", service_code}, {"NMTPSERVEVEN", service},
                     {"CDTIPOEVENTO", event_code}, {"NMTIPOEVENTO", event}, {"DTEVENTO", when},
                     {"DSENDENTOREV", where}, {"CDDEPTO", "010"}, {"CDPRECOBASE", "01"}, {"IDTPORCAEVEN", origin},
-                    {"QTCONVORCEVE", guests}, {"IDTPCOBRVREXTRA", charging}};
+                    {"QTCONVORCEVE", guests}, {"IDTPCOBRVREXTRA", charging}, {"CDEMPRESA", company}};
     };
     f["ORCAMENTO"] = json::array({
         budget("0001", "0000000101", "O", "Mariana e Rafael", "Casamento Mariana & Rafael", "001", "Casamento", "01",
@@ -151,10 +151,37 @@ json demo_fixture() {
         budget("0002", "0000000302", "O", "Startup Órbita", "Órbita Tecnologia", "003", "Confraternização", "02",
                "Coquetel", "2026-12-02 19:00:00", "Rua Oscar Freire 300", 60, "S", "S"),
     });
+    // The financial registers: branch 0001 has every parameter, so its settlements update and
+    // cancel financial; branch 0002 has none, so importing and updating financial are refused.
+    f["EMPRESA"] = json::array({
+        {{"CDEMPRESA", "01"}, {"NMEMPRESA", "Buffet Estrela Eventos Ltda."}, {"NRINSCESTA", "110.042.490.114"}},
+        {{"CDEMPRESA", "02"}, {"NMEMPRESA", "Estrela Alphaville Buffet Ltda."}, {"NRINSCESTA", "206.311.874.110"}},
+    });
+    f["FORNECEDOR"] = json::array({
+        {{"CDFORNECEDOR", "F001"}, {"NMFORNECEDOR", "Cooperativa de Garçons Estrela"}},
+        {{"CDFORNECEDOR", "F0101"}, {"NMFORNECEDOR", "Mariana e Rafael"}},
+        {{"CDFORNECEDOR", "F0102"}, {"NMFORNECEDOR", "Construtora Horizonte"}},
+        {{"CDFORNECEDOR", "F0104"}, {"NMFORNECEDOR", "Instituto Aurora"}},
+    });
+    f["CLIENTE"] = json::array();
+    for (const auto& [code, name, supplier] : std::vector<std::tuple<const char*, const char*, const char*>>{
+             {"C0101", "Mariana e Rafael", "F0101"},     {"C0102", "Construtora Horizonte", "F0102"},
+             {"C0103", "Família Nakamura", nullptr},     {"C0104", "Instituto Aurora", "F0104"},
+             {"C0105", "Clínica Bem-Estar", nullptr},    {"C0201", "Padaria São Jorge", nullptr},
+             {"C0202", "Escritório Lima Advogados", nullptr}, {"C0301", "Beatriz e Carlos", nullptr},
+             {"C0302", "Startup Órbita", nullptr},       {"C0106", "Colégio Horizonte", nullptr}}) {
+        json c = {{"CDCLIENTE", code}, {"NMCLIENTE", name}};
+        if (supplier) c["CDFORNECEDOR"] = supplier;
+        f["CLIENTE"].push_back(c);
+    }
+    f["TIPOOPER"] = json::array({
+        {{"CDTIPOOPER", "001"}, {"NMTIPOOPER", "Venda de serviços de buffet"}, {"CDTPCTREC", "05"}},
+        {{"CDTIPOOPER", "101"}, {"NMTIPOOPER", "Serviços de terceiros"}, {"CDTPCTPAG", "07"}},
+    });
     f["PARAMETRO"] = json::array({
-        {{"CDFILIAL", "0001"}, {"CDPRBAREPMAT", "02"}, {"CDTIPOOPER", "001"}, {"CDTPCTREC", "05"}, {"CDSERIE", "1"},
-         {"CDTIPORETI", "01"}},
-        {{"CDFILIAL", "0002"}},  // no price base for replacement: importing is refused
+        {{"CDFILIAL", "0001"}, {"CDPRBAREPMAT", "02"}, {"CDTIPOOPER", "001"}, {"CDTIPOOPERPAG", "101"},
+         {"CDSERIEENTR", "E1"}, {"CDFORNPADORC", "F001"}, {"CDTIPORETI", "01"}, {"CDAJCTRECSOB", "SOB"}},
+        {{"CDFILIAL", "0002"}},  // no parameters at all
     });
     auto dev = [](const char* branch, const char* number, const char* dept, const char* name) {
         return json{{"CDFILIAL", branch}, {"NRORCAEVENTO", number}, {"NRSEQORCAEVE", "00"}, {"CDDEPTO", dept}, {"NMDEPTO", name}};
@@ -187,6 +214,17 @@ json demo_fixture() {
          {"DTACERTOOREV", "2026-11-16 00:00:00"}, {"CDOPERADOR", "BETO"}, {"CDPRBAQUEBRA", "01"},
          {"NMPRECOQUEBR", "Tabela de Eventos"}, {"IDSITUACERTO", "F"}, {"QTCONVEXTRAACER", 0},
          {"VRCONVEXTRAACER", 0}, {"IDTPVREXTRA", "P"}},
+        // Pending, in a branch without parameters: "Atualizar Financeiro" is refused.
+        {{"CDFILIAL", "0002"}, {"NRORCAEVENTO", "0000000302"}, {"NRSEQORCAEVE", "00"}, {"CDDEPTO", "010"},
+         {"DTACERTOOREV", "2026-12-03 09:30:00"}, {"CDOPERADOR", "ANA"}, {"CDPRBAQUEBRA", "01"},
+         {"NMPRECOQUEBR", "Tabela de Eventos"}, {"IDSITUACERTO", "P"}, {"QTCONVEXTRAACER", 5},
+         {"VRCONVEXTRAACER", 85}, {"IDTPVREXTRA", "S"}},
+    });
+    // The receivable of the settlement whose financial is updated.
+    f["CONTARECEBER"] = json::array({
+        {{"CDFILIAL", "0001"}, {"NRTITULO", "0000000001"}, {"CDCLIENTE", "C0105"}, {"NRORCAEVENTO", "0000000105"},
+         {"NRSEQORCAEVE", "00"}, {"CDTIPOOPER", "001"}, {"CDTPCTREC", "05"}, {"CDSERIE", "1"}, {"VRTITULO", 49.4},
+         {"DTEMISSAO", "2026-11-16 09:40:00"}, {"CDOPERADOR", "BETO"}},
     });
     f["ACERTOQUEBRA"] = json::array({
         {{"CDFILIAL", "0001"}, {"NRORCAEVENTO", "0000000102"}, {"NRSEQORCAEVE", "00"}, {"CDARVPROD", "101001"},
@@ -198,6 +236,9 @@ json demo_fixture() {
         {{"CDFILIAL", "0001"}, {"NRORCAEVENTO", "0000000105"}, {"NRSEQORCAEVE", "00"}, {"CDARVPROD", "101003"},
          {"NMPRODUTO", "Taça de champanhe"}, {"SGUNIDADE", "UN"}, {"QTACERTOQUEB", 4}, {"VRACERTOQUEB", 12.35},
          {"VRACREACEQUE", 0}, {"VRDESCACEQUE", 0}, {"NRACERTOQUEB", "0001"}, {"CDPRODUTO", "000008"}},
+        {{"CDFILIAL", "0002"}, {"NRORCAEVENTO", "0000000302"}, {"NRSEQORCAEVE", "00"}, {"CDARVPROD", "101004"},
+         {"NMPRODUTO", "Copo long drink"}, {"SGUNIDADE", "UN"}, {"QTACERTOQUEB", 3}, {"VRACERTOQUEB", 13.3},
+         {"VRACREACEQUE", 0}, {"VRDESCACEQUE", 0}, {"NRACERTOQUEB", "0001"}, {"CDPRODUTO", "000009"}},
     });
     f["ACERTOSOBRA"] = json::array({
         {{"CDFILIAL", "0001"}, {"NRORCAEVENTO", "0000000102"}, {"NRSEQORCAEVE", "00"}, {"CDARVPROD", "301001"},

@@ -11,7 +11,9 @@
 #include "acerto/platform/errors.h"
 #include "acerto/platform/format.h"
 #include "acerto/platform/packet.h"
+#include "acerto/platform/refusal_keys.h"
 #include "acerto/platform/text.h"
+#include "financial.h"
 #include "method_support.h"
 #include "report.h"
 #include "stock.h"
@@ -382,9 +384,11 @@ class DeltaWriter {
         auto budget = find_budget(s_, key.branch, key.number);
         if (!budget)
             throw Refusal("O " + budget_name(key.branch, key.number) + " não está cadastrado.");
-        ResultSet rs =
-            s_.query("SELECT IDSITUACERTO FROM ACERTO WHERE CDFILIAL = ? AND NRORCAEVENTO = ?",
-                     {Variant(key.branch), Variant(key.number)});
+        // PostgreSQL: the header stays as read until the end of the transaction, so that a
+        // financial update running at the same moment waits for these changes or refuses them.
+        std::string sql = "SELECT IDSITUACERTO FROM ACERTO WHERE CDFILIAL = ? AND NRORCAEVENTO = ?";
+        if (s_.dialect() == Dialect::Postgres) sql += " FOR SHARE";
+        ResultSet rs = s_.query(sql, {Variant(key.branch), Variant(key.number)});
         if (!rs.rows.empty() && !rs.rows[0][0].is_null())
             if (auto text = lock_text(rs.rows[0][0].as_string())) throw Refusal(*text);
         return *budget;
@@ -779,11 +783,11 @@ Variant set_importa_devolucao(const Call& c, const Args& args) {
             w.query("SELECT CDPRBAREPMAT FROM PARAMETRO WHERE CDFILIAL = ?", {Variant(branch)});
         if (param.rows.empty() || param.rows[0][0].is_null() ||
             platform::trim(param.rows[0][0].as_string()).empty())
-            throw Refusal("N_PARAM_PRECOMAT");
+            throw Refusal(std::string(refusal::kPriceBaseReplacement));
         std::string base = param.rows[0][0].as_string();
         ResultSet desc =
             w.query("SELECT DSPRECOBASE FROM PRECOBASE WHERE CDPRECOBASE = ?", {Variant(base)});
-        if (desc.rows.empty()) throw Refusal("N_PARAM_PRECOMAT");
+        if (desc.rows.empty()) throw Refusal(std::string(refusal::kPriceBaseReplacement));
         Variant base_name = desc.rows[0][0];
         DateTime now = c.clock.now();
         std::string today = now.date().iso();
@@ -854,11 +858,6 @@ Variant get_acerto_reti(const Call& c, const Args& args) {
                   {args[0], Variant(text_arg(args[1])), Variant(text_arg(args[2]))}));
 }
 
-Variant not_available(const Call& c, const Args&) {
-    throw Refusal("O método " + c.method +
-                  " ainda não está disponível neste servidor de aplicação.");
-}
-
 using Handler = Variant (*)(const Call&, const Args&);
 
 // The methods of the remote data module, by name.
@@ -875,8 +874,8 @@ const std::vector<std::pair<std::string, Handler>>& method_table() {
         {"SetImportaDevolucao", set_importa_devolucao},
         {"GetAcertoReti", get_acerto_reti},
         {"GetRelatorio", get_relatorio},
-        {"Gera_Financeiro", not_available},
-        {"Cancelar_Acerto", not_available},
+        {"Gera_Financeiro", gera_financeiro},
+        {"Cancelar_Acerto", cancelar_acerto},
         {"RetiraProdExtra", retira_prod_extra},
         {"DeletaReti", deleta_reti}};
     return table;

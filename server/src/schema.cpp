@@ -32,14 +32,24 @@ std::vector<TableDef> build() {
                   S("NMCLIEORCEVE", 50), S("IDSITCLIOREV", 1), S("CDCLIENTE", 21), S("NMFANTCLIE", 50),
                   S("CDTPSERVEVEN", 3), S("NMTPSERVEVEN", 30), S("CDTIPOEVENTO", 3), S("NMTIPOEVENTO", 30),
                   D("DTEVENTO"), S("DSENDENTOREV", 50), S("CDDEPTO", 3), S("CDPRECOBASE", 2),
-                  S("IDTPORCAEVEN", 1), F("QTCONVORCEVE"), S("IDTPCOBRVREXTRA", 1)},
+                  S("IDTPORCAEVEN", 1), F("QTCONVORCEVE"), S("IDTPCOBRVREXTRA", 1), S("CDEMPRESA", 2)},
                  {"FOREIGN KEY (CDFILIAL) REFERENCES FILIAL (CDFILIAL)"}});
-    // The caterer's parameters, per branch: today the price base for material replacement;
-    // the financial and stock columns are for the commands that will use them.
+    // The financial registers the settlement's titles name. A code that names nothing here is
+    // refused by the financial update as missing, so these carry no references of their own.
+    t.push_back({"EMPRESA", {S("CDEMPRESA", 2, true), S("NMEMPRESA", 50), S("NRINSCESTA", 20)}, {}});
+    t.push_back({"FORNECEDOR", {S("CDFORNECEDOR", 10, true), S("NMFORNECEDOR", 50)}, {}});
+    // CDFORNECEDOR: the client's own supplier registration, for what the caterer owes it.
+    t.push_back({"CLIENTE", {S("CDCLIENTE", 21, true), S("NMCLIENTE", 50), S("CDFORNECEDOR", 10)}, {}});
+    t.push_back({"TIPOOPER",
+                 {S("CDTIPOOPER", 3, true), S("NMTIPOOPER", 30), S("CDTPCTREC", 3), S("CDTPCTPAG", 3)},
+                 {}});
+    // The caterer's parameters, per branch: the price base for material replacement, the
+    // operation types, entry series and suppliers of the financial update, the withdrawal type.
+    // The receivable and payable types are the operation type's, the receivable series the
+    // branch's.
     t.push_back({"PARAMETRO",
-                 {S("CDFILIAL", 4, true), S("CDPRBAREPMAT", 2), S("CDTIPOOPER", 3), S("CDTPCTREC", 3),
-                  S("CDTIPOOPERPAG", 3), S("CDTPCTPAG", 3), S("CDSERIE", 5), S("CDSERIEENTR", 5),
-                  S("CDFORNPADORC", 10), S("CDTIPORETI", 3), S("CDAJCTRECSOB", 3)},
+                 {S("CDFILIAL", 4, true), S("CDPRBAREPMAT", 2), S("CDTIPOOPER", 3), S("CDTIPOOPERPAG", 3),
+                  S("CDSERIEENTR", 5), S("CDFORNPADORC", 10), S("CDTIPORETI", 3), S("CDAJCTRECSOB", 3)},
                  {"FOREIGN KEY (CDFILIAL) REFERENCES FILIAL (CDFILIAL)"}});
     t.push_back({"DEVOLUCAO",
                  {S("CDFILIAL", 4, true), S("NRORCAEVENTO", 10, true), S("NRSEQORCAEVE", 2, true),
@@ -120,6 +130,20 @@ std::vector<TableDef> build() {
                  {S("CDFILIAL", 4, true), S("NRLANCESTQ", 10, true), S("NRSEQUITEM", 4, true), S("CDPRODUTO", 10),
                   S("CDALMOXARIFE", 4), F("QTLANCESTQ")},
                  {}});
+    // The settlement's titles, numbered per branch. A cancelled title is kept: DTCANCEL and
+    // CDOPERCANC say when and by whom; live titles are those without DTCANCEL.
+    t.push_back({"CONTARECEBER",
+                 {S("CDFILIAL", 4, true), S("NRTITULO", 10, true), S("CDCLIENTE", 21), S("NRORCAEVENTO", 10),
+                  S("NRSEQORCAEVE", 2), S("CDTIPOOPER", 3), S("CDTPCTREC", 3), S("CDSERIE", 5), F("VRTITULO"),
+                  S("CDAJUSTE", 3), F("VRAJUSTE"), D("DTEMISSAO"), D("DTBAIXA"), S("NRBOLETO", 20),
+                  S("CDOPERADOR", 12), D("DTCANCEL"), S("CDOPERCANC", 12)},
+                 {"FOREIGN KEY (CDFILIAL) REFERENCES FILIAL (CDFILIAL)"}});
+    t.push_back({"CONTAPAGAR",
+                 {S("CDFILIAL", 4, true), S("NRTITULO", 10, true), S("CDFORNECEDOR", 10), S("NRORCAEVENTO", 10),
+                  S("NRSEQORCAEVE", 2), S("CDTIPOOPER", 3), S("CDTPCTPAG", 3), S("CDSERIE", 5), F("VRTITULO"),
+                  D("DTEMISSAO"), D("DTBAIXA"), S("NRBOLETO", 20), S("CDOPERADOR", 12), D("DTCANCEL"),
+                  S("CDOPERCANC", 12)},
+                 {"FOREIGN KEY (CDFILIAL) REFERENCES FILIAL (CDFILIAL)"}});
     return t;
 }
 
@@ -198,6 +222,37 @@ std::vector<std::string> create_statements(Dialect d) {
     out.push_back("CREATE INDEX IF NOT EXISTS IX_PRODUTO_ARV ON PRODUTO (CDARVPROD, CDNVPRODUTO)");
     // A product's positions in a branch, whichever storeroom holds them.
     out.push_back("CREATE INDEX IF NOT EXISTS IX_ESTOQUE_PRODUTO ON ESTOQUE (CDFILIAL, CDPRODUTO)");
+    // A settlement's titles, and the titles that share a bank slip.
+    for (const char* t : {"CONTARECEBER", "CONTAPAGAR"}) {
+        out.push_back(std::string("CREATE INDEX IF NOT EXISTS IX_") + t + "_ORCA ON " + t + " (CDFILIAL, NRORCAEVENTO)");
+        out.push_back(std::string("CREATE INDEX IF NOT EXISTS IX_") + t + "_BOLETO ON " + t + " (CDFILIAL, NRBOLETO)");
+    }
+    return out;
+}
+
+std::vector<std::string> upgrade_statements(int from, Dialect) {
+    std::vector<std::string> out;
+    if (from < 2) {
+        // Version 2: the budget records its company; the receivable and payable types move from
+        // the branch's parameters to the operation types, the receivable series to the branch.
+        out.push_back("ALTER TABLE ORCAMENTO ADD COLUMN CDEMPRESA VARCHAR(2)");
+        out.push_back(
+            "INSERT INTO TIPOOPER (CDTIPOOPER, CDTPCTREC) SELECT CDTIPOOPER, MAX(CDTPCTREC) FROM PARAMETRO "
+            "WHERE CDTIPOOPER IS NOT NULL AND NOT EXISTS (SELECT 1 FROM TIPOOPER T WHERE T.CDTIPOOPER = "
+            "PARAMETRO.CDTIPOOPER) GROUP BY CDTIPOOPER");
+        out.push_back(
+            "INSERT INTO TIPOOPER (CDTIPOOPER, CDTPCTPAG) SELECT CDTIPOOPERPAG, MAX(CDTPCTPAG) FROM PARAMETRO "
+            "WHERE CDTIPOOPERPAG IS NOT NULL AND NOT EXISTS (SELECT 1 FROM TIPOOPER T WHERE T.CDTIPOOPER = "
+            "PARAMETRO.CDTIPOOPERPAG) GROUP BY CDTIPOOPERPAG");
+        out.push_back(
+            "UPDATE TIPOOPER SET CDTPCTPAG = (SELECT MAX(P.CDTPCTPAG) FROM PARAMETRO P WHERE P.CDTIPOOPERPAG = "
+            "TIPOOPER.CDTIPOOPER) WHERE CDTPCTPAG IS NULL");
+        out.push_back(
+            "UPDATE FILIAL SET CDSERIE = (SELECT P.CDSERIE FROM PARAMETRO P WHERE P.CDFILIAL = FILIAL.CDFILIAL) "
+            "WHERE CDSERIE IS NULL");
+        for (const char* c : {"CDTPCTREC", "CDTPCTPAG", "CDSERIE"})
+            out.push_back(std::string("ALTER TABLE PARAMETRO DROP COLUMN ") + c);
+    }
     return out;
 }
 

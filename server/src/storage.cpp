@@ -44,9 +44,10 @@ void Database::ensure_schema() {
             throw StorageError("O banco de dados está na versão " + std::to_string(v) +
                                " do esquema, mais nova que a deste servidor (" +
                                std::to_string(kSchemaVersion) + ").");
-        // Upgrades from older versions go here, one step per version.
-        if (v < kSchemaVersion)
+        if (v < kSchemaVersion) {
+            for (const auto& stmt : upgrade_statements(v, dialect())) s.execute(stmt);
             s.execute("UPDATE SCHEMA_VERSION SET VERSAO = ?", {Variant(kSchemaVersion)});
+        }
     }
     tx.commit();
 }

@@ -61,7 +61,7 @@ TEST(Fixture, UnknownNamesAndBadRowsAreRefusedByName) {
         }
         return std::string("(loaded)");
     };
-    EXPECT_EQ(message({{"CLIENTE", json::array()}}), "Fixture: tabela desconhecida CLIENTE.");
+    EXPECT_EQ(message({{"FATURA", json::array()}}), "Fixture: tabela desconhecida FATURA.");
     EXPECT_EQ(message({{"FILIAL", json::array({{{"CDFILIAL", "1"}, {"NMFILAL", "x"}}})}}),
               "Fixture: a tabela FILIAL não tem a coluna NMFILAL.");
     EXPECT_EQ(message({{"FILIAL", json::array({{{"NMFILIAL", "x"}}})}}),

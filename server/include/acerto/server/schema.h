@@ -30,7 +30,7 @@ struct TableDef {
     std::vector<std::string> key_columns() const;
 };
 
-constexpr int kSchemaVersion = 1;
+constexpr int kSchemaVersion = 2;
 
 // Every table, parents before children (the order tables are created and fixtures loaded).
 const std::vector<TableDef>& tables();
@@ -39,5 +39,8 @@ const TableDef* find_table(std::string_view name);
 
 // Statements that create the schema of kSchemaVersion in a dialect.
 std::vector<std::string> create_statements(Dialect d);
+// Statements that bring a database of version `from` (its tables already created as
+// create_statements leaves them) to kSchemaVersion, its data kept.
+std::vector<std::string> upgrade_statements(int from, Dialect d);
 
 }  // namespace acerto::server
