@@ -194,7 +194,10 @@ SettlementAmounts value_settlement(Session& s, const std::string& branch, const 
 
 Variant gera_financeiro(const Call& c, const Args& args) {
     check_args(c.method, args, {Arg::Packet, Arg::TextOrNull, Arg::TextOrNull});
-    const auto [branch, number] = settlement_named(c, args[0]);
+    // Plain names, not structured bindings: the lambdas below capture them.
+    const auto named = settlement_named(c, args[0]);
+    const std::string& branch = named.first;
+    const std::string& number = named.second;
     const std::string operador = operator_arg(c, args[2]);
     Variant answer;
     c.db.run_write([&](Session& w) {
