@@ -386,6 +386,34 @@ TEST_F(Stock, StockIsTakenInTheProcessingBranchNumberedThere) {
     EXPECT_EQ(position("0001", "02", "P1"), 85);
 }
 
+// A position removed after the withdrawal is stored again by the cancellation; a withdrawal
+// recorded without its posting (as older data holds it) cancels without giving stock back.
+TEST_F(Stock, CancellingRestoresAPositionGoneAndToleratesARecordWithoutPosting) {
+    client->withdraw(nr10(1));
+    s().execute("DELETE FROM ESTOQUE WHERE CDFILIAL = '0001' AND CDALMOXARIFE = '01' AND CDPRODUTO = 'P5'");
+    client->call("DeletaReti", {Variant("0001"), Variant(nr10(1)), Variant("00")});
+    EXPECT_EQ(position("0001", "01", "P5"), 3);
+    EXPECT_EQ(position("0001", "02", "P1"), 100);
+
+    json f = stock_fixture();
+    json linked = extra("0001", nr10(2), 2, "P1", 4);
+    linked.update({{"CDFILIALEST", "0001"}, {"NRLANCESTQ", "0000000007"}, {"NRSEQUITEM", "0002"}});
+    f["ACERTOEXTRA"].push_back(linked);
+    f["ACERTORETI"] = {{{"CDFILIAL", "0001"}, {"NRORCAEVENTO", nr10(2)}, {"NRSEQORCAEVE", "00"},
+                        {"NRLANCESTQ", "0000000007"}}};
+    start(f);
+    const std::string stock = snapshot().substr(0, snapshot().find("--"));
+    EXPECT_EQ(client->refusal("RetiraProdExtra", {client->extras(nr10(2)), Variant("0001"), Variant("ROBO"),
+                                                  Variant("0001")}),
+              kExists);
+    ClientDataSet extras("cdsExtras");
+    extras.set_data(client->call("DeletaReti", {Variant("0001"), Variant(nr10(2)), Variant("00")}));
+    extras.last();
+    EXPECT_TRUE(extras["NRLANCESTQ"].is_null());
+    EXPECT_EQ(number("SELECT COUNT(*) FROM ACERTORETI"), 0);
+    EXPECT_EQ(snapshot().substr(0, snapshot().find("--")), stock);
+}
+
 TEST_F(Stock, RefusesWhatNamesNoSettlementItMayWithdraw) {
     const std::string before = snapshot();
     auto refused = [&](const Variant& packet, const char* branch, const char* op, const char* proc) {
