@@ -1,10 +1,14 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds with warnings as errors, and runs every test (the benchmarks
-# excepted: they run with `ctest --preset ci -L bench`).
+# excepted: they run with `ctest --test-dir build -L bench`).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
 cmake --workflow --preset ci
+
+# The unit, server and scenario tests again, built with AddressSanitizer and
+# UndefinedBehaviorSanitizer (any report fails its test; the Qt host is left out of this build).
+cmake --workflow --preset asan
 
 # The fuzz harnesses (clang's libFuzzer, with AddressSanitizer and UndefinedBehaviorSanitizer),
 # a minute each from their corpus; new inputs go to a scratch folder, a crash to build-fuzz/.

@@ -232,21 +232,15 @@ void MaskEdit::take_key(char32_t key) {
 
 DBEdit::DBEdit(Form& form, std::string name, Control* parent) : Edit(form, std::move(name), parent) {}
 
-DBEdit::~DBEdit() {
-    if (source_) source_->remove_link(this);
-}
-
 void DBEdit::bind(DataSource* source, std::string field_name) {
-    if (source_) source_->remove_link(this);
-    source_ = source;
+    link_to(source);
     field_name_ = std::move(field_name);
-    if (source_) source_->add_link(this);
     reload();
 }
 
 Field* DBEdit::field() const {
-    if (!source_ || !source_->dataset()) return nullptr;
-    return source_->dataset()->find_field(field_name_);
+    if (!data_source() || !data_source()->dataset()) return nullptr;
+    return data_source()->dataset()->find_field(field_name_);
 }
 
 void DBEdit::reload() {
@@ -283,7 +277,7 @@ void DBEdit::press_key(char32_t key) {
     }
     if (key == ch::Back || key >= 32) {
         // Typing puts the bound dataset into edit first; a refusal there keeps the key out.
-        if (source_) source_->edit();
+        if (data_source()) data_source()->edit();
         if (!f->dataset().editing()) return;
     }
     take_key(key);
@@ -291,7 +285,7 @@ void DBEdit::press_key(char32_t key) {
 
 void DBEdit::clear_text() {
     if (read_only) return;
-    if (source_) source_->edit();
+    if (data_source()) data_source()->edit();
     Field* f = field();
     if (!f || !f->dataset().editing()) return;
     set_text("");
@@ -340,15 +334,9 @@ bool DBEdit::focus_field(Field& f) {
 
 DBText::DBText(Form& form, std::string name, Control* parent) : Control(form, std::move(name), parent) {}
 
-DBText::~DBText() {
-    if (source_) source_->remove_link(this);
-}
-
 void DBText::bind(DataSource* source, std::string field_name) {
-    if (source_) source_->remove_link(this);
-    source_ = source;
+    link_to(source);
     field_name_ = std::move(field_name);
-    if (source_) source_->add_link(this);
     reload();
 }
 
@@ -359,8 +347,8 @@ void DBText::set_data_field(std::string field_name) {
 
 void DBText::reload() {
     std::string t;
-    if (source_ && source_->dataset() && source_->dataset()->active())
-        if (Field* f = source_->dataset()->find_field(field_name_)) t = f->display_text();
+    if (data_source() && data_source()->dataset() && data_source()->dataset()->active())
+        if (Field* f = data_source()->dataset()->find_field(field_name_)) t = f->display_text();
     set_text(t);
 }
 
@@ -454,14 +442,8 @@ void PageControl::select_page(TabSheet* page) {
 
 DBGrid::DBGrid(Form& form, std::string name, Control* parent) : Control(form, std::move(name), parent) {}
 
-DBGrid::~DBGrid() {
-    if (source_) source_->remove_link(this);
-}
-
 void DBGrid::bind(DataSource* source) {
-    if (source_) source_->remove_link(this);
-    source_ = source;
-    if (source_) source_->add_link(this);
+    link_to(source);
     reset_editor();
 }
 
@@ -585,7 +567,7 @@ bool DBGrid::begin_edit() {
     const GridColumn& col = columns[static_cast<std::size_t>(selected_)];
     if (col.read_only || f->read_only || f->calculated()) return false;
     // Typing into a cell puts the dataset into edit first (the before-edit checks run).
-    if (!ds->editing()) source_->edit();
+    if (!ds->editing()) data_source()->edit();
     if (!ds->editing()) return false;
     if (!editor_active_) {
         editor_active_ = true;

@@ -398,7 +398,10 @@ DataSource::DataSource(std::string name, DataSet* dataset) : name_(std::move(nam
 
 DataSource::~DataSource() {
     if (dataset_) dataset_->detach(this);
-    for (DataLink* l : std::vector<DataLink*>(links_)) l->source_destroyed();
+    std::vector<DataLink*> links;
+    links.swap(links_);
+    for (DataLink* l : links) l->source_ = nullptr;
+    for (DataLink* l : links) l->source_destroyed();
 }
 
 void DataSource::set_dataset(DataSet* ds) {
@@ -413,11 +416,16 @@ void DataSource::edit() {
     if (dataset_ && auto_edit && dataset_->state() == DataSetState::Browse) dataset_->edit();
 }
 
-void DataSource::add_link(DataLink* l) {
-    if (std::find(links_.begin(), links_.end(), l) == links_.end()) links_.push_back(l);
-}
+// ---------------------------------------------------------------------------------------------
 
-void DataSource::remove_link(DataLink* l) { std::erase(links_, l); }
+DataLink::~DataLink() { link_to(nullptr); }
+
+void DataLink::link_to(DataSource* source) {
+    if (source_ == source) return;
+    if (source_) std::erase(source_->links_, this);
+    source_ = source;
+    if (source_) source_->links_.push_back(this);
+}
 
 void DataSource::notify_state() {
     for (DataLink* l : std::vector<DataLink*>(links_)) l->state_changed();

@@ -32,9 +32,22 @@ Control& Form::get(std::string_view name) const {
     return *c;
 }
 
+void Form::register_dataset(DataSet& ds) {
+    auto& source = datasets_[ds.name()];
+    if (!source) source = std::make_unique<DataSource>(name() + "." + ds.name());
+    source->set_dataset(&ds);
+}
+
 DataSet* Form::find_dataset(std::string_view name) const {
     auto it = datasets_.find(std::string(name));
-    return it == datasets_.end() ? nullptr : it->second;
+    return it == datasets_.end() ? nullptr : it->second->dataset();
+}
+
+std::vector<DataSet*> Form::datasets() const {
+    std::vector<DataSet*> out;
+    for (const auto& [name, source] : datasets_)
+        if (source->dataset()) out.push_back(source->dataset());
+    return out;
 }
 
 void Form::set_window_state(WindowState s) {

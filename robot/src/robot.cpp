@@ -126,7 +126,8 @@ private:
     void expect(const Command& c);
     void expect_stored(const Command& c);
     void start();
-    void finish();
+    // Ends the scenario's session; returns what went wrong with its server, if anything.
+    std::optional<std::string> finish();
     platform::Form& form();
     host::TfrmPadraoGrid& screen();
     Control& control(const std::string& name);
@@ -158,6 +159,7 @@ private:
     std::unique_ptr<platform::SqliteConnection> reference_;
     host::Services services_;
     bool started_ = false, open_ = false;
+    bool initialized_ = false;  // the module's Initialize ran: Finalize must too
     std::optional<std::string> error_;
     int error_line_ = 0;
     bool error_seen_ = true;
@@ -274,7 +276,12 @@ Outcome Scenario::run() {
         out.line = line;
         out.message = e.what();
     }
-    finish();
+    // A server that crashed or reported a fault on its way out fails a scenario that passed.
+    if (auto problem = finish(); problem && out.ok) {
+        out.ok = false;
+        out.line = line;
+        out.message = *problem;
+    }
     return out;
 }
 
@@ -411,18 +418,23 @@ void Scenario::start() {
     if (options_.trace) platform::set_trace_hook([this](const std::string& s) { say(s); });
     module().load(options_.module_path);
     module().initialize();
+    initialized_ = true;
 }
 
-void Scenario::finish() {
+std::optional<std::string> Scenario::finish() {
+    std::optional<std::string> problem;
     if (started_) {
-        try {
-            module().finalize();
-        } catch (...) {
+        // A scenario whose server did not start never loaded the module.
+        if (initialized_) {
+            try {
+                module().finalize();
+            } catch (...) {
+            }
         }
         platform::set_trace_hook(nullptr);
         host::install(nullptr);
         reference_.reset();
-        if (server_) server_->stop();
+        if (server_) problem = server_->stop();
         server_.reset();
         platform::format_settings() = platform::FormatSettings{};
         if (options_.keep)
@@ -430,6 +442,7 @@ void Scenario::finish() {
         else if (!work_dir_.empty())
             std::filesystem::remove_all(work_dir_);
     }
+    return problem;
 }
 
 platform::Form& Scenario::form() {

@@ -203,22 +203,35 @@ void ScenarioServer::fail_next(const std::string& method, const std::string& mes
     if (status != 200) throw std::runtime_error("o servidor não aceitou a falha programada");
 }
 
-void ScenarioServer::stop() {
+std::optional<std::string> ScenarioServer::stop() {
     proxy_.reset();
-    if (pid_ <= 0) return;
+    if (pid_ <= 0) return std::nullopt;
     ::kill(pid_, SIGTERM);
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    int status;
-    while (std::chrono::steady_clock::now() < deadline) {
-        if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-            pid_ = -1;
-            return;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    int status = 0;
+    bool ended = false;
+    while (!ended && std::chrono::steady_clock::now() < deadline) {
+        if (::waitpid(pid_, &status, WNOHANG) == pid_)
+            ended = true;
+        else
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
-    ::kill(pid_, SIGKILL);
-    ::waitpid(pid_, &status, 0);
+    if (!ended) {
+        ::kill(pid_, SIGKILL);
+        ::waitpid(pid_, &status, 0);
+    }
     pid_ = -1;
+    if (!ended) return "o acerto-server não terminou em 5 s e foi interrompido";
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 0) return std::nullopt;
+    std::string how = WIFSIGNALED(status) ? "com o sinal " + std::to_string(WTERMSIG(status))
+                                          : "com o status " + std::to_string(WEXITSTATUS(status));
+    // A sanitizer's report ends with its summary line; otherwise the last line says most.
+    std::ifstream in(log_path_);
+    std::string line, summary;
+    while (std::getline(in, line))
+        if (line.find("SUMMARY:") != std::string::npos) summary = line;
+    if (summary.empty()) summary = log();
+    return "o acerto-server terminou " + how + (summary.empty() ? std::string() : ": " + summary);
 }
 
 }  // namespace acerto::robot

@@ -53,7 +53,9 @@ public:
     void set_down(bool down) { proxy_->set_down(down); }
     // The next call of `method` fails with `message` (the server's test hook).
     void fail_next(const std::string& method, const std::string& message);
-    void stop();
+    // Stops the server; returns what went wrong with it, if anything: an exit that was not
+    // clean (a crash, a sanitizer's report), or a server that had to be killed.
+    std::optional<std::string> stop();
     // What the server wrote on its error output (for failures at start).
     std::string log() const;
 

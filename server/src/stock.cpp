@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "acerto/platform/format.h"
+#include "acerto/platform/refusal_keys.h"
 #include "acerto/platform/text.h"
 
 namespace acerto::server {
@@ -19,10 +20,8 @@ using platform::DateTime;
 using platform::FieldDef;
 using platform::FieldType;
 
-const char* const kWithdrawalExists =
-    "Já existe retirada para o orçamento informado. Operação Bloqueada.";
-const char* const kNoWithdrawal =
-    "Não existe retirada para o orçamento informado. Operação bloqueada.";
+const std::string kWithdrawalExists(refusal::kWithdrawalExistsText);
+const std::string kNoWithdrawal(refusal::kNoWithdrawalText);
 
 namespace {
 

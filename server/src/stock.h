@@ -8,8 +8,8 @@
 namespace acerto::server {
 
 // The screen's texts for a settlement with and without a recorded withdrawal.
-extern const char* const kWithdrawalExists;
-extern const char* const kNoWithdrawal;
+extern const std::string kWithdrawalExists;
+extern const std::string kNoWithdrawal;
 
 // RetiraProdExtra(extras packet, branch, operator, processing branch) → [short of stock,
 // without storeroom, "S"/"N" withdrawal type set, inactive, extras packet or Null].

@@ -1,12 +1,16 @@
-// The GUI tests run offscreen, with one application object for all of them.
+// The GUI tests run offscreen, with one application object for all of them, and every dialog
+// they open is answered (see modal_responder.h).
 #include <QApplication>
 #include <gtest/gtest.h>
+
+#include "modal_responder.h"
 
 #include <cstdlib>
 
 int main(int argc, char** argv) {
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
     QApplication app(argc, argv);
+    acerto::test::ModalResponder responder(app);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

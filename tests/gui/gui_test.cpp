@@ -9,6 +9,7 @@
 #include <QTest>
 #include <QTimer>
 #include <gtest/gtest.h>
+#include <gtest/gtest-spi.h>
 #include <signal.h>
 
 #include "acerto/host/module_loader.h"
@@ -16,6 +17,7 @@
 #include "acerto/platform/client_dataset.h"
 #include "form_view.h"
 #include "main_window.h"
+#include "modal_responder.h"
 #include "qt_ui.h"
 #include "test_host.h"
 #include "table_model.h"
@@ -28,17 +30,7 @@ QApplication& app() { return *static_cast<QApplication*>(QCoreApplication::insta
 
 // Answers the next message box that opens with `button`.
 void answer_next_box(QMessageBox::StandardButton button) {
-    QTimer::singleShot(0, [button] {
-        for (QWidget* w : QApplication::topLevelWidgets())
-            if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible()) {
-                if (box->button(button))
-                    box->button(button)->click();
-                else
-                    box->close();
-                return;
-            }
-        answer_next_box(button);  // not open yet
-    });
+    test::ModalResponder::instance().answer_next_box(button);
 }
 
 class Gui : public ::testing::Test {
@@ -56,6 +48,7 @@ protected:
         QApplication::processEvents();
     }
     void TearDown() override {
+        EXPECT_EQ(test::ModalResponder::instance().take_unused(), 0u) << "an answer was queued for a box that never opened";
         window.reset();
         module().Finalize();
         env.reset();
@@ -167,4 +160,31 @@ TEST_F(Gui, TheWaitCursorIsRestoredAfterAFailingServerCall) {
     EXPECT_EQ(ui.busy_depth(), 0);
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
     EXPECT_EQ(view->form().focused()->name(), "edtNrOrcamento");
+}
+
+TEST(ModalResponder, ADialogNobodyAnswersFailsTheTestInsteadOfWaiting) {
+    app();
+    auto& responder = test::ModalResponder::instance();
+    // Unexpected: the test fails and the box is closed, so exec() returns.
+    EXPECT_NONFATAL_FAILURE(QMessageBox::warning(nullptr, "Aviso", "Caixa que ninguém espera"), "no answer queued");
+    EXPECT_EQ(responder.seen().back(), "Aviso: Caixa que ninguém espera");
+    // Queued: the answer is the button clicked.
+    responder.answer_next_box(QMessageBox::No);
+    EXPECT_EQ(QMessageBox::question(nullptr, "Confirmação", "Deseja importar?", QMessageBox::Yes | QMessageBox::No),
+              QMessageBox::No);
+    // A queued button the box does not have.
+    responder.answer_next_box(QMessageBox::Yes);
+    EXPECT_NONFATAL_FAILURE(QMessageBox::information(nullptr, "Informação", "Só tem OK"), "has no button");
+    EXPECT_EQ(responder.take_unused(), 0u);
+    // The host's own dialogs: a pick list nobody picks from is closed without a choice.
+    platform::ClientDataSet list("cdsLista");
+    list.add_field("NOME", platform::FieldType::String, 10);
+    list.create_dataset();
+    list.append();
+    list["NOME"].set_as_string("Taça");
+    list.post();
+    gui::QtUi ui;
+    std::optional<int> pick = 0;
+    EXPECT_NONFATAL_FAILURE(pick = ui.pick_list(list, "Produtos"), "no answer queued");
+    EXPECT_FALSE(pick.has_value());
 }

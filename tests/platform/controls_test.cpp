@@ -249,3 +249,141 @@ TEST(DataBoundEdit, TypingEditsTheDatasetAndLeavingWritesTheField) {
     EXPECT_THROW(dbe.press_key(U'2'), Error);
     EXPECT_EQ(dbe.text(), "1");
 }
+
+namespace {
+// A screen as a module declares one: datasets first, then their sources, and the data-aware
+// controls owned by the form; the members go before the form's controls do.
+struct BoundScreen : Form {
+    ClientDataSet cds{"cdsAcerto"};
+    DataSource dts{"dtsAcerto", &cds};
+    DBGrid& grid = make<DBGrid>("dbgAcerto", this);
+    DBEdit& edit = make<DBEdit>("dbeNome", this);
+    DBText& text = make<DBText>("dbtNome", this);
+    Navigator& nav = make<Navigator>("navAcerto", this);
+    BoundScreen() : Form("frmBound") {
+        cds.add_field("NOME", FieldType::String, 20);
+        cds.create_dataset();
+        cds.append();
+        cds["NOME"].set_as_string("Taça");
+        cds.post();
+        grid.bind(&dts);
+        grid.add_column("NOME");
+        edit.bind(&dts, "NOME");
+        text.bind(&dts, "NOME");
+        nav.data_source = &dts;
+        register_dataset(cds);
+    }
+};
+}  // namespace
+
+TEST(DataLinks, AScreenWhoseSourcesGoBeforeItsControlsClosesCleanly) {
+    // The order of a screen's own destruction: its sources and datasets first, then the form's
+    // controls, which must not reach the sources they were bound to.
+    auto screen = std::make_unique<BoundScreen>();
+    EXPECT_EQ(screen->dts.links().size(), 4u);
+    EXPECT_EQ(screen->edit.text(), "Taça");
+    EXPECT_EQ(screen->find_dataset("cdsAcerto"), &screen->cds);
+    screen.reset();
+    // Twice over, as a host closes and opens the screen again.
+    screen = std::make_unique<BoundScreen>();
+    EXPECT_EQ(screen->grid.row_count(), 1);
+    screen.reset();
+}
+
+TEST(DataLinks, ControlsOfASourceThatWentAwayAreUnboundAndInert) {
+    Form f("f");
+    ClientDataSet cds("cds");
+    cds.add_field("NOME", FieldType::String, 20);
+    cds.create_dataset();
+    auto dts = std::make_unique<DataSource>("dts", &cds);
+    auto& grid = f.make<DBGrid>("grid", &f);
+    auto& edit = f.make<DBEdit>("edit", &f);
+    auto& text = f.make<DBText>("text", &f);
+    auto& nav = f.make<Navigator>("nav", &f);
+    grid.bind(dts.get());
+    grid.add_column("NOME");
+    edit.bind(dts.get(), "NOME");
+    text.bind(dts.get(), "NOME");
+    nav.data_source = dts.get();
+    f.focus(&grid);
+    grid.press_key(U'a');  // an insert with a typed cell is pending when the source goes
+    ASSERT_TRUE(grid.editor_modified());
+    dts.reset();
+    EXPECT_EQ(grid.data_source(), nullptr);
+    EXPECT_EQ(edit.data_source(), nullptr);
+    EXPECT_EQ(nav.data_source.get(), nullptr);
+    EXPECT_FALSE(nav.data_source);
+    EXPECT_FALSE(grid.editor_modified());
+    EXPECT_EQ(grid.row_count(), 0);
+    EXPECT_EQ(edit.field(), nullptr);
+    // The dataset goes on without them; nothing reaches the controls.
+    cds.cancel();
+    cds.append();
+    cds["NOME"].set_as_string("x");
+    cds.post();
+    EXPECT_EQ(grid.row_count(), 0);
+    edit.press_key(U'b');
+    EXPECT_EQ(edit.text(), "");
+    EXPECT_EQ(cds.record_count(), 1);
+    // Bound again, they show it.
+    DataSource again("again", &cds);
+    grid.bind(&again);
+    edit.bind(&again, "NOME");
+    EXPECT_EQ(grid.row_count(), 1);
+    EXPECT_EQ(edit.text(), "x");
+}
+
+TEST(DataLinks, ControlsThatGoFirstLeaveTheirSource) {
+    ClientDataSet cds("cds");
+    cds.add_field("NOME", FieldType::String, 20);
+    cds.create_dataset();
+    DataSource dts("dts", &cds);
+    DataSource other("other", &cds);
+    {
+        Form f("f");
+        auto& grid = f.make<DBGrid>("grid", &f);
+        auto& edit = f.make<DBEdit>("edit", &f);
+        f.make<DBText>("text", &f).bind(&dts, "NOME");
+        f.make<Navigator>("nav", &f).data_source = &dts;
+        grid.bind(&dts);
+        grid.bind(&dts);  // binding twice joins once
+        edit.bind(&other, "NOME");
+        edit.bind(&dts, "NOME");  // rebinding leaves the first source
+        EXPECT_EQ(dts.links().size(), 4u);
+        EXPECT_TRUE(other.links().empty());
+        f.register_dataset(cds);
+    }
+    EXPECT_TRUE(dts.links().empty());
+    // The dataset's notifications reach only live sources.
+    cds.append();
+    cds["NOME"].set_as_string("y");
+    cds.post();
+    EXPECT_EQ(dts.state(), DataSetState::Browse);
+}
+
+TEST(DataLinks, ADatasetThatGoesFirstEmptiesItsControlsAndTheFormsRegistry) {
+    Form f("f");
+    auto cds = std::make_unique<ClientDataSet>("cds");
+    cds->add_field("NOME", FieldType::String, 20);
+    cds->create_dataset();
+    cds->append();
+    (*cds)["NOME"].set_as_string("z");
+    cds->post();
+    DataSource dts("dts", cds.get());
+    auto& grid = f.make<DBGrid>("grid", &f);
+    auto& edit = f.make<DBEdit>("edit", &f);
+    grid.bind(&dts);
+    grid.add_column("NOME");
+    edit.bind(&dts, "NOME");
+    f.register_dataset(*cds);
+    EXPECT_EQ(edit.text(), "z");
+    EXPECT_EQ(f.datasets().size(), 1u);
+    cds.reset();
+    EXPECT_EQ(dts.dataset(), nullptr);
+    EXPECT_EQ(dts.state(), DataSetState::Inactive);
+    EXPECT_EQ(edit.text(), "");
+    EXPECT_EQ(grid.row_count(), 0);
+    EXPECT_EQ(grid.cell_text(0, 0), "");
+    EXPECT_EQ(f.find_dataset("cds"), nullptr);
+    EXPECT_TRUE(f.datasets().empty());
+}

@@ -250,3 +250,78 @@ TEST(ClientDataSet, ACopyOfAnotherDatasetMatchesColumnsByName) {
     copy.first();
     EXPECT_EQ(copy["QT"].as_float(), 1.0);
 }
+
+namespace {
+// A link that records what its source tells it.
+struct RecordingLink : DataLink {
+    std::vector<std::string> heard;
+    void active_changed() override { heard.push_back("active"); }
+    void state_changed() override { heard.push_back("state"); }
+    void data_changed(Field*) override { heard.push_back("data"); }
+    void source_destroyed() override {
+        heard.push_back(data_source() ? "destroyed, still bound" : "destroyed");
+    }
+};
+}  // namespace
+
+TEST(DataSource, WhicheverOfSourceDatasetAndLinkGoesFirstTheOthersLetGo) {
+    // The source first: its links are told once, already unbound, and hear nothing more.
+    {
+        Lines l;
+        l.load(2);
+        RecordingLink a, b;
+        auto dts = std::make_unique<DataSource>("dts", &l.cds);
+        a.link_to(dts.get());
+        b.link_to(dts.get());
+        dts.reset();
+        EXPECT_EQ(a.heard, std::vector<std::string>{"destroyed"});
+        EXPECT_EQ(b.heard, std::vector<std::string>{"destroyed"});
+        l.cds.edit();
+        l.cds["QT"].set_as_float(9);
+        l.cds.post();
+        EXPECT_EQ(a.heard.size(), 1u);
+    }
+    // The dataset first: the source is left without one, and its links hear it.
+    {
+        auto l = std::make_unique<Lines>();
+        l->load(1);
+        DataSource dts("dts", &l->cds);
+        RecordingLink a;
+        a.link_to(&dts);
+        l.reset();
+        EXPECT_EQ(dts.dataset(), nullptr);
+        EXPECT_EQ(a.heard, std::vector<std::string>{"active"});
+        EXPECT_EQ(a.data_source(), &dts);
+    }
+    // The link first: the source forgets it, and the dataset's changes go on.
+    {
+        Lines l;
+        l.load(1);
+        DataSource dts("dts", &l.cds);
+        auto a = std::make_unique<RecordingLink>();
+        a->link_to(&dts);
+        a.reset();
+        EXPECT_TRUE(dts.links().empty());
+        l.add("2", 1);
+        EXPECT_EQ(l.cds.record_count(), 2);
+    }
+}
+
+TEST(DataSource, ALinkMovesBetweenSourcesAndHearsOnlyTheOneItBelongsTo) {
+    Lines l;
+    l.load(1);
+    DataSource first("first", &l.cds), second("second", &l.cds);
+    RecordingLink a;
+    a.link_to(&first);
+    a.link_to(&first);
+    EXPECT_EQ(first.links().size(), 1u);
+    a.link_to(&second);
+    EXPECT_TRUE(first.links().empty());
+    EXPECT_EQ(a.data_source(), &second);
+    l.cds.edit();  // both sources are told; the link hears it once, through the second
+    EXPECT_EQ(a.heard, (std::vector<std::string>{"state", "data"}));
+    a.link_to(nullptr);
+    EXPECT_TRUE(second.links().empty());
+    l.cds.cancel();
+    EXPECT_EQ(a.heard.size(), 2u);
+}

@@ -6,6 +6,9 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <vector>
+
+#include <sys/wait.h>
 
 #include "script.h"
 
@@ -45,21 +48,33 @@ struct RobotRun {
     std::string output;
 };
 
-// Runs acerto-robot on a scenario written to a temporary file.
-RobotRun robot(const std::string& name, const std::string& text, const std::string& options = "") {
+struct ScenarioFile {
+    std::string name, text;
+};
+
+// Runs acerto-robot on the scenarios (.scn) written to temporary files beside the other files
+// given (fixtures), in one run.
+RobotRun robot(const std::vector<ScenarioFile>& files, const std::string& options = "") {
     auto dir = std::filesystem::temp_directory_path() / ("acerto-robot-test-" + std::to_string(::getpid()));
     std::filesystem::create_directories(dir);
     std::filesystem::copy_file(ACERTO_SCENARIO_FIXTURES "/buffet.json", dir / "buffet.json",
                                std::filesystem::copy_options::overwrite_existing);
-    auto path = dir / name;
-    std::ofstream(path) << text;
-    std::string cmd = std::string(ACERTO_ROBOT_BIN) + " " + options + " " + path.string() + " 2>&1";
+    std::string cmd = std::string(ACERTO_ROBOT_BIN) + " " + options;
+    for (const auto& f : files) {
+        std::ofstream(dir / f.name) << f.text;
+        if (f.name.ends_with(".scn")) cmd += " " + (dir / f.name).string();
+    }
+    cmd += " 2>&1";
     RobotRun r{0, {}};
     FILE* p = popen(cmd.c_str(), "r");
     std::array<char, 4096> buf{};
     while (fgets(buf.data(), buf.size(), p)) r.output += buf.data();
     r.status = pclose(p);
     return r;
+}
+
+RobotRun robot(const std::string& name, const std::string& text, const std::string& options = "") {
+    return robot(std::vector<ScenarioFile>{{name, text}}, options);
 }
 
 }  // namespace
@@ -177,4 +192,38 @@ TEST(Robot, NoticesAndTheProductListAreSeen) {
     EXPECT_NE(none.output.find("FAIL sem_aviso.scn:3: expected info \"Operação realizada com sucesso.\", found \"Produtos recusados.\""),
               std::string::npos)
         << none.output;
+}
+
+TEST(Robot, AServerThatDoesNotStartFailsItsScenarioAndTheRunGoesOn) {
+    // A fixture naming a table the loader does not know: the scenario's server refuses to start.
+    RobotRun r = robot({{"tabela.json", "{\"FILIAL\": [], \"TABELA_QUE_NAO_HA\": []}\n"},
+                        {"sem_servidor.scn", "fixture tabela.json\nopen\n"},
+                        {"com_servidor.scn", "fixture buffet.json\nopen\nexpect focus medCdFilial\n"}});
+    ASSERT_TRUE(WIFEXITED(r.status)) << "the robot died: " << r.output;
+    EXPECT_EQ(WEXITSTATUS(r.status), 1);
+    // The failure is the scenario's, at the action that needed the server, naming the table.
+    EXPECT_NE(r.output.find("FAIL sem_servidor.scn:2: "), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("TABELA_QUE_NAO_HA"), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("ok com_servidor.scn"), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("1 passed, 1 failed"), std::string::npos) << r.output;
+}
+
+TEST(Robot, AServerThatEndsBadlyFailsAScenarioThatPassed) {
+    // A stand-in for a server that reports a fault on its way out (as a sanitizer does): the
+    // real server, whose exit status on SIGTERM is replaced by 3.
+    auto dir = std::filesystem::temp_directory_path() / ("acerto-robot-test-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    auto wrapper = dir / "servidor_com_falha.sh";
+    std::ofstream(wrapper) << "#!/bin/sh\n"
+                              "\"" ACERTO_SERVER_BIN "\" \"$@\" &\n"
+                              "pid=$!\n"
+                              "trap 'kill -TERM $pid; wait $pid; echo \"SUMMARY: falha simulada\" >&2; exit 3' TERM\n"
+                              "wait $pid\n";
+    std::filesystem::permissions(wrapper, std::filesystem::perms::owner_all);
+    RobotRun r = robot("passa.scn", "fixture buffet.json\nopen\nexpect focus medCdFilial\n",
+                       "--server " + wrapper.string());
+    EXPECT_NE(r.output.find("FAIL passa.scn:3: o acerto-server terminou com o status 3: SUMMARY: falha simulada"),
+              std::string::npos)
+        << r.output;
+    EXPECT_NE(r.output.find("0 passed, 1 failed"), std::string::npos) << r.output;
 }

@@ -178,10 +178,8 @@ private:
 class DBEdit : public Edit, public DataLink {
 public:
     DBEdit(Form& form, std::string name, Control* parent);
-    ~DBEdit() override;
     const char* kind() const override { return "dbedit"; }
     void bind(DataSource* source, std::string field_name);
-    DataSource* data_source() const { return source_; }
     const std::string& field_name() const { return field_name_; }
     Field* field() const;
     bool modified() const { return modified_; }
@@ -199,7 +197,6 @@ public:
 
 private:
     void reload();
-    DataSource* source_ = nullptr;
     std::string field_name_;
     bool modified_ = false;
     bool loading_ = false;
@@ -209,7 +206,6 @@ private:
 class DBText : public Control, public DataLink {
 public:
     DBText(Form& form, std::string name, Control* parent);
-    ~DBText() override;
     const char* kind() const override { return "dbtext"; }
     void bind(DataSource* source, std::string field_name);
     void set_data_field(std::string field_name);
@@ -219,7 +215,6 @@ public:
 
 private:
     void reload();
-    DataSource* source_ = nullptr;
     std::string field_name_;
 };
 
@@ -302,7 +297,7 @@ class Navigator : public Control {
 public:
     using Control::Control;
     const char* kind() const override { return "navigator"; }
-    DataSource* data_source = nullptr;
+    DataSourceRef data_source;
 };
 
 struct GridColumn {
@@ -321,13 +316,11 @@ struct GridColumn {
 class DBGrid : public Control, public DataLink {
 public:
     DBGrid(Form& form, std::string name, Control* parent);
-    ~DBGrid() override;
     const char* kind() const override { return "dbgrid"; }
     bool focusable() const override { return true; }
 
     void bind(DataSource* source);
-    DataSource* data_source() const { return source_; }
-    DataSet* dataset() const { return source_ ? source_->dataset() : nullptr; }
+    DataSet* dataset() const { return data_source() ? data_source()->dataset() : nullptr; }
     std::vector<GridColumn> columns;
     GridColumn& add_column(std::string field_name, int width = 64);
     int column_index(std::string_view field_name) const;
@@ -374,11 +367,11 @@ public:
     void data_changed(Field* f) override;
     void update_data() override { commit_editor(); }
     bool focus_field(Field& f) override;
+    void source_destroyed() override { reset_editor(); }
 
 private:
     bool begin_edit();
     void reset_editor();
-    DataSource* source_ = nullptr;
     int selected_ = 0;
     bool editor_active_ = false;
     bool editor_modified_ = false;

@@ -152,16 +152,47 @@ private:
     std::vector<DataSource*> sources_;
 };
 
-// A control bound to a dataset through a data source.
+// A control bound to a dataset through a data source. The link and its source point at each
+// other, and whichever is destroyed first detaches the other, so that neither is left holding
+// a freed object whatever order a form's members, controls and datasets go in.
 class DataLink {
 public:
-    virtual ~DataLink() = default;
+    DataLink() = default;
+    virtual ~DataLink();
+    DataLink(const DataLink&) = delete;
+    DataLink& operator=(const DataLink&) = delete;
+
+    // The source this link belongs to; null when none, or once that source was destroyed.
+    DataSource* data_source() const { return source_; }
+    // Joins the links of `source` (null: none), leaving the source it belonged to.
+    void link_to(DataSource* source);
+
     virtual void active_changed() {}
     virtual void state_changed() {}
     virtual void data_changed(Field* /*field, null: the whole record or dataset*/) {}
     virtual void update_data() {}
     virtual bool focus_field(Field&) { return false; }
+    // The source is being destroyed; data_source() is already null. Nothing else is told, since
+    // this runs while the form that owns both may be half torn down.
     virtual void source_destroyed() {}
+
+private:
+    friend class DataSource;
+    DataSource* source_ = nullptr;
+};
+
+// A pointer to a data source that becomes null when the source is destroyed, for what refers
+// to a source without being told of its changes (a navigator).
+class DataSourceRef : public DataLink {
+public:
+    DataSourceRef(DataSource* source = nullptr) { link_to(source); }
+    DataSourceRef& operator=(DataSource* source) {
+        link_to(source);
+        return *this;
+    }
+    DataSource* get() const { return data_source(); }
+    DataSource* operator->() const { return data_source(); }
+    explicit operator bool() const { return data_source() != nullptr; }
 };
 
 class DataSource {
@@ -183,8 +214,8 @@ public:
     // Puts the dataset into edit when it browses (a bound control starts typing).
     void edit();
 
-    void add_link(DataLink* l);
-    void remove_link(DataLink* l);
+    // The links joined to this source (DataLink::link_to joins and leaves).
+    const std::vector<DataLink*>& links() const { return links_; }
 
     // Called by the dataset.
     void notify_state();
@@ -194,6 +225,7 @@ public:
     bool notify_focus(Field& field);
 
 private:
+    friend class DataLink;
     std::string name_;
     DataSet* dataset_ = nullptr;
     std::vector<DataLink*> links_;

@@ -44,9 +44,10 @@ public:
     const std::vector<std::unique_ptr<Control>>& controls() const { return owned_; }
 
     // The form's datasets, by name (a screen registers what it owns, so hosts can find them).
-    void register_dataset(DataSet& ds) { datasets_[ds.name()] = &ds; }
+    // A dataset destroyed before the form is no longer found.
+    void register_dataset(DataSet& ds);
     DataSet* find_dataset(std::string_view name) const;
-    const std::unordered_map<std::string, DataSet*>& datasets() const { return datasets_; }
+    std::vector<DataSet*> datasets() const;
 
     std::string caption;
     WindowState window_state() const { return window_state_; }
@@ -82,7 +83,8 @@ private:
 
     std::vector<std::unique_ptr<Control>> owned_;
     std::unordered_map<std::string, Control*> by_name_;
-    std::unordered_map<std::string, DataSet*> datasets_;
+    // Each through a source of its own, which the dataset detaches when it goes.
+    std::unordered_map<std::string, std::unique_ptr<DataSource>> datasets_;
     Control* focused_ = nullptr;
     Control* walk_ = nullptr;  // the control whose enter handling is complete
     unsigned focus_moves_ = 0;

@@ -42,6 +42,13 @@ inline constexpr std::string_view kPayableSlipShared = "N_PARAM_BOL_N_CONTAS";
 inline constexpr std::string_view kFinancialAlreadyUpdatedKey = "FINANC_JA_CAD";
 inline constexpr std::string_view kFinancialAlreadyUpdatedText =
     "Operação bloqueada. Financeiro já foi atualizado.";
+// Stock withdrawal: one already recorded (also a change to withdrawn extras lines), none to cancel.
+inline constexpr std::string_view kWithdrawalExistsKey = "EXISTE_RETIRADA";
+inline constexpr std::string_view kWithdrawalExistsText =
+    "Já existe retirada para o orçamento informado. Operação Bloqueada.";
+inline constexpr std::string_view kNoWithdrawalKey = "SEM_RETIRADA";
+inline constexpr std::string_view kNoWithdrawalText =
+    "Não existe retirada para o orçamento informado. Operação bloqueada.";
 
 // "KEY|argument", as the screen's translation reads it back.
 inline std::string with_argument(std::string_view key, std::string_view argument) {

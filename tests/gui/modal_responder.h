@@ -1,0 +1,76 @@
+#pragma once
+// Every dialog a GUI test opens is answered: with the button the test queued for it, or, when
+// nothing was queued, the dialog is closed at once and the test fails naming it. No test waits
+// for a click that never comes.
+#include <QAbstractButton>
+#include <QApplication>
+#include <QDialog>
+#include <QEvent>
+#include <QMessageBox>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <string>
+
+namespace acerto::test {
+
+class ModalResponder : public QObject {
+public:
+    // One per test program, made after the application object and installed on it.
+    explicit ModalResponder(QApplication& app) {
+        current() = this;
+        app.installEventFilter(this);
+    }
+    ~ModalResponder() override { current() = nullptr; }
+    static ModalResponder& instance() { return *current(); }
+
+    // The next message box is answered with `button`.
+    void answer_next_box(QMessageBox::StandardButton button) { queued_.push_back(button); }
+    // How many queued answers no box took; forgets them.
+    std::size_t take_unused() {
+        std::size_t n = queued_.size();
+        queued_.clear();
+        return n;
+    }
+    const std::deque<std::string>& seen() const { return seen_; }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Show)
+            if (auto* dialog = qobject_cast<QDialog*>(watched))
+                // Answered once its own event loop runs, as an operator's click would be.
+                QTimer::singleShot(0, dialog, [this, dialog] { respond(dialog); });
+        return false;
+    }
+
+private:
+    static ModalResponder*& current() {
+        static ModalResponder* r = nullptr;
+        return r;
+    }
+
+    void respond(QDialog* dialog) {
+        if (!dialog->isVisible()) return;
+        auto* box = qobject_cast<QMessageBox*>(dialog);
+        std::string text = (dialog->windowTitle() + ": " + (box ? box->text() : QString())).toStdString();
+        seen_.push_back(text);
+        if (box && !queued_.empty()) {
+            QMessageBox::StandardButton button = queued_.front();
+            queued_.pop_front();
+            if (QAbstractButton* b = box->button(button)) {
+                b->click();
+                return;
+            }
+            ADD_FAILURE() << "the box \"" << text << "\" has no button " << button;
+        } else {
+            ADD_FAILURE() << "a dialog opened with no answer queued: \"" << text << "\"";
+        }
+        dialog->reject();
+    }
+
+    std::deque<QMessageBox::StandardButton> queued_;
+    std::deque<std::string> seen_;
+};
+
+}  // namespace acerto::test
