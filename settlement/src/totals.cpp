@@ -16,13 +16,25 @@ void TfrmAcertoFinal::Calcula_Campos() {
     in.value_per_person = dbeVrPessoa.text();
     in.guests = dbeConvEven.text();
     // 2. Per product: the walk uses the lines' own cursor (posting a pending edit, as any move
-    //    does) and leaves it on the last line.
+    //    does) and leaves it on the last line; the lines between are read where they stand
+    //    rather than scrolled to one by one.
     if (in.charging.per_product && cdsExtras.active() && !cdsExtras.is_empty()) {
+        cdsExtras.first();
         platform::Field& quantity = cdsExtras.field("QTACERTOEXTR");
         platform::Field& unit = cdsExtras.field("VRACERTOEXTR");
-        in.lines.reserve(static_cast<std::size_t>(cdsExtras.record_count()));
-        for (cdsExtras.first(); !cdsExtras.eof(); cdsExtras.next())
-            in.lines.emplace_back(quantity.as_float(), unit.as_float());
+        const int n = cdsExtras.record_count();
+        in.lines.reserve(static_cast<std::size_t>(n));
+        {
+            struct EndRead {
+                DataSet& lines;
+                ~EndRead() { lines.set_display_record(-1); }
+            } end_read{cdsExtras};
+            for (int i = 0; i < n; ++i) {
+                cdsExtras.set_display_record(i);
+                in.lines.emplace_back(quantity.as_float(), unit.as_float());
+            }
+        }
+        cdsExtras.last();
     }
     const rules::Totals out = rules::compute_totals(in);
     if (out.value_of_persons) {
