@@ -49,8 +49,8 @@ inline void report(const char* what, const Figures& f, double target_ms = 0) {
         std::printf("%-58s median %8.3f ms  p99 %8.3f ms\n", what, f.median_ms, f.p99_ms);
         return;
     }
-    std::printf("%-58s median %8.3f ms  p99 %8.3f ms  (target <= %.1f ms: %s)\n", what, f.median_ms,
-                f.p99_ms, target_ms, f.median_ms <= target_ms ? "met" : "NOT MET");
+    std::printf("%-58s median %8.3f ms  p99 %8.3f ms  (target <= %.1f ms: %s)\n", what, f.median_ms, f.p99_ms,
+                target_ms, f.median_ms <= target_ms ? "met" : "NOT MET");
 }
 
 }  // namespace acerto::bench

@@ -31,24 +31,45 @@ json settlement_fixture() {
     f["FORNECEDOR"] = {{{"CDFORNECEDOR", "FHORA"}}};
     f["CLIENTE"] = {{{"CDCLIENTE", "CLI1"}}};
     f["TIPOOPER"] = {{{"CDTIPOOPER", "001"}, {"CDTPCTREC", "05"}}, {{"CDTIPOOPER", "101"}, {"CDTPCTPAG", "07"}}};
-    f["PARAMETRO"] = {{{"CDFILIAL", "0001"}, {"CDTIPOOPER", "001"}, {"CDTIPOOPERPAG", "101"}, {"CDSERIEENTR", "E1"},
-                       {"CDFORNPADORC", "FHORA"}, {"CDAJCTRECSOB", "SOB"}}};
-    f["ORCAMENTO"] = {{{"CDFILIAL", "0001"}, {"NRORCAEVENTO", "0000000001"}, {"CDEMPRESA", "01"}, {"CDCLIENTE", "CLI1"},
-                       {"IDTPORCAEVEN", "O"}, {"IDTPCOBRVREXTRA", "P"}}};
-    f["ACERTO"] = {{{"CDFILIAL", "0001"}, {"NRORCAEVENTO", "0000000001"}, {"IDSITUACERTO", "P"}, {"IDTPVREXTRA", "P"},
-                    {"QTCONVEXTRAACER", 0}, {"VRCONVEXTRAACER", 0}}};
+    f["PARAMETRO"] = {{{"CDFILIAL", "0001"},
+                       {"CDTIPOOPER", "001"},
+                       {"CDTIPOOPERPAG", "101"},
+                       {"CDSERIEENTR", "E1"},
+                       {"CDFORNPADORC", "FHORA"},
+                       {"CDAJCTRECSOB", "SOB"}}};
+    f["ORCAMENTO"] = {{{"CDFILIAL", "0001"},
+                       {"NRORCAEVENTO", "0000000001"},
+                       {"CDEMPRESA", "01"},
+                       {"CDCLIENTE", "CLI1"},
+                       {"IDTPORCAEVEN", "O"},
+                       {"IDTPCOBRVREXTRA", "P"}}};
+    f["ACERTO"] = {{{"CDFILIAL", "0001"},
+                    {"NRORCAEVENTO", "0000000001"},
+                    {"IDSITUACERTO", "P"},
+                    {"IDTPVREXTRA", "P"},
+                    {"QTCONVEXTRAACER", 0},
+                    {"VRCONVEXTRAACER", 0}}};
     for (const char* t : {"ACERTOQUEBRA", "ACERTOSOBRA", "ACERTOHREXTRA", "ACERTOEXTRA"}) f[t] = json::array();
     for (int l = 1; l <= kLines; ++l) {
         char ln[8];
         std::snprintf(ln, sizeof ln, "%04d", l);
-        json common = {{"CDFILIAL", "0001"}, {"NRORCAEVENTO", "0000000001"}, {"CDARVPROD", "101001"},
-                       {"NMPRODUTO", "Taça de cristal para vinho tinto"}, {"CDPRODUTO", "P1"}};
+        json common = {{"CDFILIAL", "0001"},
+                       {"NRORCAEVENTO", "0000000001"},
+                       {"CDARVPROD", "101001"},
+                       {"NMPRODUTO", "Taça de cristal para vinho tinto"},
+                       {"CDPRODUTO", "P1"}};
         // Every line at its own unit value: nothing is summed before it is read.
         const double unit = 5 + l * 0.013;
         json q = common, s = common, h = common, e = common;
-        q.update({{"QTACERTOQUEB", 2}, {"VRACERTOQUEB", unit}, {"VRACREACEQUE", 0.5}, {"VRDESCACEQUE", 0},
+        q.update({{"QTACERTOQUEB", 2},
+                  {"VRACERTOQUEB", unit},
+                  {"VRACREACEQUE", 0.5},
+                  {"VRDESCACEQUE", 0},
                   {"NRACERTOQUEB", ln}});
-        s.update({{"QTRESACERSOB", 10}, {"QTEXTACERSOB", 1}, {"QTORCACERSOB", 12}, {"VRACERTOSOBR", unit},
+        s.update({{"QTRESACERSOB", 10},
+                  {"QTEXTACERSOB", 1},
+                  {"QTORCACERSOB", 12},
+                  {"VRACERTOSOBR", unit},
                   {"NRACERTOSOBR", ln}});
         h.update({{"QTACERTOHREX", 2}, {"VRACERTOHREX", unit}, {"NRACERTOHREX", ln}});
         e.update({{"QTACERTOEXTR", 4}, {"VRACERTOEXTR", unit}, {"NRACERTOEXTR", ln}});

@@ -22,13 +22,15 @@ int main(int argc, char** argv) {
         cds.add_field(n, platform::FieldType::Float).display_format = "#,##0.00";
     cds.add_calc_field("VrTotal", platform::FieldType::Float).display_format = "#,##0.00";
     cds.on_calc_fields = [](platform::DataSet& d) {
-        d["VrTotal"].set_as_float(platform::round_decimal(d["VRACERTOQUEB"].as_float(), 2) * d["QTACERTOQUEB"].as_float());
+        d["VrTotal"].set_as_float(platform::round_decimal(d["VRACERTOQUEB"].as_float(), 2) *
+                                  d["QTACERTOQUEB"].as_float());
     };
     platform::DataPacket p(cds.data_field_defs());
     for (int i = 0; i < 10000; ++i)
-        p.rows().push_back({platform::Variant("101" + std::to_string(100 + i % 900)), platform::Variant("Taça de cristal"),
-                            platform::Variant("UN"), platform::Variant(double(i % 9 + 1)), platform::Variant(12.5),
-                            platform::Variant(0.0), platform::Variant(0.0)});
+        p.rows().push_back({platform::Variant("101" + std::to_string(100 + i % 900)),
+                            platform::Variant("Taça de cristal"), platform::Variant("UN"),
+                            platform::Variant(double(i % 9 + 1)), platform::Variant(12.5), platform::Variant(0.0),
+                            platform::Variant(0.0)});
     cds.set_data(p);
     platform::DataSource dts("dts", &cds);
     auto& grid = form.make<platform::DBGrid>("dbgPadrao", &form);

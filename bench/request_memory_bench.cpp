@@ -43,8 +43,7 @@ std::string empty_arrays(std::size_t size) {
 // The most values a request may hold, as empty arrays.
 std::string most_values() {
     std::string t = "[";
-    for (std::size_t i = 0; i < platform::JsonLimits::request().max_values / 2 - 1; ++i)
-        t += i ? ",[]" : "[]";
+    for (std::size_t i = 0; i < platform::JsonLimits::request().max_values / 2 - 1; ++i) t += i ? ",[]" : "[]";
     return t + "]";
 }
 
@@ -79,16 +78,14 @@ struct Server {
     pid_t pid = -1;
     int port = 0;
     explicit Server(const char* binary) {
-        auto dir = std::filesystem::temp_directory_path() /
-                   ("acerto-memory-bench-" + std::to_string(::getpid()));
+        auto dir = std::filesystem::temp_directory_path() / ("acerto-memory-bench-" + std::to_string(::getpid()));
         std::filesystem::remove_all(dir);
         std::filesystem::create_directories(dir);
         std::string db = (dir / "db.sqlite").string(), port_file = (dir / "port").string();
         pid = ::fork();
         if (pid == 0) {
-            ::execl(binary, binary, "--db", db.c_str(), "--demo", "--listen", "127.0.0.1:0",
-                    "--port-file", port_file.c_str(), "--log-level", "error",
-                    static_cast<char*>(nullptr));
+            ::execl(binary, binary, "--db", db.c_str(), "--demo", "--listen", "127.0.0.1:0", "--port-file",
+                    port_file.c_str(), "--log-level", "error", static_cast<char*>(nullptr));
             ::_exit(127);
         }
         for (int i = 0; i < 2000 && port <= 0; ++i) {
@@ -140,9 +137,7 @@ int main(int argc, char** argv) {
                 platform::http::Client client("127.0.0.1", server.port, 5s, 120s);
                 while (std::chrono::steady_clock::now() < end) {
                     try {
-                        client.request("POST",
-                                       std::string("/QLM01200.rdmAcertoFinal/") + shape.method,
-                                       shape.body);
+                        client.request("POST", std::string("/QLM01200.rdmAcertoFinal/") + shape.method, shape.body);
                         ++done;
                     } catch (const std::exception&) {
                         client.close();
@@ -150,8 +145,8 @@ int main(int argc, char** argv) {
                 }
             });
         for (auto& t : clients) t.join();
-        std::printf("%-52s %9.1f %10d %10.0f %9.0f\n", shape.what, shape.body.size() / 1048576.0,
-                    done.load(), status_mb(server.pid, "VmRSS"), status_mb(server.pid, "VmHWM"));
+        std::printf("%-52s %9.1f %10d %10.0f %9.0f\n", shape.what, shape.body.size() / 1048576.0, done.load(),
+                    status_mb(server.pid, "VmRSS"), status_mb(server.pid, "VmHWM"));
     }
     std::printf("peak resident memory of the server over the run: %.0f MB (target < 2048 MB)\n",
                 status_mb(server.pid, "VmHWM"));

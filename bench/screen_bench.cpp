@@ -35,34 +35,60 @@ json fixture() {
     json f;
     f["FILIAL"] = json::array({{{"CDFILIAL", "0001"}, {"NMFILIAL", "Bench"}}});
     f["PRECOBASE"] = json::array({{{"CDPRECOBASE", "01"}, {"DSPRECOBASE", "Tabela"}}});
-    f["PRODUTO"] = json::array({{{"CDPRODUTO", "P1"}, {"CDARVPROD", "101001"}, {"NMPRODUTO", "Taça"},
-                                 {"SGUNIDADE", "UN"}, {"CDNVPRODUTO", "3"}}});
+    f["PRODUTO"] = json::array({{{"CDPRODUTO", "P1"},
+                                 {"CDARVPROD", "101001"},
+                                 {"NMPRODUTO", "Taça"},
+                                 {"SGUNIDADE", "UN"},
+                                 {"CDNVPRODUTO", "3"}}});
     f["ORCAMENTO"] = json::array();
     f["ACERTO"] = json::array();
     for (const char* t : {"ACERTOQUEBRA", "ACERTOSOBRA", "ACERTOHREXTRA", "ACERTOEXTRA"}) f[t] = json::array();
     auto budget = [&](int b, int lines, bool all_grids) {
         std::string nr = number(b);
-        f["ORCAMENTO"].push_back({{"CDFILIAL", "0001"}, {"NRORCAEVENTO", nr}, {"NMFANTCLIE", "Evento"},
-                                  {"IDTPORCAEVEN", "O"}, {"QTCONVORCEVE", 100}, {"IDTPCOBRVREXTRA", "D"}});
-        f["ACERTO"].push_back({{"CDFILIAL", "0001"}, {"NRORCAEVENTO", nr}, {"NRSEQORCAEVE", "00"},
-                               {"DTACERTOOREV", "2026-12-07 10:00:00"}, {"CDOPERADOR", "BENCH"}, {"IDSITUACERTO", "P"},
-                               {"CDPRBAQUEBRA", "01"}, {"NMPRECOQUEBR", "Tabela"}, {"CDPRBASOBRA", "01"},
-                               {"NMPRECOSOBRA", "Tabela"}, {"CDPRBAHREXTR", "01"}, {"NMPRECOHORAE", "Tabela"},
-                               {"CDPRBAEXTRA", "01"}, {"NMPRECOEXTRA", "Tabela"}, {"IDTPVREXTRA", "P"},
-                               {"QTCONVEXTRAACER", 0}, {"VRCONVEXTRAACER", 0}});
+        f["ORCAMENTO"].push_back({{"CDFILIAL", "0001"},
+                                  {"NRORCAEVENTO", nr},
+                                  {"NMFANTCLIE", "Evento"},
+                                  {"IDTPORCAEVEN", "O"},
+                                  {"QTCONVORCEVE", 100},
+                                  {"IDTPCOBRVREXTRA", "D"}});
+        f["ACERTO"].push_back({{"CDFILIAL", "0001"},
+                               {"NRORCAEVENTO", nr},
+                               {"NRSEQORCAEVE", "00"},
+                               {"DTACERTOOREV", "2026-12-07 10:00:00"},
+                               {"CDOPERADOR", "BENCH"},
+                               {"IDSITUACERTO", "P"},
+                               {"CDPRBAQUEBRA", "01"},
+                               {"NMPRECOQUEBR", "Tabela"},
+                               {"CDPRBASOBRA", "01"},
+                               {"NMPRECOSOBRA", "Tabela"},
+                               {"CDPRBAHREXTR", "01"},
+                               {"NMPRECOHORAE", "Tabela"},
+                               {"CDPRBAEXTRA", "01"},
+                               {"NMPRECOEXTRA", "Tabela"},
+                               {"IDTPVREXTRA", "P"},
+                               {"QTCONVEXTRAACER", 0},
+                               {"VRCONVEXTRAACER", 0}});
         for (int l = 1; l <= lines; ++l) {
             char ln[8];
             std::snprintf(ln, sizeof ln, "%04d", l);
-            json common = {{"CDFILIAL", "0001"}, {"NRORCAEVENTO", nr}, {"NRSEQORCAEVE", "00"}, {"CDARVPROD", "101001"},
-                           {"NMPRODUTO", "Taça"}, {"CDPRODUTO", "P1"}};
+            json common = {{"CDFILIAL", "0001"},    {"NRORCAEVENTO", nr},  {"NRSEQORCAEVE", "00"},
+                           {"CDARVPROD", "101001"}, {"NMPRODUTO", "Taça"}, {"CDPRODUTO", "P1"}};
             json q = common;
-            q.update({{"SGUNIDADE", "UN"}, {"QTACERTOQUEB", 2}, {"VRACERTOQUEB", 12.5}, {"VRACREACEQUE", 0},
-                      {"VRDESCACEQUE", 0}, {"NRACERTOQUEB", ln}});
+            q.update({{"SGUNIDADE", "UN"},
+                      {"QTACERTOQUEB", 2},
+                      {"VRACERTOQUEB", 12.5},
+                      {"VRACREACEQUE", 0},
+                      {"VRDESCACEQUE", 0},
+                      {"NRACERTOQUEB", ln}});
             f["ACERTOQUEBRA"].push_back(q);
             if (!all_grids) continue;
             json s = common, h = common, e = common;
-            s.update({{"SGUNIDADE", "UN"}, {"QTRESACERSOB", 10}, {"QTEXTACERSOB", 1}, {"QTORCACERSOB", 9},
-                      {"VRACERTOSOBR", 3.5}, {"NRACERTOSOBR", ln}});
+            s.update({{"SGUNIDADE", "UN"},
+                      {"QTRESACERSOB", 10},
+                      {"QTEXTACERSOB", 1},
+                      {"QTORCACERSOB", 9},
+                      {"VRACERTOSOBR", 3.5},
+                      {"NRACERTOSOBR", ln}});
             h.update({{"QTACERTOHREX", 2}, {"VRACERTOHREX", 35}, {"NRACERTOHREX", ln}});
             e.update({{"SGUNIDADE", "UN"}, {"QTACERTOEXTR", 4}, {"VRACERTOEXTR", 8}, {"NRACERTOEXTR", ln}});
             f["ACERTOSOBRA"].push_back(s);
@@ -105,12 +131,15 @@ int main() {
     TfrmAcertoFinal& f = *frmAcertoFinal;
 
     // 1. Leaving the filter on the big budget.
-    auto leave = bench::measure(30, [&] {
-        f.medCdFilial.set_focus();
-        f.medCdFilial.set_text("0001");
-        f.edtNrOrcamento.set_focus();
-        f.edtNrOrcamento.set_text(number(1));
-    }, [&] { f.dbgPadrao.set_focus(); });
+    auto leave = bench::measure(
+        30,
+        [&] {
+            f.medCdFilial.set_focus();
+            f.medCdFilial.set_text("0001");
+            f.edtNrOrcamento.set_focus();
+            f.edtNrOrcamento.set_text(number(1));
+        },
+        [&] { f.dbgPadrao.set_focus(); });
     if (f.cdsExtras.record_count() != 2000) return 2;
     bench::report("leave the filter on a budget of 2,000 lines per grid", leave, 60);
 
@@ -151,11 +180,11 @@ int main() {
         ClientDataSet* lines;
         const char* field;
     };
-    for (const Grid& g : {Grid{"post a leftover line of 2,000, save it and merge", &f.tshSobra, &f.cdsSobra, "QTRESACERSOB"},
-                          Grid{"post an overtime line of 2,000, save it and merge", &f.tshHorasExtras,
-                               &f.cdsHorasExtras, "QTACERTOHREX"},
-                          Grid{"post an extras line of 2,000, save it and merge", &f.tshExtras, &f.cdsExtras,
-                               "QTACERTOEXTR"}}) {
+    for (const Grid& g :
+         {Grid{"post a leftover line of 2,000, save it and merge", &f.tshSobra, &f.cdsSobra, "QTRESACERSOB"},
+          Grid{"post an overtime line of 2,000, save it and merge", &f.tshHorasExtras, &f.cdsHorasExtras,
+               "QTACERTOHREX"},
+          Grid{"post an extras line of 2,000, save it and merge", &f.tshExtras, &f.cdsExtras, "QTACERTOEXTR"}}) {
         f.pgcPadrao.set_active_page(g.tab);
         f.pgcPadraoChange(f.pgcPadrao);
         std::vector<double> ms, in_server;

@@ -16,11 +16,11 @@
 
 #include <atomic>
 #include <cstdio>
-#include <mutex>
-#include <random>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
+#include <random>
 #include <sstream>
 #include <thread>
 
@@ -35,9 +35,9 @@
 #include "server_process.h"
 
 using namespace acerto;
+using nlohmann::json;
 using platform::ClientDataSet;
 using platform::Variant;
-using nlohmann::json;
 using Args = Variant::Array;
 
 namespace {
@@ -78,21 +78,44 @@ json make_fixture(int budgets, int lines) {
     for (const char* t : {"ACERTOQUEBRA", "ACERTOSOBRA", "ACERTOHREXTRA", "ACERTOEXTRA"}) f[t] = json::array();
     for (int b = 1; b <= budgets; ++b) {
         std::string nr = number(b);
-        f["ORCAMENTO"].push_back({{"CDFILIAL", "0001"}, {"NRORCAEVENTO", nr}, {"NMFANTCLIE", "Evento " + nr},
-                                  {"IDTPORCAEVEN", "O"}, {"QTCONVORCEVE", 100}, {"IDTPCOBRVREXTRA", "D"}, {"CDDEPTO", "010"}});
-        f["ACERTO"].push_back({{"CDFILIAL", "0001"}, {"NRORCAEVENTO", nr}, {"NRSEQORCAEVE", "00"},
-                               {"DTACERTOOREV", "2026-12-07 10:00:00"}, {"CDOPERADOR", "BENCH"},
-                               {"IDSITUACERTO", "P"}, {"IDTPVREXTRA", "P"}, {"QTCONVEXTRAACER", 0}, {"VRCONVEXTRAACER", 0}});
+        f["ORCAMENTO"].push_back({{"CDFILIAL", "0001"},
+                                  {"NRORCAEVENTO", nr},
+                                  {"NMFANTCLIE", "Evento " + nr},
+                                  {"IDTPORCAEVEN", "O"},
+                                  {"QTCONVORCEVE", 100},
+                                  {"IDTPCOBRVREXTRA", "D"},
+                                  {"CDDEPTO", "010"}});
+        f["ACERTO"].push_back({{"CDFILIAL", "0001"},
+                               {"NRORCAEVENTO", nr},
+                               {"NRSEQORCAEVE", "00"},
+                               {"DTACERTOOREV", "2026-12-07 10:00:00"},
+                               {"CDOPERADOR", "BENCH"},
+                               {"IDSITUACERTO", "P"},
+                               {"IDTPVREXTRA", "P"},
+                               {"QTCONVEXTRAACER", 0},
+                               {"VRCONVEXTRAACER", 0}});
         for (int l = 1; l <= lines; ++l) {
             char ln[8];
             std::snprintf(ln, sizeof ln, "%04d", l);
-            json common = {{"CDFILIAL", "0001"}, {"NRORCAEVENTO", nr}, {"NRSEQORCAEVE", "00"},
-                           {"CDARVPROD", "101001"}, {"NMPRODUTO", "Taça de cristal para vinho tinto"}, {"CDPRODUTO", "P1"}};
+            json common = {{"CDFILIAL", "0001"},
+                           {"NRORCAEVENTO", nr},
+                           {"NRSEQORCAEVE", "00"},
+                           {"CDARVPROD", "101001"},
+                           {"NMPRODUTO", "Taça de cristal para vinho tinto"},
+                           {"CDPRODUTO", "P1"}};
             json q = common, s = common, h = common, e = common;
-            q.update({{"SGUNIDADE", "UN"}, {"QTACERTOQUEB", 2}, {"VRACERTOQUEB", 12.5}, {"VRACREACEQUE", 0},
-                      {"VRDESCACEQUE", 0}, {"NRACERTOQUEB", ln}});
-            s.update({{"SGUNIDADE", "UN"}, {"QTRESACERSOB", 10}, {"QTEXTACERSOB", 1}, {"QTORCACERSOB", 9},
-                      {"VRACERTOSOBR", 3.5}, {"NRACERTOSOBR", ln}});
+            q.update({{"SGUNIDADE", "UN"},
+                      {"QTACERTOQUEB", 2},
+                      {"VRACERTOQUEB", 12.5},
+                      {"VRACREACEQUE", 0},
+                      {"VRDESCACEQUE", 0},
+                      {"NRACERTOQUEB", ln}});
+            s.update({{"SGUNIDADE", "UN"},
+                      {"QTRESACERSOB", 10},
+                      {"QTEXTACERSOB", 1},
+                      {"QTORCACERSOB", 9},
+                      {"VRACERTOSOBR", 3.5},
+                      {"NRACERTOSOBR", ln}});
             h.update({{"QTACERTOHREX", 2}, {"VRACERTOHREX", 35}, {"NRACERTOHREX", ln}});
             e.update({{"SGUNIDADE", "UN"}, {"QTACERTOEXTR", 4}, {"VRACERTOEXTR", 8}, {"NRACERTOEXTR", ln}});
             f["ACERTOQUEBRA"].push_back(q);
@@ -200,10 +223,12 @@ void sequential_save(const std::string& db_spec) {
     Args sample = remote.next();
     json body = json::array();
     for (const auto& a : sample) body.push_back(a.to_json());
-    std::string request = "POST /QLM01200.rdmAcertoFinal/SetConfirmar HTTP/1.1\r\nHost: 127.0.0.1:8211\r\n"
-                          "Content-Type: application/json\r\nContent-Length: " + std::to_string(body.dump().size()) +
-                          "\r\n\r\n" + body.dump();
-    std::string reply = "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: 15\r\n\r\n{\"result\":null}";
+    std::string request =
+        "POST /QLM01200.rdmAcertoFinal/SetConfirmar HTTP/1.1\r\nHost: 127.0.0.1:8211\r\n"
+        "Content-Type: application/json\r\nContent-Length: " +
+        std::to_string(body.dump().size()) + "\r\n\r\n" + body.dump();
+    std::string reply =
+        "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: 15\r\n\r\n{\"result\":null}";
     if (!net.Call("SetConfirmar", sample).ok) std::abort();
 
     // The same transaction in-process, on a database of its own loaded alike (two processes
@@ -225,7 +250,8 @@ void sequential_save(const std::string& db_spec) {
         });
         bench::sample(l, runs / 10, [&] { module.call("SetConfirmar", local.next()); });
         bench::sample(r, runs / 10, [&] { echo.round_trip(); });
-        ratios.push_back(bench::figures_of(n).median_ms / (bench::figures_of(r).median_ms + bench::figures_of(l).median_ms));
+        ratios.push_back(bench::figures_of(n).median_ms /
+                         (bench::figures_of(r).median_ms + bench::figures_of(l).median_ms));
         network_ms.insert(network_ms.end(), n.begin(), n.end());
         local_ms.insert(local_ms.end(), l.begin(), l.end());
         raw_ms.insert(raw_ms.end(), r.begin(), r.end());
@@ -239,10 +265,11 @@ void sequential_save(const std::string& db_spec) {
     bench::report("raw loopback TCP round trip of the same bytes", raw);
     bench::report("the same transaction in-process", in_process);
     bench::report("SetConfirmar through TNetConnection", over_network, 2.0);
-    std::printf("   ratio median / (raw + in-process) = %.2f, median of 10 rounds (%.2f to %.2f; pooled %.2f) "
-                "(target <= 2.0: %s); p99 %.3f ms (target <= 2 ms: %s)\n",
-                ratio, ratios.front(), ratios.back(), over_network.median_ms / (raw.median_ms + in_process.median_ms),
-                ratio <= 2.0 ? "met" : "NOT MET", over_network.p99_ms, over_network.p99_ms <= 2.0 ? "met" : "NOT MET");
+    std::printf(
+        "   ratio median / (raw + in-process) = %.2f, median of 10 rounds (%.2f to %.2f; pooled %.2f) "
+        "(target <= 2.0: %s); p99 %.3f ms (target <= 2 ms: %s)\n",
+        ratio, ratios.front(), ratios.back(), over_network.median_ms / (raw.median_ms + in_process.median_ms),
+        ratio <= 2.0 ? "met" : "NOT MET", over_network.p99_ms, over_network.p99_ms <= 2.0 ? "met" : "NOT MET");
 }
 
 void concurrent_saves(const std::string& db_spec) {
@@ -311,9 +338,10 @@ void concurrent_saves(const std::string& db_spec) {
     }
     std::sort(ratios.begin(), ratios.end());
     double ratio = ratios[kRounds / 2];
-    std::printf("   in-process: %.0f saves/s; through the server: %.0f saves/s (means of 5 rounds); median ratio "
-                "%.0f %% (target >= 70 %%: %s)\n",
-                local, remote, 100 * ratio, ratio >= 0.7 ? "met" : "NOT MET");
+    std::printf(
+        "   in-process: %.0f saves/s; through the server: %.0f saves/s (means of 5 rounds); median ratio "
+        "%.0f %% (target >= 70 %%: %s)\n",
+        local, remote, 100 * ratio, ratio >= 0.7 ? "met" : "NOT MET");
 }
 
 void big_settlement(const std::string& db_spec) {
@@ -331,7 +359,8 @@ void big_settlement(const std::string& db_spec) {
         if (d.name != "CDFILIAL") q.add_field(d);
     q.add_calc_field("VrTotal", platform::FieldType::Float);
     q.on_calc_fields = [](platform::DataSet& d) {
-        d["VrTotal"].set_as_float(host::Consiste::RoundDec(d["VRACERTOQUEB"].as_float(), 2) * d["QTACERTOQUEB"].as_float() +
+        d["VrTotal"].set_as_float(host::Consiste::RoundDec(d["VRACERTOQUEB"].as_float(), 2) *
+                                      d["QTACERTOQUEB"].as_float() +
                                   d["VRACREACEQUE"].as_float() - d["VRDESCACEQUE"].as_float());
     };
     // The first call is apart: it also pays for the worker's database connection and cache and
@@ -403,8 +432,10 @@ struct HeldConnections {
             idle.push_back(fd);
         }
         std::string body = "[" + std::string(300, ' ') + "]";
-        request = "POST /" + std::string(server::kModuleName) + "/GetPesqOrca HTTP/1.1\r\nHost: x\r\n"
-                  "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+        request = "POST /" + std::string(server::kModuleName) +
+                  "/GetPesqOrca HTTP/1.1\r\nHost: x\r\n"
+                  "Content-Length: " +
+                  std::to_string(body.size()) + "\r\n\r\n" + body;
         for (int i = 0; i < slow_count; ++i) {
             slow.push_back(connect_to(port));
             sent.push_back(0);
@@ -447,16 +478,18 @@ void held_connections_load() {
     rl.rlim_cur = rl.rlim_max;
     ::setrlimit(RLIMIT_NOFILE, &rl);
     if (rl.rlim_cur < kIdle + kSlow + 200) {
-        std::printf("\n4. skipped: this process may open only %llu files\n", static_cast<unsigned long long>(rl.rlim_cur));
+        std::printf("\n4. skipped: this process may open only %llu files\n",
+                    static_cast<unsigned long long>(rl.rlim_cur));
         return;
     }
     // In memory: a disk's flush would weigh more than everything measured here.
     std::string db = std::filesystem::exists("/dev/shm") ? "/dev/shm/acerto-load-" + std::to_string(::getpid()) + ".db"
-                                                          : test::fresh_database();
-    std::printf("\n4. %d clients each saving every %lld ms, alone and while %d idle and %d slow connections are held "
-                "(SQLite in %s)\n",
-                kClients, static_cast<long long>(period.count()), kIdle, kSlow,
-                db.rfind("/dev/shm", 0) == 0 ? "/dev/shm" : "the temporary directory");
+                                                         : test::fresh_database();
+    std::printf(
+        "\n4. %d clients each saving every %lld ms, alone and while %d idle and %d slow connections are held "
+        "(SQLite in %s)\n",
+        kClients, static_cast<long long>(period.count()), kIdle, kSlow,
+        db.rfind("/dev/shm", 0) == 0 ? "/dev/shm" : "the temporary directory");
     std::string fixture = write_fixture(make_fixture(kClients, 2), "load.json");
     {
         test::ServerProcess proc(db, fixture, {});
@@ -515,10 +548,11 @@ void held_connections_load() {
         auto [loaded, refused] = run("with the held connections:", span);
         std::printf("   target p99 <= 10 ms with none refused: %s\n",
                     loaded.p99_ms <= 10.0 && refused == 0 ? "met" : "NOT MET");
-        std::printf("   server: %ld threads alone, %ld with the held connections; RSS %.0f MB; %ld slow connections "
-                    "cut at their deadline and opened again\n",
-                    threads_alone, status_field(proc.pid(), "Threads"), status_field(proc.pid(), "VmRSS") / 1024.0,
-                    held.cut.load());
+        std::printf(
+            "   server: %ld threads alone, %ld with the held connections; RSS %.0f MB; %ld slow connections "
+            "cut at their deadline and opened again\n",
+            threads_alone, status_field(proc.pid(), "Threads"), status_field(proc.pid(), "VmRSS") / 1024.0,
+            held.cut.load());
     }
     for (const char* suffix : {"", "-wal", "-shm"}) std::filesystem::remove(db + suffix);
 }
@@ -531,8 +565,10 @@ int main(int argc, char** argv) {
     int only = 0;
     for (int i = 1; i + 1 < argc; i += 2) {
         std::string opt = argv[i];
-        if (opt == "--pg") setenv("ACERTO_TEST_PG", argv[i + 1], 1);
-        else if (opt == "--only") only = std::atoi(argv[i + 1]);
+        if (opt == "--pg")
+            setenv("ACERTO_TEST_PG", argv[i + 1], 1);
+        else if (opt == "--only")
+            only = std::atoi(argv[i + 1]);
     }
     std::printf("server benchmarks\n");
     if (!only || only == 1) sequential_save(test::fresh_database());

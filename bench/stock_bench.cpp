@@ -43,26 +43,44 @@ json make_fixture() {
     for (int p = 1; p <= kProducts; ++p) {
         std::snprintf(code, sizeof code, "B%06d", p);
         std::snprintf(tree, sizeof tree, "303%03d", p % 1000);
-        f["PRODUTO"].push_back({{"CDPRODUTO", code}, {"CDARVPROD", tree}, {"NMPRODUTO", std::string("Produto ") + code},
-                                {"SGUNIDADE", "UN"}, {"CDNVPRODUTO", "3"}, {"IDATIVO", "S"}});
+        f["PRODUTO"].push_back({{"CDPRODUTO", code},
+                                {"CDARVPROD", tree},
+                                {"NMPRODUTO", std::string("Produto ") + code},
+                                {"SGUNIDADE", "UN"},
+                                {"CDNVPRODUTO", "3"},
+                                {"IDATIVO", "S"}});
         f["PRODUTOALMOX"].push_back({{"CDFILIAL", "0001"}, {"CDPRODUTO", code}, {"CDALMOXARIFE", "01"}});
         f["ESTOQUE"].push_back(
             {{"CDFILIAL", "0001"}, {"CDALMOXARIFE", "01"}, {"CDPRODUTO", code}, {"QTPOSESTPROD", 1e6}});
     }
-    f["ORCAMENTO"] = json::array({{{"CDFILIAL", "0001"}, {"NRORCAEVENTO", "0000000001"}, {"IDTPORCAEVEN", "O"},
-                                   {"IDTPCOBRVREXTRA", "P"}, {"CDDEPTO", "010"}}});
-    f["ACERTO"] = json::array({{{"CDFILIAL", "0001"}, {"NRORCAEVENTO", "0000000001"}, {"NRSEQORCAEVE", "00"},
-                                {"CDOPERADOR", "BENCH"}, {"IDSITUACERTO", "P"}, {"IDTPVREXTRA", "P"},
-                                {"QTCONVEXTRAACER", 0}, {"VRCONVEXTRAACER", 0}}});
+    f["ORCAMENTO"] = json::array({{{"CDFILIAL", "0001"},
+                                   {"NRORCAEVENTO", "0000000001"},
+                                   {"IDTPORCAEVEN", "O"},
+                                   {"IDTPCOBRVREXTRA", "P"},
+                                   {"CDDEPTO", "010"}}});
+    f["ACERTO"] = json::array({{{"CDFILIAL", "0001"},
+                                {"NRORCAEVENTO", "0000000001"},
+                                {"NRSEQORCAEVE", "00"},
+                                {"CDOPERADOR", "BENCH"},
+                                {"IDSITUACERTO", "P"},
+                                {"IDTPVREXTRA", "P"},
+                                {"QTCONVEXTRAACER", 0},
+                                {"VRCONVEXTRAACER", 0}}});
     f["ACERTOEXTRA"] = json::array();
     for (int l = 1; l <= kLines; ++l) {
         char nr[16];
         std::snprintf(nr, sizeof nr, "%04d", l);
         std::snprintf(code, sizeof code, "B%06d", (l - 1) % kProducts + 1);
-        f["ACERTOEXTRA"].push_back({{"CDFILIAL", "0001"}, {"NRORCAEVENTO", "0000000001"}, {"NRSEQORCAEVE", "00"},
-                                    {"NRACERTOEXTR", nr}, {"CDARVPROD", "303001"},
-                                    {"NMPRODUTO", std::string("Produto ") + code}, {"SGUNIDADE", "UN"},
-                                    {"QTACERTOEXTR", 2}, {"VRACERTOEXTR", 8.5}, {"CDPRODUTO", code}});
+        f["ACERTOEXTRA"].push_back({{"CDFILIAL", "0001"},
+                                    {"NRORCAEVENTO", "0000000001"},
+                                    {"NRSEQORCAEVE", "00"},
+                                    {"NRACERTOEXTR", nr},
+                                    {"CDARVPROD", "303001"},
+                                    {"NMPRODUTO", std::string("Produto ") + code},
+                                    {"SGUNIDADE", "UN"},
+                                    {"QTACERTOEXTR", 2},
+                                    {"VRACERTOEXTR", 8.5},
+                                    {"CDPRODUTO", code}});
     }
     return f;
 }
@@ -78,8 +96,10 @@ int main(int argc, char** argv) {
     int runs = 30;
     for (int i = 1; i + 1 < argc; i += 2) {
         std::string opt = argv[i];
-        if (opt == "--pg") setenv("ACERTO_TEST_PG", argv[i + 1], 1);
-        else if (opt == "--runs") runs = std::atoi(argv[i + 1]);
+        if (opt == "--pg")
+            setenv("ACERTO_TEST_PG", argv[i + 1], 1);
+        else if (opt == "--runs")
+            runs = std::atoi(argv[i + 1]);
     }
     const char* backend = test::using_postgres() ? "PostgreSQL" : "SQLite";
     std::printf("stock withdrawal benchmark (%s): %d extras lines over %d products, %d rounds\n", backend, kLines,

@@ -29,9 +29,8 @@ struct World {
     std::unique_ptr<server::Database> db;
     std::unique_ptr<server::AcertoModule> module;
     World() {
-        std::string dir = std::filesystem::exists("/dev/shm")
-                              ? "/dev/shm"
-                              : std::filesystem::temp_directory_path().string();
+        std::string dir =
+            std::filesystem::exists("/dev/shm") ? "/dev/shm" : std::filesystem::temp_directory_path().string();
         std::string path = dir + "/acerto-delta-fuzz-" + std::to_string(::getpid()) + ".sqlite";
         for (const char* end : {"", "-wal", "-shm"}) std::filesystem::remove(path + end);
         db = server::Database::open(path);

@@ -25,13 +25,16 @@ using platform::Property;
 namespace {
 const QColor kRequired(0xFF, 0xFF, 0xE1);  // the suite's colour for required boxes
 
-QString qs(const std::string& s) { return QString::fromStdString(s); }
+QString qs(const std::string& s) {
+    return QString::fromStdString(s);
+}
 
 // A toolbar button's caption: short enough for the toolbar; the hint tells the rest.
 QString caption_of(const platform::Control& c) {
-    static const std::map<std::string, const char*> shorter = {
-        {"sbtAtuaFina", "Atual. Fin."}, {"sbtCanAcerto", "Canc. Fin."}, {"sbtRetProdExt", "Retirar"},
-        {"sbtCancRetProdExt", "Canc. Ret."}};
+    static const std::map<std::string, const char*> shorter = {{"sbtAtuaFina", "Atual. Fin."},
+                                                               {"sbtCanAcerto", "Canc. Fin."},
+                                                               {"sbtRetProdExt", "Retirar"},
+                                                               {"sbtCancRetProdExt", "Canc. Ret."}};
     auto it = shorter.find(c.name());
     if (it != shorter.end()) return it->second;
     return qs(c.hint.empty() ? c.name() : c.hint);
@@ -49,7 +52,9 @@ FormView::FormView(platform::Form& form, QWidget* parent) : QWidget(parent), for
     QTimer::singleShot(0, this, [this] { sync_focus(); });
 }
 
-FormView::~FormView() { form_.remove_form_observer(observer_); }
+FormView::~FormView() {
+    form_.remove_form_observer(observer_);
+}
 
 QWidget* FormView::widget_for(const Control* c) const {
     auto it = widgets_.find(c);
@@ -205,7 +210,8 @@ QWidget* FormView::build(Control& c, QWidget* parent) {
     widgets_[&c] = w;
     controls_[w] = &c;
     w->installEventFilter(this);
-    if (c.focusable() && (dynamic_cast<QLineEdit*>(w) || dynamic_cast<QTableView*>(w) || dynamic_cast<QRadioButton*>(w)))
+    if (c.focusable() &&
+        (dynamic_cast<QLineEdit*>(w) || dynamic_cast<QTableView*>(w) || dynamic_cast<QRadioButton*>(w)))
         w->setFocusPolicy(Qt::StrongFocus);
     else if (!dynamic_cast<QToolButton*>(w) && !dynamic_cast<QTabWidget*>(w))
         w->setFocusPolicy(Qt::NoFocus);
@@ -234,7 +240,9 @@ void FormView::apply(Control& c, Property p) {
     QWidget* w = widget_for(&c);
     if (!w) return;
     switch (p) {
-        case Property::Enabled: w->setEnabled(c.enabled()); break;
+        case Property::Enabled:
+            w->setEnabled(c.enabled());
+            break;
         case Property::Visible:
             if (!dynamic_cast<platform::TabSheet*>(&c)) w->setVisible(c.visible());
             if (c.parent()) arrange(*c.parent());
@@ -249,7 +257,8 @@ void FormView::apply(Control& c, Property p) {
             }
             if (auto* g = dynamic_cast<platform::DBGrid*>(&c)) sync_grid(*g);
             break;
-        default: break;
+        default:
+            break;
     }
     if (auto* e = dynamic_cast<QLineEdit*>(w)) {
         QString t = shown_text(c);
@@ -337,13 +346,30 @@ void FormView::forward_key(Control& c, QKeyEvent* e) {
             return;
         }
         case Qt::Key_Return:
-        case Qt::Key_Enter: vk = platform::vk::Return; ch = platform::ch::Return; break;
-        case Qt::Key_Backspace: vk = platform::vk::Back; ch = platform::ch::Back; break;
-        case Qt::Key_Delete: vk = platform::vk::Delete; break;
-        case Qt::Key_Escape: vk = platform::vk::Escape; ch = platform::ch::Escape; break;
-        case Qt::Key_Up: vk = platform::vk::Up; break;
-        case Qt::Key_Down: vk = platform::vk::Down; break;
-        case Qt::Key_Insert: vk = platform::vk::Insert; break;
+        case Qt::Key_Enter:
+            vk = platform::vk::Return;
+            ch = platform::ch::Return;
+            break;
+        case Qt::Key_Backspace:
+            vk = platform::vk::Back;
+            ch = platform::ch::Back;
+            break;
+        case Qt::Key_Delete:
+            vk = platform::vk::Delete;
+            break;
+        case Qt::Key_Escape:
+            vk = platform::vk::Escape;
+            ch = platform::ch::Escape;
+            break;
+        case Qt::Key_Up:
+            vk = platform::vk::Up;
+            break;
+        case Qt::Key_Down:
+            vk = platform::vk::Down;
+            break;
+        case Qt::Key_Insert:
+            vk = platform::vk::Insert;
+            break;
         case Qt::Key_Left:
         case Qt::Key_Right:
             if (auto* g = dynamic_cast<platform::DBGrid*>(&c)) {
@@ -351,7 +377,8 @@ void FormView::forward_key(Control& c, QKeyEvent* e) {
                 guard([&] { g->key_down(platform::vk::Tab, shift); });
             }
             return;
-        default: break;
+        default:
+            break;
     }
     guard([&] {
         if (vk) c.key_down(vk, shift);
@@ -380,8 +407,7 @@ bool FormView::eventFilter(QObject* watched, QEvent* event) {
             return false;
         }
         case QEvent::FocusIn:
-            if (!syncing_ && form_.focused() != &c && c.focusable())
-                guard([&] { form_.focus(&c); });
+            if (!syncing_ && form_.focused() != &c && c.focusable()) guard([&] { form_.focus(&c); });
             return false;
         case QEvent::Resize:
             if (!c.children().empty()) arrange(c);
@@ -389,11 +415,14 @@ bool FormView::eventFilter(QObject* watched, QEvent* event) {
         case QEvent::MouseButtonDblClick:
             if (auto* e = dynamic_cast<platform::DBEdit*>(&c); e && e->read_only) return true;
             return false;
-        default: return false;
+        default:
+            return false;
     }
 }
 
-void FormView::resizeEvent(QResizeEvent*) { arrange_all(); }
+void FormView::resizeEvent(QResizeEvent*) {
+    arrange_all();
+}
 
 void FormView::arrange_all() {
     arrange(form_);
@@ -416,12 +445,27 @@ void FormView::arrange(Control& container) {
             int h = child->height() > 0 ? child->height() : w->sizeHint().height();
             int wd = child->width() > 0 ? child->width() : w->sizeHint().width();
             switch (which) {
-                case Align::Top: w->setGeometry(r.left(), r.top(), r.width(), h); r.setTop(r.top() + h); break;
-                case Align::Bottom: w->setGeometry(r.left(), r.bottom() - h + 1, r.width(), h); r.setBottom(r.bottom() - h); break;
-                case Align::Left: w->setGeometry(r.left(), r.top(), wd, r.height()); r.setLeft(r.left() + wd); break;
-                case Align::Right: w->setGeometry(r.right() - wd + 1, r.top(), wd, r.height()); r.setRight(r.right() - wd); break;
-                case Align::Client: w->setGeometry(r); break;
-                default: break;
+                case Align::Top:
+                    w->setGeometry(r.left(), r.top(), r.width(), h);
+                    r.setTop(r.top() + h);
+                    break;
+                case Align::Bottom:
+                    w->setGeometry(r.left(), r.bottom() - h + 1, r.width(), h);
+                    r.setBottom(r.bottom() - h);
+                    break;
+                case Align::Left:
+                    w->setGeometry(r.left(), r.top(), wd, r.height());
+                    r.setLeft(r.left() + wd);
+                    break;
+                case Align::Right:
+                    w->setGeometry(r.right() - wd + 1, r.top(), wd, r.height());
+                    r.setRight(r.right() - wd);
+                    break;
+                case Align::Client:
+                    w->setGeometry(r);
+                    break;
+                default:
+                    break;
             }
         }
     };

@@ -18,7 +18,7 @@ namespace acerto::gui {
 class GridModel;
 
 class FormView : public QWidget {
-public:
+  public:
     FormView(platform::Form& form, QWidget* parent = nullptr);
     ~FormView() override;
 
@@ -32,11 +32,11 @@ public:
     // Gives Qt's focus to the widget of the model's focused control.
     void sync_focus();
 
-protected:
+  protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void resizeEvent(QResizeEvent* e) override;
 
-private:
+  private:
     QWidget* build(platform::Control& c, QWidget* parent);
     void build_children(platform::Control& c, QWidget* parent);
     void apply(platform::Control& c, platform::Property p);

@@ -106,7 +106,8 @@ int main(int argc, char** argv) {
         if (!database.empty()) services.config.database = database;
         DemoServer demo_server;
         if (demo || !screenshot.empty()) {
-            auto dir = std::filesystem::path(std::getenv("HOME") ? std::getenv("HOME") : "/tmp") / ".local/share/acerto";
+            auto dir =
+                std::filesystem::path(std::getenv("HOME") ? std::getenv("HOME") : "/tmp") / ".local/share/acerto";
             std::filesystem::create_directories(dir);
             demo_server.start(server_bin.empty() ? beside_me("../server/acerto-server") : server_bin,
                               (dir / "demo.db").string());

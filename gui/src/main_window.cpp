@@ -14,18 +14,20 @@ namespace acerto::gui {
 namespace {
 // The sub-window that holds a screen: closing it asks the screen to close.
 class ScreenWindow : public QMdiSubWindow {
-public:
+  public:
     explicit ScreenWindow(FormView* view) : view_(view) {}
 
-protected:
+  protected:
     void closeEvent(QCloseEvent* e) override {
         platform::CloseAction action = platform::CloseAction::Free;
         view_->guard([&] { action = view_->form().close(); });
-        if (action == platform::CloseAction::None) e->ignore();
-        else e->accept();
+        if (action == platform::CloseAction::None)
+            e->ignore();
+        else
+            e->accept();
     }
 
-private:
+  private:
     FormView* view_;
 };
 }  // namespace
@@ -38,8 +40,8 @@ MainWindow::MainWindow(host::ScreenModule& module, QtUi& ui) : module_(module), 
     const auto& cfg = host::services().config;
     statusBar()->addWidget(new QLabel(QString("Operador: %1").arg(QString::fromStdString(cfg.operator_code))));
     statusBar()->addWidget(new QLabel(QString("Filial: %1").arg(QString::fromStdString(cfg.branch))));
-    statusBar()->addWidget(new QLabel(
-        QString("Servidor: %1:%2").arg(QString::fromStdString(cfg.server_host)).arg(cfg.server_port)));
+    statusBar()->addWidget(
+        new QLabel(QString("Servidor: %1:%2").arg(QString::fromStdString(cfg.server_host)).arg(cfg.server_port)));
     rebuild_menus();
 }
 

@@ -12,17 +12,17 @@
 namespace acerto::gui {
 
 class MainWindow : public QMainWindow {
-public:
+  public:
     MainWindow(host::ScreenModule& module, QtUi& ui);
     ~MainWindow() override;
     // Opens the settlement screen (loading the module's entry) and shows its view.
     void open_acerto_final();
     FormView* view() const { return view_; }
 
-protected:
+  protected:
     void closeEvent(QCloseEvent* e) override;
 
-private:
+  private:
     void rebuild_menus();
     host::ScreenModule& module_;
     QtUi& ui_;

@@ -18,7 +18,9 @@
 namespace acerto::gui {
 
 namespace {
-QString qs(const std::string& s) { return QString::fromStdString(s); }
+QString qs(const std::string& s) {
+    return QString::fromStdString(s);
+}
 
 // A dataset's visible fields as a read-only table (pick lists and the product-list screen).
 QTableWidget* table_of(platform::DataSet& ds, QWidget* parent) {
@@ -46,7 +48,9 @@ QTableWidget* table_of(platform::DataSet& ds, QWidget* parent) {
 }
 }  // namespace
 
-void QtUi::show_error(const std::string& text) { QMessageBox::critical(parent_, "Erro", qs(text)); }
+void QtUi::show_error(const std::string& text) {
+    QMessageBox::critical(parent_, "Erro", qs(text));
+}
 
 host::ModalResult QtUi::message(const std::string& text, host::MsgType type, unsigned buttons) {
     if (unattended) return (buttons & host::mbNo) ? host::ModalResult::No : host::ModalResult::OK;

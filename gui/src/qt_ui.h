@@ -7,7 +7,7 @@
 namespace acerto::gui {
 
 class QtUi : public host::OperatorUi {
-public:
+  public:
     explicit QtUi(QWidget* parent = nullptr) : parent_(parent) {}
     void set_parent(QWidget* p) { parent_ = p; }
 
@@ -28,7 +28,7 @@ public:
     // The text of the last report produced (what the preview showed).
     std::string last_report;
 
-private:
+  private:
     QWidget* parent_;
     int busy_ = 0;
 };

@@ -18,7 +18,9 @@ namespace report = host::report;
 
 namespace {
 
-QString qs(const std::string& s) { return QString::fromStdString(s); }
+QString qs(const std::string& s) {
+    return QString::fromStdString(s);
+}
 
 void setup_page(QPagedPaintDevice& device, const report::Document& doc) {
     device.setPageLayout(QPageLayout(QPageSize(QSizeF(doc.width, doc.height), QPageSize::Millimeter),
@@ -103,7 +105,8 @@ QImage page_image(const report::Document& doc, int page, double dpi) {
 
 void write_text_file(const std::string& text, const QString& path) {
     QFile f(path);
-    if (!f.open(QIODevice::WriteOnly) || f.write(text.data(), static_cast<qint64>(text.size())) != static_cast<qint64>(text.size()))
+    if (!f.open(QIODevice::WriteOnly) ||
+        f.write(text.data(), static_cast<qint64>(text.size())) != static_cast<qint64>(text.size()))
         throw platform::Error("Não foi possível gravar o arquivo " + path.toStdString() + ".");
 }
 
@@ -112,12 +115,14 @@ void preview_report(QWidget* parent, const report::Produced& r) {
     setup_page(printer, r.document);
     QPrintPreviewDialog dialog(&printer, parent);
     dialog.setWindowTitle("Visualizar impressão - " + qs(r.definition.title));
-    QObject::connect(&dialog, &QPrintPreviewDialog::paintRequested, [&](QPrinter* p) { paint_document(*p, r.document); });
+    QObject::connect(&dialog, &QPrintPreviewDialog::paintRequested,
+                     [&](QPrinter* p) { paint_document(*p, r.document); });
     // Beside the preview's own zoom, page and print actions: save as PDF and export as CSV.
     if (auto* bar = dialog.findChild<QToolBar*>()) {
         bar->addSeparator();
         bar->addAction("Salvar PDF", &dialog, [&] {
-            QString path = QFileDialog::getSaveFileName(&dialog, "Salvar como PDF", qs(r.definition.code) + ".pdf", "PDF (*.pdf)");
+            QString path =
+                QFileDialog::getSaveFileName(&dialog, "Salvar como PDF", qs(r.definition.code) + ".pdf", "PDF (*.pdf)");
             if (path.isEmpty()) return;
             try {
                 write_pdf(r.document, path);
@@ -126,7 +131,8 @@ void preview_report(QWidget* parent, const report::Produced& r) {
             }
         });
         bar->addAction("Exportar CSV", &dialog, [&] {
-            QString path = QFileDialog::getSaveFileName(&dialog, "Exportar linhas (CSV)", qs(r.definition.code) + ".csv", "CSV (*.csv)");
+            QString path = QFileDialog::getSaveFileName(&dialog, "Exportar linhas (CSV)",
+                                                        qs(r.definition.code) + ".csv", "CSV (*.csv)");
             if (path.isEmpty()) return;
             try {
                 write_text_file(report::csv_of(r.definition, r.data), path);

@@ -10,11 +10,14 @@ GridModel::GridModel(platform::DBGrid& grid, QObject* parent) : QAbstractTableMo
         if (grid_.columns[i].visible) visible_.push_back(static_cast<int>(i));
     rows_ = grid_.row_count();
     observer_ = grid_.add_observer([this](platform::Control&, platform::Property p) {
-        if (p == platform::Property::Items || p == platform::Property::Text || p == platform::Property::Focus) refresh();
+        if (p == platform::Property::Items || p == platform::Property::Text || p == platform::Property::Focus)
+            refresh();
     });
 }
 
-GridModel::~GridModel() { grid_.remove_observer(observer_); }
+GridModel::~GridModel() {
+    grid_.remove_observer(observer_);
+}
 
 void GridModel::refresh() {
     int rows = grid_.row_count();
@@ -27,14 +30,18 @@ void GridModel::refresh() {
     }
 }
 
-int GridModel::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : rows_; }
+int GridModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : rows_;
+}
 
 int GridModel::columnCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : static_cast<int>(visible_.size());
 }
 
 int GridModel::grid_column(int view_column) const {
-    return view_column >= 0 && view_column < static_cast<int>(visible_.size()) ? visible_[static_cast<std::size_t>(view_column)] : -1;
+    return view_column >= 0 && view_column < static_cast<int>(visible_.size())
+               ? visible_[static_cast<std::size_t>(view_column)]
+               : -1;
 }
 
 int GridModel::view_column(int grid_column) const {
@@ -58,7 +65,8 @@ QVariant GridModel::data(const QModelIndex& index, int role) const {
         case Qt::BackgroundRole:
             if (c.read_only) return QBrush(QColor(0xF0, 0xF0, 0xF0));
             return {};
-        default: return {};
+        default:
+            return {};
     }
 }
 
@@ -72,8 +80,9 @@ QVariant GridModel::headerData(int section, Qt::Orientation orientation, int rol
     if (role == Qt::DisplayRole) return QString::fromStdString(grid_.column_title(col));
     if (role == Qt::TextAlignmentRole)
         return static_cast<int>(
-            (grid_.columns[static_cast<std::size_t>(col)].title_alignment == platform::Alignment::Right ? Qt::AlignRight
-                                                                                                      : Qt::AlignLeft) |
+            (grid_.columns[static_cast<std::size_t>(col)].title_alignment == platform::Alignment::Right
+                 ? Qt::AlignRight
+                 : Qt::AlignLeft) |
             Qt::AlignVCenter);
     return {};
 }

@@ -7,7 +7,7 @@
 namespace acerto::gui {
 
 class GridModel : public QAbstractTableModel {
-public:
+  public:
     explicit GridModel(platform::DBGrid& grid, QObject* parent = nullptr);
     ~GridModel() override;
 
@@ -24,7 +24,7 @@ public:
     // Re-reads the grid (called when it says it changed).
     void refresh();
 
-private:
+  private:
     platform::DBGrid& grid_;
     std::vector<int> visible_;
     int rows_ = 0;

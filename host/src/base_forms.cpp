@@ -56,8 +56,7 @@ TfrmPadraoGrid::TfrmPadraoGrid(std::string name, std::string screen_code)
       mnuFechar(menu(*this, "mnuFechar", &mnuManutencao, "Fechar", "Ctrl+F4")),
       dtsPadrao("dtsPadrao"),
       msgPadrao("msgPadrao"),
-      msgMensagensPadroes("msgMensagensPadroes",
-                          {"Canc|Confirma o cancelamento?", "Excl|Confirma exclusão?"}) {
+      msgMensagensPadroes("msgMensagensPadroes", {"Canc|Confirma o cancelamento?", "Excl|Confirma exclusão?"}) {
     lblCodTela.set_text(screen_code);
     lblCodTela.set_align(Align::Top);  // the screen's code, above its toolbar
     lblCodTela.set_height(16);
@@ -104,7 +103,9 @@ TfrmPadraoGrid::~TfrmPadraoGrid() {
     dtsPadrao.set_dataset(nullptr);
 }
 
-void TfrmPadraoGrid::Create() { FormCreate(); }
+void TfrmPadraoGrid::Create() {
+    FormCreate();
+}
 
 void TfrmPadraoGrid::AttachFormActivate() {
     on_activate = [this](Form&) { FormActivate(); };
@@ -112,7 +113,9 @@ void TfrmPadraoGrid::AttachFormActivate() {
 
 void TfrmPadraoGrid::FormCreate() {}
 void TfrmPadraoGrid::FormActivate() {}
-void TfrmPadraoGrid::FormClose(CloseAction& action) { action = CloseAction::Free; }
+void TfrmPadraoGrid::FormClose(CloseAction& action) {
+    action = CloseAction::Free;
+}
 
 void TfrmPadraoGrid::sbtIncluirClick(Control&) {
     if (DataSet* ds = dtsPadrao.dataset(); ds && ds->active()) ds->append();
@@ -125,8 +128,7 @@ void TfrmPadraoGrid::sbtAlterarClick(Control&) {
 void TfrmPadraoGrid::sbtExcluirClick(Control&) {
     DataSet* ds = dtsPadrao.dataset();
     if (!ds || !ds->active() || ds->is_empty()) return;
-    if (msgMensagensPadroes.ShowMsg("Excl", MsgType::Confirmation, mbYes | mbNo) == ModalResult::Yes)
-        ds->remove();
+    if (msgMensagensPadroes.ShowMsg("Excl", MsgType::Confirmation, mbYes | mbNo) == ModalResult::Yes) ds->remove();
 }
 
 void TfrmPadraoGrid::sbtProcurarClick(Control&) {
@@ -145,7 +147,9 @@ void TfrmPadraoGrid::sbtCancelarClick(Control&) {
 
 void TfrmPadraoGrid::sbtImprimirClick(Control&) {}
 
-void TfrmPadraoGrid::sbtFecharClick(Control&) { close(); }
+void TfrmPadraoGrid::sbtFecharClick(Control&) {
+    close();
+}
 
 void TfrmPadraoGrid::dtsPadraoStateChange(DataSource&) {}
 

@@ -20,8 +20,7 @@ void TBtnPesquisa::click() {
     if (ds.is_empty()) Consiste::MensErro(EmptyError.empty() ? "Não há registros para pesquisar." : EmptyError, true);
     if (!Pesquisa::Pesquisar(*DataSource, Title, false, true)) return;
     if (OnAfterPesq) OnAfterPesq(*this);
-    if (Associate && Associate->focusable() && Associate->usable() && !Associate->focused())
-        Associate->set_focus();
+    if (Associate && Associate->focusable() && Associate->usable() && !Associate->focused()) Associate->set_focus();
 }
 
 void TADOIBQuery::open() {

@@ -6,7 +6,9 @@
 
 namespace acerto::host::Consiste {
 
-void MensErro(const std::string& text, bool) { throw OperatorError(text); }
+void MensErro(const std::string& text, bool) {
+    throw OperatorError(text);
+}
 
 bool EmptyString(std::string_view text) {
     for (char c : text)
@@ -22,7 +24,9 @@ std::string Ajusta(std::string_view text, int width) {
     return std::string(static_cast<std::size_t>(width) - len, '0') + t;
 }
 
-double RoundDec(double value, int decimals) { return platform::round_decimal(value, decimals); }
+double RoundDec(double value, int decimals) {
+    return platform::round_decimal(value, decimals);
+}
 
 std::string GridText(platform::DBGrid& grid, std::string_view field_name, bool) {
     return grid.column_text(field_name);

@@ -8,7 +8,9 @@ namespace acerto::host {
 TMessages::TMessages(std::string name, std::vector<std::string> lines)
     : name_(std::move(name)), lines_(std::move(lines)) {}
 
-void TMessages::add(std::string line) { lines_.push_back(std::move(line)); }
+void TMessages::add(std::string line) {
+    lines_.push_back(std::move(line));
+}
 
 std::string TMessages::key_at(std::size_t i) const {
     const std::string& l = lines_.at(i);

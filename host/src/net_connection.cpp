@@ -82,7 +82,8 @@ ServerReply TNetConnection::Call(const std::string& method, const Variant::Array
             // The request never reached the server (it had gone and come back, or dropped the
             // connection): retried once on a fresh connection. A lost answer is not retried,
             // since the server may have acted on the call.
-            if (e.failure() != Failure::Refused && e.failure() != Failure::ConnectTimeout && e.failure() != Failure::Write)
+            if (e.failure() != Failure::Refused && e.failure() != Failure::ConnectTimeout &&
+                e.failure() != Failure::Write)
                 throw;
             Close();
             Open();

@@ -170,8 +170,7 @@ Data data_from_answer(const Variant& answer) {
     if (!answer.is_array()) throw platform::Error(malformed);
     Data d;
     for (const Variant& pair : answer.array()) {
-        if (!pair.is_array() || pair.array().size() != 2 || !pair.array()[0].is_text() ||
-            !pair.array()[1].is_packet())
+        if (!pair.is_array() || pair.array().size() != 2 || !pair.array()[0].is_text() || !pair.array()[1].is_packet())
             throw platform::Error(malformed);
         d.sets[pair.array()[0].text()] = pair.array()[1].packet();
     }
@@ -208,14 +207,15 @@ double sum_of(const platform::DataPacket& p, const std::string& field) {
     int i = p.index_of(field);
     double s = 0;
     if (i < 0) return s;
-    for (const auto& r : p.rows()) s += r[static_cast<std::size_t>(i)].is_null() ? 0 : r[static_cast<std::size_t>(i)].as_number();
+    for (const auto& r : p.rows())
+        s += r[static_cast<std::size_t>(i)].is_null() ? 0 : r[static_cast<std::size_t>(i)].as_number();
     return s;
 }
 
 // Lays pages out top to bottom; a row that does not fit starts a new page, which repeats the
 // page header and, inside a section, the section's title and column headings.
 class Writer {
-public:
+  public:
     Writer(const Definition& def, const LayoutOptions& o) : def_(def), o_(o) {
         doc_.title = def.title;
         new_page();
@@ -287,7 +287,7 @@ public:
         return std::move(doc_);
     }
 
-private:
+  private:
     Page& page() { return doc_.pages.back(); }
     double bottom() const { return doc_.height - kMargin - 2 * kLine; }
     void new_page() {
@@ -324,7 +324,8 @@ Document layout(const Definition& def, const Data& data, const LayoutOptions& op
     const double half = w.width() / 2;
     for (std::size_t i = 0; i < def.header.size(); ++i) {
         const HeaderField& f = def.header[i];
-        w.text(kMargin + (i % 2) * half, half, f.label + ": " + format_value(head->value(hrow, f.field), f.format, f.decimals));
+        w.text(kMargin + (i % 2) * half, half,
+               f.label + ": " + format_value(head->value(hrow, f.field), f.format, f.decimals));
         if (i % 2 == 1 || i + 1 == def.header.size()) w.down(kLine);
     }
     w.down(3);
@@ -357,8 +358,10 @@ Document layout(const Definition& def, const Data& data, const LayoutOptions& op
             w.rule();
             w.down(0.5);
             double total = p ? sum_of(*p, s.subtotal_field) : 0;
-            w.text(kMargin, w.width(), s.subtotal_label + ": " + format_value(Variant(platform::round_decimal(total, 2)), Format::Number, 2),
-                   Align::Right, true);
+            w.text(
+                kMargin, w.width(),
+                s.subtotal_label + ": " + format_value(Variant(platform::round_decimal(total, 2)), Format::Number, 2),
+                Align::Right, true);
             w.down(kLine);
         }
         w.down(3);
@@ -368,7 +371,8 @@ Document layout(const Definition& def, const Data& data, const LayoutOptions& op
         w.room(kLine + 2);
         w.rule();
         w.down(1);
-        w.text(kMargin, w.width(), def.total_label + ": " + format_value(head->value(hrow, def.total_field), Format::Number, 2),
+        w.text(kMargin, w.width(),
+               def.total_label + ": " + format_value(head->value(hrow, def.total_field), Format::Number, 2),
                Align::Right, true, 11);
         w.down(kLine);
     }
@@ -437,7 +441,7 @@ std::string csv_of(const Definition& def, const Data& data) {
             for (const auto& c : s.columns) {
                 auto at = static_cast<std::size_t>(std::find(titles.begin(), titles.end(), c.title) - titles.begin());
                 const Variant& v = p->value(row, c.field);
-                cells[at] = v.is_null() ? std::string()
+                cells[at] = v.is_null()                  ? std::string()
                             : c.format == Format::Number ? csv_number(v.as_number(), c.decimals)
                                                          : csv_cell(format_value(v, c.format, c.decimals));
             }

@@ -26,9 +26,13 @@ int parse_int(const std::string& s, const char* what) {
 }
 }  // namespace
 
-void install(Services* s) { g_services = s; }
+void install(Services* s) {
+    g_services = s;
+}
 
-Services* installed() { return g_services; }
+Services* installed() {
+    return g_services;
+}
 
 Services& services() {
     if (!g_services) throw platform::Error("Os serviços do sistema hospedeiro não foram instalados.");
@@ -72,8 +76,7 @@ void HostConfig::apply_json(const std::string& text) {
 
 void HostConfig::apply_json_checked(const std::string& text) {
     nlohmann::json j = nlohmann::json::parse(text, nullptr, false);
-    if (j.is_discarded() || !j.is_object())
-        throw platform::Error("Arquivo de configuração com JSON inválido.");
+    if (j.is_discarded() || !j.is_object()) throw platform::Error("Arquivo de configuração com JSON inválido.");
     auto str = [&](const char* k, std::string& out) {
         if (j.contains(k)) out = j[k].get<std::string>();
     };
@@ -138,11 +141,21 @@ HostConfig HostConfig::load(const std::string& path) {
 // ---------------------------------------------------------------------------------- Vantiro
 
 namespace Vantiro {
-std::string Operador() { return services().config.operator_code; }
-std::string WebURL() { return services().config.server_host; }
-int WebPort() { return services().config.server_port; }
-std::string FiliProc() { return services().config.branch; }
-std::string DBPict(int) { return services().config.product_mask; }
+std::string Operador() {
+    return services().config.operator_code;
+}
+std::string WebURL() {
+    return services().config.server_host;
+}
+int WebPort() {
+    return services().config.server_port;
+}
+std::string FiliProc() {
+    return services().config.branch;
+}
+std::string DBPict(int) {
+    return services().config.product_mask;
+}
 TDBPicture DBPictObj(int) {
     return TDBPicture(services().config.product_mask, services().config.product_levels);
 }
@@ -155,18 +168,30 @@ platform::DateTime Now() {
     return platform::DateTime::now_local();
 }
 
-platform::DateTime Date() { return Now().date(); }
+platform::DateTime Date() {
+    return Now().date();
+}
 }  // namespace Vantiro
 
 namespace Screen {
-int GetWidth() { return services().config.display_width; }
-int GetHeight() { return services().config.display_height; }
-void SetCursor(Cursor c) { ui().set_cursor(c); }
+int GetWidth() {
+    return services().config.display_width;
+}
+int GetHeight() {
+    return services().config.display_height;
+}
+void SetCursor(Cursor c) {
+    ui().set_cursor(c);
+}
 }  // namespace Screen
 
 namespace Showavi {
-void ActiveShowAvi(platform::Form&, int) { ui().busy(true); }
-void DeactiveShowAvi() { ui().busy(false); }
+void ActiveShowAvi(platform::Form&, int) {
+    ui().busy(true);
+}
+void DeactiveShowAvi() {
+    ui().busy(false);
+}
 }  // namespace Showavi
 
 namespace Pesquisa {
@@ -182,11 +207,15 @@ bool Pesquisar(platform::DataSource& source, const std::string& title, bool, boo
 }  // namespace Pesquisa
 
 namespace Procurar {
-void Procura(platform::DataSet& dataset) { ui().find_dialog(dataset); }
+void Procura(platform::DataSet& dataset) {
+    ui().find_dialog(dataset);
+}
 }  // namespace Procurar
 
 namespace Qrddlgs {
-bool ExistParam(platform::Params& params, const std::string& name) { return params.exists(name); }
+bool ExistParam(platform::Params& params, const std::string& name) {
+    return params.exists(name);
+}
 }  // namespace Qrddlgs
 
 }  // namespace acerto::host

@@ -7,8 +7,7 @@
 namespace acerto::platform {
 
 void ClientDataSet::create_dataset() {
-    if (fields().empty())
-        throw DataSetError("O conjunto de dados " + name() + " não tem campos definidos.");
+    if (fields().empty()) throw DataSetError("O conjunto de dados " + name() + " não tem campos definidos.");
     load_rows({});
 }
 
@@ -42,8 +41,7 @@ void ClientDataSet::set_data(const DataPacket& packet) {
     bool identity = defs.size() == packet.fields().size();
     for (std::size_t k = 0; k < defs.size(); ++k) {
         column[k] = packet.index_of(defs[k].name);
-        convert[k] = column[k] >= 0 &&
-                     packet.fields()[static_cast<std::size_t>(column[k])].type != defs[k].type;
+        convert[k] = column[k] >= 0 && packet.fields()[static_cast<std::size_t>(column[k])].type != defs[k].type;
         if (column[k] != static_cast<int>(k) || convert[k]) identity = false;
     }
     std::vector<Row> rows;
@@ -99,7 +97,9 @@ DataPacket ClientDataSet::data_packet() const {
     return p;
 }
 
-Variant ClientDataSet::data() const { return Variant(std::make_shared<const DataPacket>(data_packet())); }
+Variant ClientDataSet::data() const {
+    return Variant(std::make_shared<const DataPacket>(data_packet()));
+}
 
 Variant ClientDataSet::delta() const {
     auto p = std::make_shared<DataPacket>(data_field_defs());

@@ -11,8 +11,7 @@ namespace acerto::platform {
 
 // ---------------------------------------------------------------------------------- Control
 
-Control::Control(Form& form, std::string name, Control* parent)
-    : form_(form), name_(std::move(name)), parent_(parent) {
+Control::Control(Form& form, std::string name, Control* parent) : form_(form), name_(std::move(name)), parent_(parent) {
     if (parent_) parent_->children_.push_back(this);
 }
 
@@ -109,9 +108,13 @@ bool Control::usable() const {
     return true;
 }
 
-bool Control::focused() const { return form_.focused() == this; }
+bool Control::focused() const {
+    return form_.focused() == this;
+}
 
-void Control::set_focus() { form_.focus(this); }
+void Control::set_focus() {
+    form_.focus(this);
+}
 
 void Control::press_key(char32_t key) {
     if (on_key_press) {
@@ -137,7 +140,9 @@ void Control::click() {
     }
 }
 
-void Control::clear_text() { set_text(""); }
+void Control::clear_text() {
+    set_text("");
+}
 
 void Control::take_key(char32_t) {}
 
@@ -202,7 +207,8 @@ void MaskEdit::set_text(std::string_view t) {
         return;
     }
     inputs_ = mask_.strip(t);
-    if (inputs_.size() > mask_.input_length()) inputs_ = utf8_encode(utf8_decode(inputs_).substr(0, mask_.input_length()));
+    if (inputs_.size() > mask_.input_length())
+        inputs_ = utf8_encode(utf8_decode(inputs_).substr(0, mask_.input_length()));
     Edit::set_text(mask_.text_of(inputs_));
 }
 
@@ -409,8 +415,7 @@ void MenuItem::click() {
 
 // ------------------------------------------------------------------------- PageControl, Tab
 
-TabSheet::TabSheet(Form& form, std::string name, Control* parent)
-    : Control(form, std::move(name), parent) {
+TabSheet::TabSheet(Form& form, std::string name, Control* parent) : Control(form, std::move(name), parent) {
     if (!dynamic_cast<PageControl*>(parent))
         throw Error("A aba " + this->name() + " precisa estar num controle de páginas.");
 }
@@ -712,7 +717,8 @@ void DBGrid::key_down(int key, ShiftState shift) {
             }
             break;
         }
-        default: break;
+        default:
+            break;
     }
 }
 

@@ -9,11 +9,16 @@ namespace acerto::platform {
 
 const char* state_name(DataSetState s) {
     switch (s) {
-        case DataSetState::Inactive: return "inactive";
-        case DataSetState::Browse: return "browse";
-        case DataSetState::Edit: return "edit";
-        case DataSetState::Insert: return "insert";
-        case DataSetState::CalcFields: return "calcfields";
+        case DataSetState::Inactive:
+            return "inactive";
+        case DataSetState::Browse:
+            return "browse";
+        case DataSetState::Edit:
+            return "edit";
+        case DataSetState::Insert:
+            return "insert";
+        case DataSetState::CalcFields:
+            return "calcfields";
     }
     return "?";
 }
@@ -68,7 +73,9 @@ std::vector<FieldDef> DataSet::data_field_defs() const {
     return defs;
 }
 
-Row DataSet::make_row() const { return Row(fields_.size()); }
+Row DataSet::make_row() const {
+    return Row(fields_.size());
+}
 
 Row DataSet::data_values(const Row& full) const {
     Row out;
@@ -86,8 +93,7 @@ Row DataSet::full_values(const Row& data) const {
 
 void DataSet::ensure_active(const char* op) const {
     if (!active())
-        throw DataSetError(std::string("Não é possível ") + op + ": o conjunto de dados " + name_ +
-                           " está fechado.");
+        throw DataSetError(std::string("Não é possível ") + op + ": o conjunto de dados " + name_ + " está fechado.");
 }
 
 const Row* DataSet::active_row() const {
@@ -98,12 +104,12 @@ const Row* DataSet::active_row() const {
     return nullptr;
 }
 
-Row* DataSet::active_row_mut() { return const_cast<Row*>(active_row()); }
+Row* DataSet::active_row_mut() {
+    return const_cast<Row*>(active_row());
+}
 
 void DataSet::set_display_record(int index) {
-    display_row_ = (index >= 0 && index < record_count())
-                       ? &rows_[static_cast<std::size_t>(index)]->values
-                       : nullptr;
+    display_row_ = (index >= 0 && index < record_count()) ? &rows_[static_cast<std::size_t>(index)]->values : nullptr;
 }
 
 int DataSet::rec_no() const {
@@ -204,8 +210,7 @@ void DataSet::close() {
 }
 
 void DataSet::update_record() {
-    if (!editing())
-        throw DataSetError("O conjunto de dados " + name_ + " não está em modo de edição ou inclusão.");
+    if (!editing()) throw DataSetError("O conjunto de dados " + name_ + " não está em modo de edição ou inclusão.");
     for (DataSource* src : std::vector<DataSource*>(sources_)) src->notify_update();
 }
 
@@ -290,8 +295,12 @@ void DataSet::edit() {
     fire(after_edit, "after_edit");
 }
 
-void DataSet::insert() { do_insert(false); }
-void DataSet::append() { do_insert(true); }
+void DataSet::insert() {
+    do_insert(false);
+}
+void DataSet::append() {
+    do_insert(true);
+}
 
 void DataSet::do_insert(bool append) {
     ensure_active("incluir");
@@ -361,8 +370,7 @@ void DataSet::remove() {
         cancel();
         return;
     }
-    if (rows_.empty())
-        throw DataSetError("Não é possível excluir: o conjunto de dados " + name_ + " está vazio.");
+    if (rows_.empty()) throw DataSetError("Não é possível excluir: o conjunto de dados " + name_ + " está vazio.");
     fire(before_delete, "before_delete");
     fire(before_scroll, "before_scroll");
     int pos = cur_;
@@ -383,7 +391,9 @@ void DataSet::attach(DataSource* ds) {
     if (std::find(sources_.begin(), sources_.end(), ds) == sources_.end()) sources_.push_back(ds);
 }
 
-void DataSet::detach(DataSource* ds) { std::erase(sources_, ds); }
+void DataSet::detach(DataSource* ds) {
+    std::erase(sources_, ds);
+}
 
 void DataSet::focus_field(Field& field) {
     for (DataSource* src : std::vector<DataSource*>(sources_))
@@ -418,7 +428,9 @@ void DataSource::edit() {
 
 // ---------------------------------------------------------------------------------------------
 
-DataLink::~DataLink() { link_to(nullptr); }
+DataLink::~DataLink() {
+    link_to(nullptr);
+}
 
 void DataLink::link_to(DataSource* source) {
     if (source_ == source) return;

@@ -46,9 +46,8 @@ bool valid_date(int y, int m, int d) {
 }  // namespace
 
 DateTime DateTime::from_parts(const DateParts& p) {
-    if (!valid_date(p.year, p.month, p.day) || p.hour < 0 || p.hour > 23 || p.minute < 0 ||
-        p.minute > 59 || p.second < 0 || p.second > 59 || p.millisecond < 0 ||
-        p.millisecond > 999)
+    if (!valid_date(p.year, p.month, p.day) || p.hour < 0 || p.hour > 23 || p.minute < 0 || p.minute > 59 ||
+        p.second < 0 || p.second > 59 || p.millisecond < 0 || p.millisecond > 999)
         throw ConversionError("Data ou hora inválida.");
     long long day = days_from_civil(p.year, p.month, p.day) - kEpochOffset;
     long long ms = ((p.hour * 60LL + p.minute) * 60 + p.second) * 1000 + p.millisecond;
@@ -67,8 +66,8 @@ bool DateTime::try_parse_iso(std::string_view text, DateTime& out) {
     DateParts p;
     char sep = 0;
     std::string s(text);
-    int n = std::sscanf(s.c_str(), "%4d-%2d-%2d%c%2d:%2d:%2d.%3d", &p.year, &p.month, &p.day, &sep,
-                        &p.hour, &p.minute, &p.second, &p.millisecond);
+    int n = std::sscanf(s.c_str(), "%4d-%2d-%2d%c%2d:%2d:%2d.%3d", &p.year, &p.month, &p.day, &sep, &p.hour, &p.minute,
+                        &p.second, &p.millisecond);
     if (n == 3 && s.size() == 10) {
         p.hour = p.minute = p.second = p.millisecond = 0;
     } else if (n >= 7 && (sep == ' ' || sep == 'T')) {
@@ -86,8 +85,7 @@ bool DateTime::try_parse_iso(std::string_view text, DateTime& out) {
 
 DateTime DateTime::parse_iso(std::string_view text) {
     DateTime out;
-    if (!try_parse_iso(text, out))
-        throw ConversionError("'" + std::string(text) + "' não é uma data válida.");
+    if (!try_parse_iso(text, out)) throw ConversionError("'" + std::string(text) + "' não é uma data válida.");
     return out;
 }
 
@@ -136,11 +134,11 @@ std::string DateTime::iso() const {
     DateParts p = parts();
     char buf[40];
     if (p.millisecond)
-        std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d.%03d", p.year, p.month, p.day,
-                      p.hour, p.minute, p.second, p.millisecond);
+        std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d.%03d", p.year, p.month, p.day, p.hour, p.minute,
+                      p.second, p.millisecond);
     else
-        std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", p.year, p.month, p.day,
-                      p.hour, p.minute, p.second);
+        std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", p.year, p.month, p.day, p.hour, p.minute,
+                      p.second);
     return buf;
 }
 

@@ -29,8 +29,7 @@ Variant Field::coerce(const Variant& v) const {
             return v.is_number() ? v : Variant(v.as_number());
         case FieldType::Integer: {
             double d = v.as_number();
-            if (d != std::trunc(d))
-                throw ConversionError("'" + v.as_string() + "' não é um número inteiro válido.");
+            if (d != std::trunc(d)) throw ConversionError("'" + v.as_string() + "' não é um número inteiro válido.");
             return Variant(d);
         }
         case FieldType::DateTime:
@@ -47,14 +46,12 @@ void Field::set_value(const Variant& v) {
         if (dataset_.state() != DataSetState::CalcFields || !row)
             throw DataSetError("O campo calculado " + name() + " só é preenchido pelo cálculo.");
     } else if (!dataset_.editing() || !row) {
-        throw DataSetError("O conjunto de dados " + dataset_.name() +
-                           " não está em modo de edição ou inclusão.");
+        throw DataSetError("O conjunto de dados " + dataset_.name() + " não está em modo de edição ou inclusão.");
     }
     Variant c = coerce(v);
-    if (is_text() && def_.size > 0 && c.is_text() &&
-        utf8_length(c.text()) > static_cast<std::size_t>(def_.size))
-        throw ConversionError("O valor '" + c.text() + "' excede o tamanho do campo " + label() +
-                              " (" + std::to_string(def_.size) + " caracteres).");
+    if (is_text() && def_.size > 0 && c.is_text() && utf8_length(c.text()) > static_cast<std::size_t>(def_.size))
+        throw ConversionError("O valor '" + c.text() + "' excede o tamanho do campo " + label() + " (" +
+                              std::to_string(def_.size) + " caracteres).");
     (*row)[static_cast<std::size_t>(index_)] = std::move(c);
     if (!calculated_) dataset_.field_changed(*this);
 }
@@ -76,18 +73,31 @@ void Field::set_as_string(std::string_view s) {
         return;
     }
     switch (def_.type) {
-        case FieldType::Float: set_value(Variant(str_to_float(s))); break;
-        case FieldType::Integer: set_value(Variant(static_cast<double>(str_to_int(s)))); break;
-        case FieldType::DateTime: set_value(Variant(str_to_date_time(s))); break;
-        default: set_value(Variant(std::string(s)));
+        case FieldType::Float:
+            set_value(Variant(str_to_float(s)));
+            break;
+        case FieldType::Integer:
+            set_value(Variant(static_cast<double>(str_to_int(s))));
+            break;
+        case FieldType::DateTime:
+            set_value(Variant(str_to_date_time(s)));
+            break;
+        default:
+            set_value(Variant(std::string(s)));
     }
 }
 
-double Field::as_float() const { return value().as_number(); }
+double Field::as_float() const {
+    return value().as_number();
+}
 
-long long Field::as_integer() const { return static_cast<long long>(std::llround(value().as_number())); }
+long long Field::as_integer() const {
+    return static_cast<long long>(std::llround(value().as_number()));
+}
 
-DateTime Field::as_date_time() const { return value().as_date_time(); }
+DateTime Field::as_date_time() const {
+    return value().as_date_time();
+}
 
 std::string Field::format_value(bool display) const {
     const Variant& v = value();
@@ -97,11 +107,11 @@ std::string Field::format_value(bool display) const {
         case FieldType::Integer: {
             const std::string& pic = (display || edit_format.empty()) ? display_format : edit_format;
             if (!pic.empty()) return format_float(pic, v.as_number());
-            return def_.type == FieldType::Integer
-                       ? std::to_string(static_cast<long long>(v.as_number()))
-                       : float_to_str(v.as_number());
+            return def_.type == FieldType::Integer ? std::to_string(static_cast<long long>(v.as_number()))
+                                                   : float_to_str(v.as_number());
         }
-        case FieldType::DateTime: return date_time_to_str(v.as_date_time());
+        case FieldType::DateTime:
+            return date_time_to_str(v.as_date_time());
         default: {
             // A masked text is shown through its mask (a product code as 1.01.001) while the
             // value keeps no literals; a value the mask cannot hold is shown as it is.
@@ -126,8 +136,12 @@ std::string Field::text() const {
     return t;
 }
 
-void Field::set_text(std::string_view text) { set_as_string(text); }
+void Field::set_text(std::string_view text) {
+    set_as_string(text);
+}
 
-void Field::focus_control() { dataset_.focus_field(*this); }
+void Field::focus_control() {
+    dataset_.focus_field(*this);
+}
 
 }  // namespace acerto::platform

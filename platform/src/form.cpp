@@ -15,8 +15,7 @@ Form::~Form() {
 }
 
 void Form::adopt(std::unique_ptr<Control> c) {
-    if (by_name_.count(c->name()))
-        throw Error("Já existe um controle chamado " + c->name() + " em " + name() + ".");
+    if (by_name_.count(c->name())) throw Error("Já existe um controle chamado " + c->name() + " em " + name() + ".");
     by_name_[c->name()] = c.get();
     owned_.push_back(std::move(c));
 }
@@ -67,8 +66,7 @@ void Form::focus_initial() {
 
 void Form::focus(Control* target) {
     if (!target || target == this) throw FocusError("Nenhum controle para receber o foco.");
-    if (&target->form() != this)
-        throw FocusError("O controle " + target->name() + " não pertence a " + name() + ".");
+    if (&target->form() != this) throw FocusError("O controle " + target->name() + " não pertence a " + name() + ".");
     if (!target->focusable() || !target->usable())
         throw FocusError("Não é possível mover o foco para " + target->name() +
                          ": o controle está desabilitado ou invisível.");

@@ -135,8 +135,7 @@ std::string render(const Section& s, const Decimal& d) {
     ip = first == std::string::npos ? std::string() : ip.substr(first);
     while (static_cast<int>(ip.size()) < s.min_int) ip.insert(ip.begin(), '0');
     while (static_cast<int>(fp.size()) < s.min_dec) fp.push_back('0');
-    while (static_cast<int>(fp.size()) > s.min_dec && !fp.empty() && fp.back() == '0')
-        fp.pop_back();
+    while (static_cast<int>(fp.size()) > s.min_dec && !fp.empty() && fp.back() == '0') fp.pop_back();
     std::string grouped;
     if (s.thousands && ip.size() > 3) {
         int lead = static_cast<int>(ip.size() % 3);
@@ -181,8 +180,7 @@ std::string format_float(std::string_view picture, double value) {
     Section pos = parse_section(sections[0]);
     Decimal d = round_to(to_decimal(value), pos.max_dec);
     bool zero = d.digits.empty();
-    if (zero && sections.size() >= 3 && !sections[2].empty())
-        return render(parse_section(sections[2]), Decimal{});
+    if (zero && sections.size() >= 3 && !sections[2].empty()) return render(parse_section(sections[2]), Decimal{});
     if (d.negative && !zero) {
         if (sections.size() >= 2 && !sections[1].empty()) {
             Section neg = parse_section(sections[1]);
@@ -268,8 +266,7 @@ bool try_str_to_int(std::string_view text, long long& out) {
 
 long long str_to_int(std::string_view text) {
     long long v;
-    if (!try_str_to_int(text, v))
-        throw ConversionError("'" + std::string(text) + "' não é um número inteiro válido.");
+    if (!try_str_to_int(text, v)) throw ConversionError("'" + std::string(text) + "' não é um número inteiro válido.");
     return v;
 }
 
@@ -300,8 +297,8 @@ DateTime str_to_date_time(std::string_view text) {
     const FormatSettings& fs = format_settings();
     DateParts p;
     char s1 = 0, s2 = 0, t1 = 0, t2 = 0;
-    int n = std::sscanf(t.c_str(), "%2d%c%2d%c%4d %2d%c%2d%c%2d", &p.day, &s1, &p.month, &s2,
-                        &p.year, &p.hour, &t1, &p.minute, &t2, &p.second);
+    int n = std::sscanf(t.c_str(), "%2d%c%2d%c%4d %2d%c%2d%c%2d", &p.day, &s1, &p.month, &s2, &p.year, &p.hour, &t1,
+                        &p.minute, &t2, &p.second);
     bool ok = n >= 5 && s1 == fs.date_separator && s2 == fs.date_separator;
     if (ok && n > 5) ok = n >= 8 && t1 == fs.time_separator && (n == 8 || t2 == fs.time_separator);
     if (ok && n == 8) p.second = 0;

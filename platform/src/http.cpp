@@ -40,7 +40,9 @@ constexpr int kMaxIov = 16;
 // at a time, several calls for a save and thousands for a large settlement.
 constexpr std::size_t kReadRoom = 64 * 1024;
 
-beast::string_view view(std::string_view s) { return {s.data(), s.size()}; }
+beast::string_view view(std::string_view s) {
+    return {s.data(), s.size()};
+}
 
 const error_code& timed_out() {
     static const error_code ec = make_error_code(boost::system::errc::timed_out);
@@ -51,7 +53,7 @@ const error_code& timed_out() {
 // when the data is there. The client's sockets block with the socket's own timeouts
 // (SO_RCVTIMEO, SO_SNDTIMEO); the server's never block: an operation that would reports so.
 class SocketStream {
-public:
+  public:
     explicit SocketStream(int fd, bool nonblocking = false) : fd_(fd), nonblocking_(nonblocking) {}
 
     template <class Buffers>
@@ -71,7 +73,7 @@ public:
         return or_throw([&](error_code& ec) { return transfer(buffers, ec, true); });
     }
 
-private:
+  private:
     // One sendmsg or recvmsg over the buffers; the end of the stream reads as Beast's eof.
     template <class Buffers>
     std::size_t transfer(const Buffers& buffers, error_code& ec, bool sending) {
@@ -105,7 +107,8 @@ private:
     template <class Buffers>
     static int fill(iovec* iov, const Buffers& buffers) {
         int n = 0;
-        for (auto it = net::buffer_sequence_begin(buffers); it != net::buffer_sequence_end(buffers) && n < kMaxIov; ++it) {
+        for (auto it = net::buffer_sequence_begin(buffers); it != net::buffer_sequence_end(buffers) && n < kMaxIov;
+             ++it) {
             auto b = *it;
             if (b.size() == 0) continue;
             iov[n].iov_base = const_cast<void*>(static_cast<const void*>(b.data()));
@@ -219,16 +222,23 @@ struct Client::Impl {
     }
 };
 
-Client::Client(std::string host, int port, std::chrono::milliseconds connect_timeout, std::chrono::milliseconds io_timeout)
+Client::Client(std::string host, int port, std::chrono::milliseconds connect_timeout,
+               std::chrono::milliseconds io_timeout)
     : impl_(new Impl{std::move(host), port, connect_timeout, io_timeout, -1, {}}) {
     impl_->buffer.reserve(kReadRoom);
 }
 
-Client::~Client() { impl_->close(); }
+Client::~Client() {
+    impl_->close();
+}
 
-bool Client::is_open() const { return impl_->fd >= 0; }
+bool Client::is_open() const {
+    return impl_->fd >= 0;
+}
 
-void Client::close() { impl_->close(); }
+void Client::close() {
+    impl_->close();
+}
 
 void Client::connect() {
     impl_->close();
@@ -384,7 +394,7 @@ struct Engine {
 };
 
 class Connection : public std::enable_shared_from_this<Connection> {
-public:
+  public:
     enum class State {
         Idle,       // waiting for a request: no thread, no buffer
         Reading,    // a request is arriving, within its deadline
@@ -478,14 +488,14 @@ public:
     const bool counted;
     std::list<std::shared_ptr<Connection>>::iterator where;
 
-private:
+  private:
     void wait_request() {
         state_ = State::Idle;
         deadline_ = Clock::now() + engine_.limits.idle_timeout;
         continue_sent_ = false;
         if (!pending_.empty()) {  // the next request came with the last one
             begin_request();
-            if (take({}) ) read();
+            if (take({})) read();
             return;
         }
         std::string().swap(pending_);
@@ -553,9 +563,15 @@ private:
                     stream.write_some(net::buffer(go_on, sizeof go_on - 1), ec);
                 }
                 return true;
-            case RequestReader::Status::Done: dispatch(); return false;
-            case RequestReader::Status::TooLarge: refuse(Refusal::TooLarge); return false;
-            case RequestReader::Status::Malformed: refuse(Refusal::Malformed); return false;
+            case RequestReader::Status::Done:
+                dispatch();
+                return false;
+            case RequestReader::Status::TooLarge:
+                refuse(Refusal::TooLarge);
+                return false;
+            case RequestReader::Status::Malformed:
+                refuse(Refusal::Malformed);
+                return false;
         }
         return false;
     }
@@ -577,9 +593,10 @@ private:
         if (ec == net::error::would_block) {
             state_ = State::Writing;
             deadline_ = Clock::now() + engine_.limits.write_timeout;
-            bhttp::async_write(socket_, *serializer_, [self = shared_from_this(), keep](const error_code& e, std::size_t) {
-                if (self->state_ == State::Writing) self->written(e, keep);
-            });
+            bhttp::async_write(socket_, *serializer_,
+                               [self = shared_from_this(), keep](const error_code& e, std::size_t) {
+                                   if (self->state_ == State::Writing) self->written(e, keep);
+                               });
             return;
         }
         written(ec, keep);
@@ -754,7 +771,9 @@ void Server::run() {
     impl_->io.run();
 }
 
-unsigned long long Server::accepted() const { return impl_->accepted; }
+unsigned long long Server::accepted() const {
+    return impl_->accepted;
+}
 
 void Server::stop() {
     impl_->stop_requested = true;

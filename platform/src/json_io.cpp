@@ -18,11 +18,21 @@ void write_json_string(std::string& out, std::string_view s) {
     out.push_back('"');
     for (char c : s) {
         switch (c) {
-            case '"': out += "\\\""; break;
-            case '\\': out += "\\\\"; break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            case '\t': out += "\\t"; break;
+            case '"':
+                out += "\\\"";
+                break;
+            case '\\':
+                out += "\\\\";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
             default:
                 if (static_cast<unsigned char>(c) < 0x20) {
                     char buf[8];
@@ -51,9 +61,8 @@ void write_number(std::string& out, double d) {
         return;
     }
     char buf[32];
-    auto r = std::fabs(d) < 1e18
-                 ? std::to_chars(buf, buf + sizeof buf, d)
-                 : std::to_chars(buf, buf + sizeof buf, d, std::chars_format::scientific);
+    auto r = std::fabs(d) < 1e18 ? std::to_chars(buf, buf + sizeof buf, d)
+                                 : std::to_chars(buf, buf + sizeof buf, d, std::chars_format::scientific);
     out.append(buf, r.ptr);
 }
 
@@ -63,10 +72,18 @@ void write_cell(std::string& out, const Variant& v, FieldType t) {
         return;
     }
     switch (t) {
-        case FieldType::Float: write_number(out, v.as_number()); break;
-        case FieldType::Integer: write_number(out, std::trunc(v.as_number())); break;
-        case FieldType::DateTime: write_json_string(out, v.as_date_time().iso()); break;
-        case FieldType::Boolean: out += v.as_bool() ? "true" : "false"; break;
+        case FieldType::Float:
+            write_number(out, v.as_number());
+            break;
+        case FieldType::Integer:
+            write_number(out, std::trunc(v.as_number()));
+            break;
+        case FieldType::DateTime:
+            write_json_string(out, v.as_date_time().iso());
+            break;
+        case FieldType::Boolean:
+            out += v.as_bool() ? "true" : "false";
+            break;
         default:
             if (v.is_text())
                 write_json_string(out, v.text());
@@ -140,10 +157,18 @@ void write_json(std::string& out, const DataPacket& p) {
 
 void write_json(std::string& out, const Variant& v) {
     switch (v.kind()) {
-        case Variant::Kind::Null: out += "null"; break;
-        case Variant::Kind::Text: write_json_string(out, v.text()); break;
-        case Variant::Kind::Number: write_number(out, v.number()); break;
-        case Variant::Kind::Boolean: out += v.as_bool() ? "true" : "false"; break;
+        case Variant::Kind::Null:
+            out += "null";
+            break;
+        case Variant::Kind::Text:
+            write_json_string(out, v.text());
+            break;
+        case Variant::Kind::Number:
+            write_number(out, v.number());
+            break;
+        case Variant::Kind::Boolean:
+            out += v.as_bool() ? "true" : "false";
+            break;
         case Variant::Kind::DateTime:
             out += "{\"$dt\":";
             write_json_string(out, v.as_date_time().iso());
@@ -157,7 +182,9 @@ void write_json(std::string& out, const Variant& v) {
             }
             out.push_back(']');
             break;
-        case Variant::Kind::Packet: write_json(out, *v.packet()); break;
+        case Variant::Kind::Packet:
+            write_json(out, *v.packet());
+            break;
     }
 }
 
@@ -215,7 +242,9 @@ Row row_of(Element e, const std::vector<FieldDef>& fields) {
 }
 
 // A member of an object, or an element whose error says it is missing.
-simdjson::simdjson_result<Element> member(simdjson::dom::object o, std::string_view key) { return o.at_key(key); }
+simdjson::simdjson_result<Element> member(simdjson::dom::object o, std::string_view key) {
+    return o.at_key(key);
+}
 
 std::string_view text_of(simdjson::simdjson_result<Element> e) {
     std::string_view s;
@@ -224,7 +253,8 @@ std::string_view text_of(simdjson::simdjson_result<Element> e) {
 
 std::shared_ptr<const DataPacket> packet_of(simdjson::dom::object obj) {
     simdjson::dom::array fields;
-    if (member(obj, "fields").get(fields) != simdjson::SUCCESS) throw PacketError("Pacote de dados sem definição de campos.");
+    if (member(obj, "fields").get(fields) != simdjson::SUCCESS)
+        throw PacketError("Pacote de dados sem definição de campos.");
     auto p = std::make_shared<DataPacket>();
     for (Element fd : fields) {
         simdjson::dom::object f;
@@ -235,14 +265,12 @@ std::shared_ptr<const DataPacket> packet_of(simdjson::dom::object obj) {
         d.name = std::string(name);
         if (auto type = member(f, "type"); type.error() == simdjson::SUCCESS) {
             std::string_view t;
-            if (type.get(t) != simdjson::SUCCESS)
-                throw PacketError("Tipo de campo inválido no pacote.");
+            if (type.get(t) != simdjson::SUCCESS) throw PacketError("Tipo de campo inválido no pacote.");
             d.type = field_type_from_name(t);
         }
         if (auto size = member(f, "size"); size.error() == simdjson::SUCCESS) {
             double n = 0;
-            if (size.get(n) != simdjson::SUCCESS || !(n >= 0 && n <= kMaxFieldSize) ||
-                n != std::trunc(n))
+            if (size.get(n) != simdjson::SUCCESS || !(n >= 0 && n <= kMaxFieldSize) || n != std::trunc(n))
                 throw PacketError("Tamanho de campo inválido no pacote.");
             d.size = static_cast<int>(n);
         }
@@ -258,10 +286,14 @@ std::shared_ptr<const DataPacket> packet_of(simdjson::dom::object obj) {
             if (e.get(c) != simdjson::SUCCESS || member(c, "op").get(op) != simdjson::SUCCESS)
                 throw PacketError("Alteração sem operação no delta.");
             Change ch;
-            if (op == "insert") ch.kind = ChangeKind::Insert;
-            else if (op == "modify") ch.kind = ChangeKind::Modify;
-            else if (op == "delete") ch.kind = ChangeKind::Delete;
-            else throw PacketError("Operação desconhecida no delta: " + std::string(op));
+            if (op == "insert")
+                ch.kind = ChangeKind::Insert;
+            else if (op == "modify")
+                ch.kind = ChangeKind::Modify;
+            else if (op == "delete")
+                ch.kind = ChangeKind::Delete;
+            else
+                throw PacketError("Operação desconhecida no delta: " + std::string(op));
             if (ch.kind != ChangeKind::Insert) {
                 auto old = member(c, "old");
                 if (old.error()) throw PacketError("Alteração sem valores originais no delta.");
@@ -285,12 +317,16 @@ std::shared_ptr<const DataPacket> packet_of(simdjson::dom::object obj) {
 
 Variant to_variant(Element n) {
     switch (n.type()) {
-        case Type::NULL_VALUE: return {};
-        case Type::STRING: return Variant(std::string(n.get_string().value_unsafe()));
+        case Type::NULL_VALUE:
+            return {};
+        case Type::STRING:
+            return Variant(std::string(n.get_string().value_unsafe()));
         case Type::INT64:
         case Type::UINT64:
-        case Type::DOUBLE: return Variant(n.get_double().value_unsafe());
-        case Type::BOOL: return Variant(n.get_bool().value_unsafe());
+        case Type::DOUBLE:
+            return Variant(n.get_double().value_unsafe());
+        case Type::BOOL:
+            return Variant(n.get_bool().value_unsafe());
         case Type::ARRAY: {
             simdjson::dom::array list = n.get_array().value_unsafe();
             Variant::Array a;
@@ -317,8 +353,7 @@ Variant to_variant(Element n) {
 // loosens the bound).
 std::size_t value_bound(std::string_view text) {
     std::size_t n = 1;
-    for (char c : text)
-        n += static_cast<std::size_t>((c == ',') | (c == '[') | (c == '{') | (c == ':'));
+    for (char c : text) n += static_cast<std::size_t>((c == ',') | (c == '[') | (c == '{') | (c == ':'));
     return n;
 }
 
@@ -327,12 +362,11 @@ std::size_t value_bound(std::string_view text) {
 template <class Use>
 auto parse(std::string_view text, const JsonLimits& limits, Use&& use) {
     if (text.size() > limits.max_bytes)
-        throw JsonLimitError("Texto JSON de " + std::to_string(text.size()) +
-                             " bytes; o limite é " + std::to_string(limits.max_bytes) + " bytes.");
+        throw JsonLimitError("Texto JSON de " + std::to_string(text.size()) + " bytes; o limite é " +
+                             std::to_string(limits.max_bytes) + " bytes.");
     // Each value costs tens of bytes once parsed: count them before parsing anything.
     if (text.size() > limits.max_values && value_bound(text) > limits.max_values)
-        throw JsonLimitError("Texto JSON com mais de " + std::to_string(limits.max_values) +
-                             " valores.");
+        throw JsonLimitError("Texto JSON com mais de " + std::to_string(limits.max_values) + " valores.");
     thread_local simdjson::dom::parser kept;
     std::unique_ptr<simdjson::dom::parser> own;
     simdjson::dom::parser* parser = &kept;
@@ -341,14 +375,13 @@ auto parse(std::string_view text, const JsonLimits& limits, Use&& use) {
         parser = own.get();
     }
     if (parser->max_depth() != limits.max_depth &&
-        parser->allocate(std::max<std::size_t>({parser->capacity(), text.size(), 64}),
-                         limits.max_depth) != simdjson::SUCCESS)
+        parser->allocate(std::max<std::size_t>({parser->capacity(), text.size(), 64}), limits.max_depth) !=
+            simdjson::SUCCESS)
         throw JsonLimitError("Memória insuficiente para ler o texto JSON.");
     Element root;
     auto error = parser->parse(text.data(), text.size(), true).get(root);
     if (error == simdjson::DEPTH_ERROR)
-        throw JsonLimitError("Texto JSON com mais de " + std::to_string(limits.max_depth) +
-                             " níveis de aninhamento.");
+        throw JsonLimitError("Texto JSON com mais de " + std::to_string(limits.max_depth) + " níveis de aninhamento.");
     if (error != simdjson::SUCCESS) throw JsonSyntaxError("JSON inválido.");
     return use(root);
 }
@@ -365,8 +398,7 @@ bool read_json_object(std::string_view text, std::vector<std::pair<std::string, 
         return parse(text, limits, [&](Element root) {
             simdjson::dom::object o;
             if (root.get(o) != simdjson::SUCCESS) return false;
-            for (auto field : o)
-                members.emplace_back(std::string(field.key), to_variant(field.value));
+            for (auto field : o) members.emplace_back(std::string(field.key), to_variant(field.value));
             return true;
         });
     } catch (const JsonSyntaxError&) {

@@ -7,8 +7,15 @@ namespace acerto::platform {
 namespace {
 bool is_mask_code(char32_t c) {
     switch (c) {
-        case U'L': case U'l': case U'A': case U'a': case U'C': case U'c':
-        case U'0': case U'9': case U'#':
+        case U'L':
+        case U'l':
+        case U'A':
+        case U'a':
+        case U'C':
+        case U'c':
+        case U'0':
+        case U'9':
+        case U'#':
             return true;
         default:
             return false;
@@ -69,12 +76,22 @@ EditMask::EditMask(std::string_view mask) : source_(mask) {
 
 bool EditMask::fits(const Item& item, char32_t c) const {
     switch (item.ch) {
-        case U'L': case U'l': return is_letter(c);
-        case U'A': case U'a': return is_letter(c) || is_digit(c);
-        case U'C': case U'c': return c >= 32;
-        case U'0': case U'9': return is_digit(c);
-        case U'#': return is_digit(c) || c == U'+' || c == U'-';
-        default: return false;
+        case U'L':
+        case U'l':
+            return is_letter(c);
+        case U'A':
+        case U'a':
+            return is_letter(c) || is_digit(c);
+        case U'C':
+        case U'c':
+            return c >= 32;
+        case U'0':
+        case U'9':
+            return is_digit(c);
+        case U'#':
+            return is_digit(c) || c == U'+' || c == U'-';
+        default:
+            return false;
     }
 }
 

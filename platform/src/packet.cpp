@@ -14,12 +14,18 @@ using nlohmann::json;
 
 const char* field_type_name(FieldType t) {
     switch (t) {
-        case FieldType::String: return "string";
-        case FieldType::FixedChar: return "fixed";
-        case FieldType::Float: return "float";
-        case FieldType::Integer: return "integer";
-        case FieldType::DateTime: return "datetime";
-        case FieldType::Boolean: return "boolean";
+        case FieldType::String:
+            return "string";
+        case FieldType::FixedChar:
+            return "fixed";
+        case FieldType::Float:
+            return "float";
+        case FieldType::Integer:
+            return "integer";
+        case FieldType::DateTime:
+            return "datetime";
+        case FieldType::Boolean:
+            return "boolean";
     }
     return "string";
 }
@@ -61,8 +67,10 @@ json cell_to_json(const Variant& v, FieldType type) {
     if (v.is_null()) return nullptr;
     switch (type) {
         case FieldType::String:
-        case FieldType::FixedChar: return v.as_string();
-        case FieldType::Float: return v.as_number();
+        case FieldType::FixedChar:
+            return v.as_string();
+        case FieldType::Float:
+            return v.as_number();
         case FieldType::Integer: {
             // Only a whole number that fits 64 bits is written as an integer.
             double d = std::trunc(v.as_number());
@@ -70,8 +78,10 @@ json cell_to_json(const Variant& v, FieldType type) {
             if (std::fabs(d) < 9.2e18) return static_cast<long long>(d);
             return d;
         }
-        case FieldType::DateTime: return v.as_date_time().iso();
-        case FieldType::Boolean: return v.as_bool();
+        case FieldType::DateTime:
+            return v.as_date_time().iso();
+        case FieldType::Boolean:
+            return v.as_bool();
     }
     return nullptr;
 }
@@ -102,8 +112,7 @@ Variant cell_from_json(const json& j, FieldType type) {
             if (j.is_boolean()) return Variant(j.get<bool>());
             break;
     }
-    throw PacketError("Valor inválido para um campo do tipo " + std::string(field_type_name(type)) +
-                      ": " + j.dump());
+    throw PacketError("Valor inválido para um campo do tipo " + std::string(field_type_name(type)) + ": " + j.dump());
 }
 
 namespace {

@@ -53,9 +53,7 @@ std::pair<std::string, std::vector<std::string>> parse_sql_params(std::string_vi
         if (c == ':' && i + 1 < sql.size() &&
             (std::isalpha(static_cast<unsigned char>(sql[i + 1])) || sql[i + 1] == '_')) {
             std::size_t j = i + 1;
-            while (j < sql.size() &&
-                   (std::isalnum(static_cast<unsigned char>(sql[j])) || sql[j] == '_'))
-                ++j;
+            while (j < sql.size() && (std::isalnum(static_cast<unsigned char>(sql[j])) || sql[j] == '_')) ++j;
             names.emplace_back(sql.substr(i + 1, j - i - 1));
             out.push_back('?');
             i = j - 1;
@@ -70,7 +68,9 @@ std::pair<std::string, std::vector<std::string>> parse_sql_params(std::string_vi
 
 void bind_sqlite(sqlite3_stmt* st, int idx, const Variant& v) {
     switch (v.kind()) {
-        case Variant::Kind::Null: sqlite3_bind_null(st, idx); break;
+        case Variant::Kind::Null:
+            sqlite3_bind_null(st, idx);
+            break;
         case Variant::Kind::Number:
             // Whole numbers within 64 bits bind as integers; the cast is checked first.
             if (std::fabs(v.number()) < 9.2e18 && v.number() == std::trunc(v.number()))
@@ -78,7 +78,9 @@ void bind_sqlite(sqlite3_stmt* st, int idx, const Variant& v) {
             else
                 sqlite3_bind_double(st, idx, v.number());
             break;
-        case Variant::Kind::Boolean: sqlite3_bind_int(st, idx, v.as_bool() ? 1 : 0); break;
+        case Variant::Kind::Boolean:
+            sqlite3_bind_int(st, idx, v.as_bool() ? 1 : 0);
+            break;
         case Variant::Kind::DateTime: {
             std::string s = v.as_date_time().iso();
             sqlite3_bind_text(st, idx, s.c_str(), static_cast<int>(s.size()), SQLITE_TRANSIENT);
@@ -87,7 +89,8 @@ void bind_sqlite(sqlite3_stmt* st, int idx, const Variant& v) {
         case Variant::Kind::Text:
             sqlite3_bind_text(st, idx, v.text().c_str(), static_cast<int>(v.text().size()), SQLITE_TRANSIENT);
             break;
-        default: throw DatabaseError("Parâmetro de tipo não suportado numa consulta.");
+        default:
+            throw DatabaseError("Parâmetro de tipo não suportado numa consulta.");
     }
 }
 
@@ -143,21 +146,23 @@ ResultSet SqliteConnection::query(const std::string& sql, const std::vector<Vari
     for (;;) {
         int rc = sqlite3_step(st);
         if (rc == SQLITE_DONE) break;
-        if (rc != SQLITE_ROW)
-            throw DatabaseError("Erro no banco de dados: " + std::string(sqlite3_errmsg(impl_->db)));
+        if (rc != SQLITE_ROW) throw DatabaseError("Erro no banco de dados: " + std::string(sqlite3_errmsg(impl_->db)));
         Row row;
         row.reserve(static_cast<std::size_t>(ncol));
         for (int c = 0; c < ncol; ++c) {
             switch (sqlite3_column_type(st, c)) {
-                case SQLITE_NULL: row.emplace_back(); break;
+                case SQLITE_NULL:
+                    row.emplace_back();
+                    break;
                 case SQLITE_INTEGER:
                     row.emplace_back(static_cast<double>(sqlite3_column_int64(st, c)));
                     break;
-                case SQLITE_FLOAT: row.emplace_back(sqlite3_column_double(st, c)); break;
+                case SQLITE_FLOAT:
+                    row.emplace_back(sqlite3_column_double(st, c));
+                    break;
                 default:
-                    row.emplace_back(std::string(
-                        reinterpret_cast<const char*>(sqlite3_column_text(st, c)),
-                        static_cast<std::size_t>(sqlite3_column_bytes(st, c))));
+                    row.emplace_back(std::string(reinterpret_cast<const char*>(sqlite3_column_text(st, c)),
+                                                 static_cast<std::size_t>(sqlite3_column_bytes(st, c))));
             }
         }
         rs.rows.push_back(std::move(row));
@@ -167,8 +172,7 @@ ResultSet SqliteConnection::query(const std::string& sql, const std::vector<Vari
 
 // ---------------------------------------------------------------------------------------------
 
-Query::Query(std::string name, DbConnection* connection)
-    : DataSet(std::move(name)), connection_(connection) {}
+Query::Query(std::string name, DbConnection* connection) : DataSet(std::move(name)), connection_(connection) {}
 
 void Query::set_sql(std::string sql) {
     if (active()) close();

@@ -11,8 +11,12 @@ std::function<void(const std::string&)>& trace_hook() {
 }
 }  // namespace
 
-void set_trace_hook(std::function<void(const std::string&)> hook) { trace_hook() = std::move(hook); }
-bool tracing() { return static_cast<bool>(trace_hook()); }
+void set_trace_hook(std::function<void(const std::string&)> hook) {
+    trace_hook() = std::move(hook);
+}
+bool tracing() {
+    return static_cast<bool>(trace_hook());
+}
 void trace(const std::string& what) {
     if (trace_hook()) trace_hook()(what);
 }
@@ -137,7 +141,9 @@ bool is_letter(char32_t ch) {
            (ch >= 0xC0 && ch <= 0xFF && ch != 0xD7 && ch != 0xF7);
 }
 
-bool is_digit(char32_t ch) { return ch >= U'0' && ch <= U'9'; }
+bool is_digit(char32_t ch) {
+    return ch >= U'0' && ch <= U'9';
+}
 
 std::string trim(std::string_view text) {
     std::size_t b = 0, e = text.size();

@@ -42,7 +42,8 @@ int main(int argc, char** argv) {
     };
     pick(options.module_path, "ACERTO_MODULE", {acerto::host::ScreenModule::default_path()});
     pick(options.server_binary, "ACERTO_SERVER_BIN",
-         {beside_me(argv[0], "../server/acerto-server"), beside_me(argv[0], "acerto-server"), "/usr/local/bin/acerto-server"});
+         {beside_me(argv[0], "../server/acerto-server"), beside_me(argv[0], "acerto-server"),
+          "/usr/local/bin/acerto-server"});
 
     int passed = 0, failed = 0;
     for (const auto& file : files) {

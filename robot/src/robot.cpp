@@ -58,7 +58,9 @@ struct Answer {
     int queued_at = 0;
 };
 
-std::string quote(const std::string& s) { return "\"" + s + "\""; }
+std::string quote(const std::string& s) {
+    return "\"" + s + "\"";
+}
 
 // The module, loaded once per robot process, as the desktop host loads it.
 struct Module {
@@ -79,7 +81,7 @@ class Scenario;
 
 // The operator as the script plays them: queued answers and picks, recorded dialogs.
 class RobotUi : public host::OperatorUi {
-public:
+  public:
     explicit RobotUi(Scenario& s) : s_(s) {}
     void show_error(const std::string&) override {}
     host::ModalResult message(const std::string& text, host::MsgType type, unsigned buttons) override;
@@ -92,12 +94,12 @@ public:
     std::vector<std::string> report_parameters(const std::string& report) override;
     void run_report(const std::string& report, platform::Params& params) override;
 
-private:
+  private:
     Scenario& s_;
 };
 
 class Scenario {
-public:
+  public:
     Scenario(const std::string& path, const Options& options, std::ostream& trace)
         : path_(path), options_(options), trace_(trace), ui_(*this) {}
 
@@ -119,7 +121,7 @@ public:
         if (options_.trace) trace_ << "    " << s << "\n";
     }
 
-private:
+  private:
     void execute(const Command& c);
     void setup(const Command& c);
     void action(const Command& c);
@@ -207,7 +209,9 @@ std::optional<int> RobotUi::pick_list(DataSet& list, const std::string& title) {
     throw Failure{s_.line, "pick: no row of " + quote(title) + " has " + p.field + " " + quote(p.value)};
 }
 
-void RobotUi::find_dialog(DataSet& ds) { s_.say("find dialog over " + ds.name()); }
+void RobotUi::find_dialog(DataSet& ds) {
+    s_.say("find dialog over " + ds.name());
+}
 
 void RobotUi::open_screen(const std::string& code, const Variant::Array& params) {
     if (code == "QLM00610" && params.size() >= 2) {
@@ -264,7 +268,8 @@ Outcome Scenario::run() {
         }
         line = commands_.empty() ? 0 : commands_.back().line;
         if (error_ && !error_seen_)
-            throw Failure{error_line_, "the action ended with the error " + quote(*error_) + " and nothing expected it"};
+            throw Failure{error_line_,
+                          "the action ended with the error " + quote(*error_) + " and nothing expected it"};
         for (const auto& a : answers) throw Failure{a.queued_at, "an answer was queued and never used"};
         for (const auto& p : picks) throw Failure{p.queued_at, "a pick was queued and never used"};
     } catch (const Failure& f) {
@@ -363,7 +368,8 @@ void Scenario::setup(const Command& c) {
         decimal_ = v[0];
     } else if (c.word(0) == "productmask") {
         long long n;
-        if (c.size() != 3 || !platform::try_str_to_int(c.word(2), n)) fail("productmask takes \"MASK\" and a number of levels");
+        if (c.size() != 3 || !platform::try_str_to_int(c.word(2), n))
+            fail("productmask takes \"MASK\" and a number of levels");
         mask_ = v;
         levels_ = static_cast<int>(n);
     }
@@ -537,8 +543,8 @@ std::string Scenario::shown(Control& c) {
 
 void Scenario::action(const Command& c) {
     const std::string& verb = c.word(0);
-    static const std::vector<std::string> known = {"open", "close", "focus", "type", "key", "clear",
-                                                   "click", "cell", "row", "ellipsis", "report"};
+    static const std::vector<std::string> known = {"open",  "close", "focus", "type",     "key",   "clear",
+                                                   "click", "cell",  "row",   "ellipsis", "report"};
     if (std::find(known.begin(), known.end(), verb) == known.end()) fail("unknown command " + verb);
     if (error_ && !error_seen_)
         throw Failure{line, "the action at line " + std::to_string(error_line_) + " ended with the error " +
@@ -737,10 +743,12 @@ void Scenario::expect(const Command& c) {
             fail("expected " + c.word(2) + " to show " + quote(c.word(3)) + ", found " + quote(actual));
     } else if (what == "enabled" || what == "disabled") {
         Control& ctl = control(c.word(2));
-        if (ctl.enabled() != (what == "enabled")) fail("expected " + c.word(2) + " " + what + ", found it " + (ctl.enabled() ? "enabled" : "disabled"));
+        if (ctl.enabled() != (what == "enabled"))
+            fail("expected " + c.word(2) + " " + what + ", found it " + (ctl.enabled() ? "enabled" : "disabled"));
     } else if (what == "visible" || what == "hidden") {
         Control& ctl = control(c.word(2));
-        if (ctl.visible() != (what == "visible")) fail("expected " + c.word(2) + " " + what + ", found it " + (ctl.visible() ? "visible" : "hidden"));
+        if (ctl.visible() != (what == "visible"))
+            fail("expected " + c.word(2) + " " + what + ", found it " + (ctl.visible() ? "visible" : "hidden"));
     } else if (what == "checked" || what == "unchecked") {
         Control& ctl = control(c.word(2));
         bool checked;
@@ -750,7 +758,8 @@ void Scenario::expect(const Command& c) {
             checked = m->checked();
         else
             fail(c.word(2) + " is neither a radio button nor a menu item");
-        if (checked != (what == "checked")) fail("expected " + c.word(2) + " " + what + ", found it " + (checked ? "checked" : "unchecked"));
+        if (checked != (what == "checked"))
+            fail("expected " + c.word(2) + " " + what + ", found it " + (checked ? "checked" : "unchecked"));
     } else if (what == "focus") {
         Control* f = form().focused();
         found("focus in " + c.word(2), "focus in " + std::string(f ? f->name() : "nothing"));
@@ -768,17 +777,17 @@ void Scenario::expect(const Command& c) {
         long long n;
         if (!platform::try_str_to_int(c.word(3), n)) fail("expect rows takes a number");
         int actual = d.active() ? d.record_count() : 0;
-        if (actual != n) fail("expected " + c.word(2) + " to hold " + c.word(3) + " rows, found " + std::to_string(actual));
+        if (actual != n)
+            fail("expected " + c.word(2) + " to hold " + c.word(3) + " rows, found " + std::to_string(actual));
     } else if (what == "value") {
         platform::Field& f = field(c.word(2), c.word(3));
         if (c.size() < 5) fail("expect value takes a dataset, a field and a value");
         const Token& v = c.tokens[4];
         std::string where = c.word(2) + "." + c.word(3);
-        std::string actual = f.is_null() ? "null"
-                             : f.type() == platform::FieldType::DateTime
-                                 ? quote(f.as_date_time().iso().substr(0, 19))
-                             : f.is_numeric() ? platform::float_to_str(f.as_float())
-                                              : quote(f.as_string());
+        std::string actual = f.is_null()                                 ? "null"
+                             : f.type() == platform::FieldType::DateTime ? quote(f.as_date_time().iso().substr(0, 19))
+                             : f.is_numeric()                            ? platform::float_to_str(f.as_float())
+                                                                         : quote(f.as_string());
         if (!v.quoted && v.text == "null") {
             if (!f.is_null()) fail("expected " + where + " null, found " + actual);
         } else if (!v.quoted) {
@@ -792,7 +801,7 @@ void Scenario::expect(const Command& c) {
             if (std::fabs(got - expected) > 1e-9 * std::max(1.0, std::fabs(expected)))
                 fail("expected " + where + " " + v.text + ", found " + actual);
         } else {
-            std::string got = f.is_null() ? std::string()
+            std::string got = f.is_null()                                 ? std::string()
                               : f.type() == platform::FieldType::DateTime ? f.as_date_time().iso().substr(0, 19)
                                                                           : f.as_string();
             if (f.is_null() || got != v.text) fail("expected " + where + " " + quote(v.text) + ", found " + actual);
@@ -801,25 +810,27 @@ void Scenario::expect(const Command& c) {
         platform::Field& f = field(c.word(2), c.word(3));
         std::string actual = f.display_text();
         if (actual != c.word(4))
-            fail("expected " + c.word(2) + "." + c.word(3) + " to display " + quote(c.word(4)) + ", found " + quote(actual));
+            fail("expected " + c.word(2) + "." + c.word(3) + " to display " + quote(c.word(4)) + ", found " +
+                 quote(actual));
     } else if (what == "cell") {
         auto& g = grid(c.word(2));
         int col = g.column_index(c.word(3));
         if (col < 0) fail(c.word(2) + " has no column for " + c.word(3));
         std::string actual = g.cell_text(g.current_row(), col);
         if (actual != c.word(4))
-            fail("expected " + c.word(2) + " to show " + quote(c.word(4)) + " in " + c.word(3) + ", found " + quote(actual));
+            fail("expected " + c.word(2) + " to show " + quote(c.word(4)) + " in " + c.word(3) + ", found " +
+                 quote(actual));
     } else if (what == "calls") {
         long long n;
         if (!platform::try_str_to_int(c.word(3), n)) fail("expect calls takes a method and a number");
         int actual = calls_.count(c.word(2)) ? calls_[c.word(2)] : 0;
-        if (actual != n)
-            fail("expected " + c.word(3) + " calls of " + c.word(2) + ", found " + std::to_string(actual));
+        if (actual != n) fail("expected " + c.word(3) + " calls of " + c.word(2) + ", found " + std::to_string(actual));
     } else if (what == "arg") {
         auto it = last_args_.find(c.word(2));
         if (it == last_args_.end()) fail(c.word(2) + " was never called");
         long long i;
-        if (!platform::try_str_to_int(c.word(3), i) || c.size() < 5) fail("expect arg takes a method, an index and a value");
+        if (!platform::try_str_to_int(c.word(3), i) || c.size() < 5)
+            fail("expect arg takes a method, an index and a value");
         const auto& args = it->second;
         if (i < 0 || static_cast<std::size_t>(i) >= args.size())
             fail(c.word(2) + " was called with " + std::to_string(args.size()) + " arguments");
@@ -840,7 +851,9 @@ void Scenario::expect(const Command& c) {
                 if (ch == '.' || ch == ',') ch = platform::format_settings().decimal_separator;
             ok = platform::try_str_to_float(num, d) && a.is_number() && a.number() == d;
         }
-        if (!ok) fail("expected argument " + c.word(3) + " of " + c.word(2) + " to be " + (v.quoted ? quote(v.text) : v.text) + ", found " + actual);
+        if (!ok)
+            fail("expected argument " + c.word(3) + " of " + c.word(2) + " to be " +
+                 (v.quoted ? quote(v.text) : v.text) + ", found " + actual);
     } else if (what == "stored") {
         expect_stored(c);
     } else {
@@ -883,7 +896,8 @@ void Scenario::expect_stored(const Command& c) {
             for (char& ch : num)
                 if (ch == '.' || ch == ',') ch = platform::format_settings().decimal_separator;
             double d;
-            if (!platform::try_str_to_float(num, d)) fail("expect stored: " + value + " is not a number, null or a quoted text");
+            if (!platform::try_str_to_float(num, d))
+                fail("expect stored: " + value + " is not a number, null or a quoted text");
             sql += "ABS(" + column + " - ?) < 1e-9";
             params.emplace_back(d);
         }
@@ -896,7 +910,8 @@ void Scenario::expect_stored(const Command& c) {
     }
     long long actual = rs.rows.empty() ? 0 : static_cast<long long>(rs.rows[0][0].as_number());
     if (actual != n)
-        fail("expected " + std::to_string(n) + " rows of " + table + shown + " stored, found " + std::to_string(actual));
+        fail("expected " + std::to_string(n) + " rows of " + table + shown + " stored, found " +
+             std::to_string(actual));
 }
 
 }  // namespace

@@ -16,7 +16,6 @@
 #include <sstream>
 #include <stdexcept>
 
-
 #include <nlohmann/json.hpp>
 
 #include "acerto/platform/http.h"
@@ -137,9 +136,9 @@ ScenarioServer::ScenarioServer(const ServerSetup& setup) {
     db_ = setup.work_dir + "/acerto.db";
     log_path_ = setup.work_dir + "/server.log";
     std::string port_file = setup.work_dir + "/port";
-    std::vector<std::string> args = {setup.server_binary, "--db", db_, "--listen", "127.0.0.1:0", "--port-file",
-                                     port_file, "--log-level", "warn", "--threads", "8", "--keep-alive", "5",
-                                     "--test-hooks"};
+    std::vector<std::string> args = {
+        setup.server_binary, "--db", db_,         "--listen", "127.0.0.1:0",  "--port-file", port_file,
+        "--log-level",       "warn", "--threads", "8",        "--keep-alive", "5",           "--test-hooks"};
     if (!setup.fixture.empty()) {
         args.push_back("--fixture");
         args.push_back(setup.fixture);
@@ -170,7 +169,8 @@ ScenarioServer::ScenarioServer(const ServerSetup& setup) {
         if (::waitpid(pid_, &status, WNOHANG) == pid_) {
             pid_ = -1;
             std::string text = log();
-            throw std::runtime_error("o acerto-server não iniciou: " + (text.empty() ? std::string("(sem mensagem)") : text));
+            throw std::runtime_error("o acerto-server não iniciou: " +
+                                     (text.empty() ? std::string("(sem mensagem)") : text));
         }
         std::this_thread::sleep_for(std::chrono::microseconds(500));
     }
@@ -181,7 +181,9 @@ ScenarioServer::ScenarioServer(const ServerSetup& setup) {
     proxy_ = std::make_unique<Proxy>(port_);
 }
 
-ScenarioServer::~ScenarioServer() { stop(); }
+ScenarioServer::~ScenarioServer() {
+    stop();
+}
 
 std::string ScenarioServer::log() const {
     std::ifstream in(log_path_);
@@ -197,7 +199,8 @@ void ScenarioServer::fail_next(const std::string& method, const std::string& mes
     platform::http::Client c("127.0.0.1", port_, std::chrono::seconds(3), std::chrono::seconds(10));
     int status = 0;
     try {
-        status = c.request("POST", "/_test/fail", nlohmann::json{{"method", method}, {"message", message}}.dump()).status;
+        status =
+            c.request("POST", "/_test/fail", nlohmann::json{{"method", method}, {"message", message}}.dump()).status;
     } catch (const platform::http::TransportError&) {
     }
     if (status != 200) throw std::runtime_error("o servidor não aceitou a falha programada");

@@ -15,14 +15,14 @@
 namespace acerto::robot {
 
 class Proxy {
-public:
+  public:
     explicit Proxy(int target_port);
     ~Proxy();
     int port() const { return port_; }
     // Down: every open connection is cut and new ones are closed at once. Up: forwarding again.
     void set_down(bool down);
 
-private:
+  private:
     void accept_loop();
     void pump(int client, int server);
     int listen_fd_ = -1;
@@ -44,10 +44,10 @@ struct ServerSetup {
 };
 
 class ScenarioServer {
-public:
+  public:
     explicit ScenarioServer(const ServerSetup& setup);  // throws std::runtime_error
     ~ScenarioServer();
-    int port() const { return port_; }          // the real server
+    int port() const { return port_; }  // the real server
     int proxy_port() const { return proxy_->port(); }
     const std::string& database() const { return db_; }
     void set_down(bool down) { proxy_->set_down(down); }
@@ -59,7 +59,7 @@ public:
     // What the server wrote on its error output (for failures at start).
     std::string log() const;
 
-private:
+  private:
     pid_t pid_ = -1;
     int port_ = 0;
     std::string db_, log_path_;

@@ -23,11 +23,11 @@ struct Command {
 };
 
 class ScriptError : public std::runtime_error {
-public:
+  public:
     ScriptError(int line, const std::string& message) : std::runtime_error(message), line_(line) {}
     int line() const { return line_; }
 
-private:
+  private:
     int line_;
 };
 

@@ -7,7 +7,7 @@ namespace {
 // A session of the real database, owned or borrowed (the writer connection), that asks the
 // seam before each statement.
 class FaultInjectingSession : public Session {
-public:
+  public:
     FaultInjectingSession(FaultInjectingDatabase& seam, Session& real, std::unique_ptr<Session> owned = {})
         : seam_(seam), real_(real), owned_(std::move(owned)) {}
 
@@ -25,7 +25,7 @@ public:
     void commit() override { real_.commit(); }
     void rollback() override { real_.rollback(); }
 
-private:
+  private:
     FaultInjectingDatabase& seam_;
     Session& real_;
     std::unique_ptr<Session> owned_;
@@ -49,8 +49,8 @@ void FaultInjectingDatabase::run_write(const std::function<void(Session&)>& work
 void FaultInjectingDatabase::before_statement() {
     ++statements_;
     if (countdown_ > 0 && --countdown_ == 0)
-        throw StorageError("Erro no banco de dados: falha injetada no comando " +
-                           std::to_string(statements_.load()) + ".");
+        throw StorageError("Erro no banco de dados: falha injetada no comando " + std::to_string(statements_.load()) +
+                           ".");
 }
 
 }  // namespace acerto::server

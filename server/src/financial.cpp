@@ -46,10 +46,8 @@ struct StoredSettlement {
     std::string sequence, situation;
 };
 
-std::optional<StoredSettlement> lock_settlement(Session& s, const std::string& branch,
-                                                const std::string& number) {
-    std::string sql =
-        "SELECT NRSEQORCAEVE, IDSITUACERTO FROM ACERTO WHERE CDFILIAL = ? AND NRORCAEVENTO = ?";
+std::optional<StoredSettlement> lock_settlement(Session& s, const std::string& branch, const std::string& number) {
+    std::string sql = "SELECT NRSEQORCAEVE, IDSITUACERTO FROM ACERTO WHERE CDFILIAL = ? AND NRORCAEVENTO = ?";
     if (s.dialect() == Dialect::Postgres) sql += " FOR UPDATE";
     ResultSet rs = s.query(sql, {Variant(branch), Variant(number)});
     if (rs.rows.empty()) return std::nullopt;
@@ -57,8 +55,7 @@ std::optional<StoredSettlement> lock_settlement(Session& s, const std::string& b
 }
 
 Refusal no_settlement(const std::string& branch, const std::string& number) {
-    return Refusal("O acerto do " + budget_name(branch, number) +
-                   " não está gravado. Recarregue o orçamento.");
+    return Refusal("O acerto do " + budget_name(branch, number) + " não está gravado. Recarregue o orçamento.");
 }
 
 // The next free number of a kind of title in a branch. Numbers are handed out one writer at a
@@ -67,17 +64,14 @@ Refusal no_settlement(const std::string& branch, const std::string& number) {
 long long next_title(Session& s, const std::string& table, const std::string& branch) {
     if (s.dialect() == Dialect::Postgres)
         s.query("SELECT pg_advisory_xact_lock(8213, hashtext(?))", {Variant(table + "/" + branch)});
-    const char* digits = s.dialect() == Dialect::Postgres ? "NRTITULO ~ '^[0-9]+$'"
-                                                          : "NRTITULO NOT GLOB '*[^0-9]*'";
-    ResultSet rs = s.query("SELECT MAX(NRTITULO) FROM " + table +
-                               " WHERE CDFILIAL = ? AND LENGTH(NRTITULO) = 10 AND " + digits,
-                           {Variant(branch)});
-    long long last = rs.rows.empty() || rs.rows[0][0].is_null()
-                         ? 0
-                         : std::stoll(rs.rows[0][0].as_string());
+    const char* digits = s.dialect() == Dialect::Postgres ? "NRTITULO ~ '^[0-9]+$'" : "NRTITULO NOT GLOB '*[^0-9]*'";
+    ResultSet rs =
+        s.query("SELECT MAX(NRTITULO) FROM " + table + " WHERE CDFILIAL = ? AND LENGTH(NRTITULO) = 10 AND " + digits,
+                {Variant(branch)});
+    long long last = rs.rows.empty() || rs.rows[0][0].is_null() ? 0 : std::stoll(rs.rows[0][0].as_string());
     if (last >= kLastTitle)
-        throw Refusal("A numeração de " + table + " da filial " + branch + " chegou a " +
-                      std::to_string(kLastTitle) + "; não há número para um novo título.");
+        throw Refusal("A numeração de " + table + " da filial " + branch + " chegou a " + std::to_string(kLastTitle) +
+                      "; não há número para um novo título.");
     return last + 1;
 }
 
@@ -112,24 +106,23 @@ std::vector<LiveTitle> live_titles(Session& s, const std::string& table, const s
 // Refuses cancelling a table's live titles when one is paid, or when its bank slip also
 // covers live titles that are not this settlement's.
 void check_cancellable(Session& s, const std::string& table, const std::vector<LiveTitle>& titles,
-                       const std::string& branch, const std::string& number,
-                       std::string_view paid_key, std::string_view shared_key) {
+                       const std::string& branch, const std::string& number, std::string_view paid_key,
+                       std::string_view shared_key) {
     for (const auto& t : titles)
         if (t.paid) throw refused(paid_key);
     for (const auto& t : titles) {
         if (t.slip.empty()) continue;
-        ResultSet rs = s.query(
-            "SELECT 1 FROM " + table +
-                " WHERE CDFILIAL = ? AND NRBOLETO = ? AND DTCANCEL IS NULL AND "
-                "(NRORCAEVENTO IS NULL OR NRORCAEVENTO <> ?) LIMIT 1",
-            {Variant(branch), Variant(t.slip), Variant(number)});
+        ResultSet rs = s.query("SELECT 1 FROM " + table +
+                                   " WHERE CDFILIAL = ? AND NRBOLETO = ? AND DTCANCEL IS NULL AND "
+                                   "(NRORCAEVENTO IS NULL OR NRORCAEVENTO <> ?) LIMIT 1",
+                               {Variant(branch), Variant(t.slip), Variant(number)});
         if (!rs.rows.empty()) throw refused(shared_key);
     }
 }
 
 PacketPtr header_packet(Session& s, const std::string& branch, const std::string& number) {
-    return table_packet(s, table("ACERTO"), "CDFILIAL = ? AND NRORCAEVENTO = ?",
-                        {Variant(branch), Variant(number)}, "");
+    return table_packet(s, table("ACERTO"), "CDFILIAL = ? AND NRORCAEVENTO = ?", {Variant(branch), Variant(number)},
+                        "");
 }
 
 // The settlement a Gera_Financeiro packet names: CDFILIAL and NRORCAEVENTO of its first row.
@@ -137,8 +130,7 @@ std::pair<std::string, std::string> settlement_named(const Call& c, const Varian
     const auto& p = *arg.packet();
     int branch = p.index_of("CDFILIAL"), number = p.index_of("NRORCAEVENTO");
     if (branch < 0 || number < 0 || p.rows().empty())
-        throw Refusal(c.method +
-                      ": o pacote do orçamento deve trazer uma linha com CDFILIAL e NRORCAEVENTO.");
+        throw Refusal(c.method + ": o pacote do orçamento deve trazer uma linha com CDFILIAL e NRORCAEVENTO.");
     const auto& row = p.rows().front();
     const Variant& b_value = row[static_cast<std::size_t>(branch)];
     const Variant& n_value = row[static_cast<std::size_t>(number)];
@@ -166,13 +158,15 @@ SettlementAmounts value_settlement(Session& s, const std::string& branch, const 
     const Variant b(branch), n(number);
     ResultSet rs = s.query(
         "SELECT 1, VRACERTOQUEB, SUM(QTACERTOQUEB), SUM(COALESCE(VRACREACEQUE, 0) - "
-        "COALESCE(VRDESCACEQUE, 0)) FROM ACERTOQUEBRA" + where + " GROUP BY VRACERTOQUEB "
-        "UNION ALL SELECT 2, NULL, SUM((COALESCE(QTRESACERSOB, 0) + COALESCE(QTEXTACERSOB, 0) - "
-        "COALESCE(QTORCACERSOB, 0)) * COALESCE(VRACERTOSOBR, 0)), NULL FROM ACERTOSOBRA" + where +
-        " UNION ALL SELECT 3, VRACERTOHREX, SUM(QTACERTOHREX), NULL FROM ACERTOHREXTRA" + where +
-        " GROUP BY VRACERTOHREX "
-        "UNION ALL SELECT 4, VRACERTOEXTR, SUM(QTACERTOEXTR), NULL FROM ACERTOEXTRA" + where +
-        " GROUP BY VRACERTOEXTR",
+        "COALESCE(VRDESCACEQUE, 0)) FROM ACERTOQUEBRA" +
+            where +
+            " GROUP BY VRACERTOQUEB "
+            "UNION ALL SELECT 2, NULL, SUM((COALESCE(QTRESACERSOB, 0) + COALESCE(QTEXTACERSOB, 0) - "
+            "COALESCE(QTORCACERSOB, 0)) * COALESCE(VRACERTOSOBR, 0)), NULL FROM ACERTOSOBRA" +
+            where + " UNION ALL SELECT 3, VRACERTOHREX, SUM(QTACERTOHREX), NULL FROM ACERTOHREXTRA" + where +
+            " GROUP BY VRACERTOHREX "
+            "UNION ALL SELECT 4, VRACERTOEXTR, SUM(QTACERTOEXTR), NULL FROM ACERTOEXTRA" +
+            where + " GROUP BY VRACERTOEXTR",
         {b, n, b, n, b, n, b, n});
     SettlementAmounts a;
     for (const auto& r : rs.rows) {
@@ -180,9 +174,15 @@ SettlementAmounts value_settlement(Session& s, const std::string& branch, const 
         // multiplication (breakage then adds surcharge less discount); leftovers unrounded.
         const double units = platform::round_decimal(number_of(r[1]), 2) * number_of(r[2]);
         switch (static_cast<int>(number_of(r[0]))) {
-            case 1: a.breakage += units + number_of(r[3]); break;
-            case 2: a.leftovers += number_of(r[2]); break;
-            case 3: a.overtime += units; break;
+            case 1:
+                a.breakage += units + number_of(r[3]);
+                break;
+            case 2:
+                a.leftovers += number_of(r[2]);
+                break;
+            case 3:
+                a.overtime += units;
+                break;
             default:
                 if (!per_person) a.extras += units;
         }
@@ -219,8 +219,7 @@ Variant gera_financeiro(const Call& c, const Args& args) {
         }
         const Row& h = head.rows[0];
         const std::string situation = code_of(h[1]);
-        if (situation == "F" || situation == "T")
-            throw Refusal(std::string(refusal::kFinancialAlreadyUpdatedText));
+        if (situation == "F" || situation == "T") throw Refusal(std::string(refusal::kFinancialAlreadyUpdatedText));
 
         // 2. The budget's company: recorded, the branch's, with its state registration. The
         //    registers the titles name come with it, each blank when missing.
@@ -247,10 +246,8 @@ Variant gera_financeiro(const Call& c, const Args& args) {
         //    charges that way whatever the header records (its radio buttons are hidden).
         const std::string charging = code_of(h[6]);
         const bool per_person = charging == "S" || (charging != "P" && code_of(h[2]) == "S");
-        const SettlementAmounts a =
-            value_settlement(w, branch, number,
-                             per_person ? std::optional<double>(number_of(h[3]) * number_of(h[4]))
-                                        : std::nullopt);
+        const SettlementAmounts a = value_settlement(
+            w, branch, number, per_person ? std::optional<double>(number_of(h[3]) * number_of(h[4])) : std::nullopt);
         const double overtime = cents(a.overtime);
         std::string operation, receivable_type, adjustment;
         if (a.owed > 0) {
@@ -303,9 +300,9 @@ Variant gera_financeiro(const Call& c, const Args& args) {
                 "INSERT INTO CONTARECEBER (CDFILIAL, NRTITULO, CDCLIENTE, NRORCAEVENTO, "
                 "NRSEQORCAEVE, CDTIPOOPER, CDTPCTREC, CDSERIE, VRTITULO, CDAJUSTE, VRAJUSTE, "
                 "DTEMISSAO, CDOPERADOR) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)",
-                {Variant(branch), Variant(title_number(next_title(w, "CONTARECEBER", branch))),
-                 Variant(client), Variant(number), seq, Variant(operation), Variant(receivable_type),
-                 Variant(series), Variant(title), adj_code, adj_value, now, op});
+                {Variant(branch), Variant(title_number(next_title(w, "CONTARECEBER", branch))), Variant(client),
+                 Variant(number), seq, Variant(operation), Variant(receivable_type), Variant(series), Variant(title),
+                 adj_code, adj_value, now, op});
         }
         auto pay = [&](long long nr, const std::string& supplier, double value) {
             w.execute(
@@ -313,8 +310,7 @@ Variant gera_financeiro(const Call& c, const Args& args) {
                 "NRSEQORCAEVE, CDTIPOOPER, CDTPCTPAG, CDSERIE, VRTITULO, DTEMISSAO, CDOPERADOR) "
                 "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)",
                 {Variant(branch), Variant(title_number(nr)), Variant(supplier), Variant(number), seq,
-                 Variant(payable.operation), Variant(payable.type), Variant(payable.series),
-                 Variant(value), now, op});
+                 Variant(payable.operation), Variant(payable.type), Variant(payable.series), Variant(value), now, op});
         };
         if (a.owed < 0 || overtime > 0) {
             long long nr = next_title(w, "CONTAPAGAR", branch);
@@ -349,8 +345,8 @@ Variant cancelar_acerto(const Call& c, const Args& args) {
         // 2. Every live title may be cancelled: receivables first, paid then slip.
         auto receivables = live_titles(w, "CONTARECEBER", branch, number);
         auto payables = live_titles(w, "CONTAPAGAR", branch, number);
-        check_cancellable(w, "CONTARECEBER", receivables, branch, number,
-                          refusal::kReceivablePaid, refusal::kReceivableSlipShared);
+        check_cancellable(w, "CONTARECEBER", receivables, branch, number, refusal::kReceivablePaid,
+                          refusal::kReceivableSlipShared);
         check_cancellable(w, "CONTAPAGAR", payables, branch, number, refusal::kPayablePaid,
                           refusal::kPayableSlipShared);
         // 3. Kept, marked cancelled: when and by whom.
@@ -365,8 +361,7 @@ Variant cancelar_acerto(const Call& c, const Args& args) {
         //    would stay locked for good).
         if (stored->situation == "F" || stored->situation == "T")
             w.execute("UPDATE ACERTO SET IDSITUACERTO = ? WHERE CDFILIAL = ? AND NRORCAEVENTO = ?",
-                      {Variant(stored->situation == "F" ? "P" : "E"), Variant(branch),
-                       Variant(number)});
+                      {Variant(stored->situation == "F" ? "P" : "E"), Variant(branch), Variant(number)});
         answer = as_variant(header_packet(w, branch, number));
         tx.commit();
     });

@@ -18,7 +18,8 @@ void load_fixture(Database& db, const json& fixture) {
     for (auto it = fixture.begin(); it != fixture.end(); ++it) {
         const TableDef* t = find_table(it.key());
         if (!t) throw FixtureError("Fixture: tabela desconhecida " + it.key() + ".");
-        if (!it.value().is_array()) throw FixtureError("Fixture: a tabela " + it.key() + " deve ser uma lista de linhas.");
+        if (!it.value().is_array())
+            throw FixtureError("Fixture: a tabela " + it.key() + " deve ser uma lista de linhas.");
         int n = 0;
         for (const auto& row : it.value()) {
             ++n;

@@ -6,8 +6,8 @@
 #include <thread>
 #include <vector>
 
-#include <nlohmann/json.hpp>
 #include <spdlog/spdlog.h>
+#include <nlohmann/json.hpp>
 
 #include "acerto/platform/errors.h"
 #include "acerto/platform/json_io.h"
@@ -133,7 +133,7 @@ std::string loggable(std::string_view in, std::size_t limit) {
 }
 
 class MethodPool {
-public:
+  public:
     using Run = std::function<void(Call&)>;
     MethodPool(std::size_t workers, std::size_t queue, Run run) : capacity_(workers + queue), run_(std::move(run)) {
         for (std::size_t i = 0; i < workers; ++i) threads_.emplace_back([this] { work(); });
@@ -162,7 +162,7 @@ public:
         threads_.clear();
     }
 
-private:
+  private:
     void work() {
         for (;;) {
             Call call;
@@ -214,7 +214,9 @@ AppServer::AppServer(AcertoModule& module, ServerOptions options)
           limits_of(options_), [this](Request&& r, Reply reply) { dispatch(std::move(r), std::move(reply)); },
           [this](TransportRefusal why) { return refusal(why); }) {}
 
-AppServer::~AppServer() { stop(); }
+AppServer::~AppServer() {
+    stop();
+}
 
 int AppServer::bind() {
     port_ = transport_.bind(options_.host, options_.port);
@@ -229,14 +231,20 @@ void AppServer::run() {
     pool_->shutdown();
 }
 
-void AppServer::stop() { transport_.stop(); }
+void AppServer::stop() {
+    transport_.stop();
+}
 
 Answer AppServer::refusal(TransportRefusal why) const {
     switch (why) {
-        case TransportRefusal::TooLarge: return {413, error_body(text::too_large)};
-        case TransportRefusal::Malformed: return {400, error_body(text::malformed)};
-        case TransportRefusal::Timeout: return {408, error_body(text::too_slow)};
-        case TransportRefusal::Full: break;
+        case TransportRefusal::TooLarge:
+            return {413, error_body(text::too_large)};
+        case TransportRefusal::Malformed:
+            return {400, error_body(text::malformed)};
+        case TransportRefusal::Timeout:
+            return {408, error_body(text::too_slow)};
+        case TransportRefusal::Full:
+            break;
     }
     return {503, error_body(text::busy_connections(options_.max_connections))};
 }

@@ -8,10 +8,10 @@
 #include <regex>
 #include <thread>
 
-#include <CLI/CLI.hpp>
-#include <nlohmann/json.hpp>
 #include <spdlog/sinks/stdout_color_sinks.h>
 #include <spdlog/spdlog.h>
+#include <CLI/CLI.hpp>
+#include <nlohmann/json.hpp>
 
 #include "acerto/platform/errors.h"
 #include "acerto/server/fixture.h"

@@ -39,16 +39,15 @@ Variant from_db(const Variant& v, platform::FieldType t);
 PacketPtr packet_of(Session& s, std::vector<platform::FieldDef> fields, const std::string& sql,
                     const std::vector<Variant>& params);
 // Rows of a table, in the table's column order (its dataset's packet).
-PacketPtr table_packet(Session& s, const TableDef& t, const std::string& where,
-                       const std::vector<Variant>& params, const std::string& order);
+PacketPtr table_packet(Session& s, const TableDef& t, const std::string& where, const std::vector<Variant>& params,
+                       const std::string& order);
 Variant as_variant(PacketPtr p);
 
 struct Budget {
     std::string branch, number, sequence, department, charging;
 };
 
-std::optional<Budget> find_budget(Session& s, const std::string& branch,
-                                  const std::string& number);
+std::optional<Budget> find_budget(Session& s, const std::string& branch, const std::string& number);
 // "orçamento N (filial B)", as refusals name a budget.
 std::string budget_name(const std::string& branch, const std::string& number);
 

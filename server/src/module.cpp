@@ -26,14 +26,16 @@ using platform::DateTime;
 using platform::FieldDef;
 using platform::FieldType;
 
-platform::DateTime Clock::now() const { return fixed ? *fixed : DateTime::now_local(); }
+platform::DateTime Clock::now() const {
+    return fixed ? *fixed : DateTime::now_local();
+}
 
 // ------------------------------------------------------------------------ argument checks
 
 void check_args(const std::string& method, const Args& args, std::initializer_list<Arg> kinds) {
     if (args.size() != kinds.size())
-        throw Refusal(method + " espera " + std::to_string(kinds.size()) +
-                      " argumento(s); recebeu " + std::to_string(args.size()) + ".");
+        throw Refusal(method + " espera " + std::to_string(kinds.size()) + " argumento(s); recebeu " +
+                      std::to_string(args.size()) + ".");
     std::size_t i = 0;
     for (Arg k : kinds) {
         const Variant& a = args[i++];
@@ -56,12 +58,10 @@ void check_args(const std::string& method, const Args& args, std::initializer_li
             const char* want = k == Arg::PacketOrNull ? "um delta ou nulo"
                                : k == Arg::Packet     ? "um pacote de dados"
                                                       : "um texto";
-            throw Refusal(method + ": o argumento " + std::to_string(i) + " deve ser " + want +
-                          ".");
+            throw Refusal(method + ": o argumento " + std::to_string(i) + " deve ser " + want + ".");
         }
         if (a.is_text() && a.text().find('\0') != std::string::npos)
-            throw Refusal(method + ": o argumento " + std::to_string(i) +
-                          " traz um caractere nulo.");
+            throw Refusal(method + ": o argumento " + std::to_string(i) + " traz um caractere nulo.");
     }
 }
 
@@ -85,8 +85,7 @@ Variant from_db(const Variant& v, FieldType t) {
         }
         default:
             if (v.is_text()) return v;
-            return Variant(v.is_number() && v.number() == std::trunc(v.number()) &&
-                                   std::fabs(v.number()) < 9.2e18
+            return Variant(v.is_number() && v.number() == std::trunc(v.number()) && std::fabs(v.number()) < 9.2e18
                                ? std::to_string(static_cast<long long>(v.number()))
                                : v.as_string());
     }
@@ -100,8 +99,7 @@ PacketPtr packet_of(Session& s, std::vector<FieldDef> fields, const std::string&
     const auto& defs = p->fields();
     for (auto& r : rs.rows) {
         platform::Row row(defs.size());
-        for (std::size_t i = 0; i < defs.size() && i < r.size(); ++i)
-            row[i] = from_db(r[i], defs[i].type);
+        for (std::size_t i = 0; i < defs.size() && i < r.size(); ++i) row[i] = from_db(r[i], defs[i].type);
         p->rows().push_back(std::move(row));
     }
     return p;
@@ -114,8 +112,8 @@ std::string column_list(const TableDef& t) {
 }
 
 // Rows of a settlement table for one budget, in the table's column order.
-PacketPtr table_packet(Session& s, const TableDef& t, const std::string& where,
-                       const std::vector<Variant>& params, const std::string& order) {
+PacketPtr table_packet(Session& s, const TableDef& t, const std::string& where, const std::vector<Variant>& params,
+                       const std::string& order) {
     std::string sql = "SELECT " + column_list(t) + " FROM " + t.name;
     if (!where.empty()) sql += " WHERE " + where;
     if (!order.empty()) sql += " ORDER BY " + order;
@@ -128,8 +126,7 @@ Variant as_variant(PacketPtr p) {
 
 // ------------------------------------------------------------------------------- budgets
 
-std::optional<Budget> find_budget(Session& s, const std::string& branch,
-                                  const std::string& number) {
+std::optional<Budget> find_budget(Session& s, const std::string& branch, const std::string& number) {
     ResultSet rs = s.query(
         "SELECT NRSEQORCAEVE, CDDEPTO, IDTPCOBRVREXTRA FROM ORCAMENTO WHERE CDFILIAL = ? AND "
         "NRORCAEVENTO = ?",
@@ -149,8 +146,7 @@ namespace {
 
 // Texts of the screen's catalogue for a settlement whose stock or finance is updated.
 std::optional<std::string> lock_text(const std::string& situation) {
-    if (situation == "T")
-        return "Acerto não pode ser alterado. Estoque e financeira já foram atualizados.";
+    if (situation == "T") return "Acerto não pode ser alterado. Estoque e financeira já foram atualizados.";
     if (situation == "E") return "Acerto não pode ser alterado. Estoque já foi atualizado.";
     if (situation == "F") return "Acerto não pode ser alterado. Financeiro já foi atualizado.";
     return std::nullopt;
@@ -173,8 +169,7 @@ constexpr int kFirstYear = 1900, kLastYear = 2200;
 bool server_only(const TableDef& t, const std::string& column) {
     if (column == "CDDEPTO") return true;
     if (t.name == "ACERTO") return column == "IDSITUACERTO";
-    if (t.name == "ACERTOEXTRA")
-        return column == "CDFILIALEST" || column == "NRLANCESTQ" || column == "NRSEQUITEM";
+    if (t.name == "ACERTOEXTRA") return column == "CDFILIALEST" || column == "NRLANCESTQ" || column == "NRSEQUITEM";
     return false;
 }
 
@@ -213,8 +208,7 @@ MappedDelta map_delta(const TableDef& t, PacketPtr delta) {
     std::set<std::string> seen;
     for (const auto& f : delta->fields()) {
         const ColumnDef* c = t.column(f.name);
-        if (!c)
-            throw Refusal("O delta de " + t.name + " traz o campo desconhecido " + f.name + ".");
+        if (!c) throw Refusal("O delta de " + t.name + " traz o campo desconhecido " + f.name + ".");
         if (!seen.insert(c->name).second)
             throw Refusal("O delta de " + t.name + " traz o campo " + f.name + " duas vezes.");
         if (c->key && c->name != "CDFILIAL" && c->name != "NRORCAEVENTO" && !m.is_header)
@@ -223,8 +217,7 @@ MappedDelta map_delta(const TableDef& t, PacketPtr delta) {
         m.columns.push_back(c);
     }
     for (const auto& k : t.key_columns())
-        if (!seen.count(k))
-            throw Refusal("O delta de " + t.name + " não traz o campo chave " + k + ".");
+        if (!seen.count(k)) throw Refusal("O delta de " + t.name + " não traz o campo chave " + k + ".");
     // A change is checked against every column the screen writes: a client that leaves one
     // out would overwrite what another operator saved meanwhile.
     bool changes_stored = std::any_of(delta->changes().begin(), delta->changes().end(),
@@ -232,8 +225,7 @@ MappedDelta map_delta(const TableDef& t, PacketPtr delta) {
     if (changes_stored)
         for (const auto& c : t.columns)
             if (!server_only(t, c.name) && !seen.count(c.name))
-                throw Refusal("O delta de " + t.name +
-                              " altera ou exclui sem o valor original do campo " + c.name +
+                throw Refusal("O delta de " + t.name + " altera ou exclui sem o valor original do campo " + c.name +
                               ": uma alteração ou exclusão traz todos os campos da linha, e todos "
                               "são conferidos.");
     for (const auto& ch : delta->changes())
@@ -247,8 +239,7 @@ MappedDelta map_delta(const TableDef& t, PacketPtr delta) {
 
 // A delta value as the column stores it; refuses what does not fit. A new value is checked
 // against the ranges the screen keeps to as well (an original only has to be what is stored).
-Variant to_column(const Variant& v, const ColumnDef& c, const std::string& table,
-                  bool new_value = false) {
+Variant to_column(const Variant& v, const ColumnDef& c, const std::string& table, bool new_value = false) {
     if (v.is_null()) return v;
     try {
         switch (c.type) {
@@ -272,9 +263,8 @@ Variant to_column(const Variant& v, const ColumnDef& c, const std::string& table
                 int year = d.parts().year;
                 if (new_value && (year < kFirstYear || year > kLastYear))
                     throw Refusal("A data do campo " + c.name + " de " + table +
-                                  " está fora do intervalo aceito (anos de " +
-                                  std::to_string(kFirstYear) + " a " + std::to_string(kLastYear) +
-                                  ").");
+                                  " está fora do intervalo aceito (anos de " + std::to_string(kFirstYear) + " a " +
+                                  std::to_string(kLastYear) + ").");
                 return Variant(d);
             }
             default: {
@@ -284,8 +274,8 @@ Variant to_column(const Variant& v, const ColumnDef& c, const std::string& table
                     throw Refusal("O campo " + c.name + " de " + table +
                                   " traz um caractere nulo, que não pode ser gravado.");
                 if (c.size > 0 && platform::utf8_length(s) > static_cast<std::size_t>(c.size))
-                    throw Refusal("O valor '" + s + "' excede o tamanho do campo " + c.name +
-                                  " de " + table + " (" + std::to_string(c.size) + " caracteres).");
+                    throw Refusal("O valor '" + s + "' excede o tamanho do campo " + c.name + " de " + table + " (" +
+                                  std::to_string(c.size) + " caracteres).");
                 return Variant(std::move(s));
             }
         }
@@ -296,16 +286,13 @@ Variant to_column(const Variant& v, const ColumnDef& c, const std::string& table
 
 // A line number as the screen writes it: four digits, "0001" to "9999".
 bool line_number(const std::string& s) {
-    return s.size() == 4 &&
-           std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; }) &&
-           s != "0000";
+    return s.size() == 4 && std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; }) && s != "0000";
 }
 
 class DeltaWriter {
   public:
     // `deletes_only`: the deltas of SetDeletar, which may only delete.
-    explicit DeltaWriter(Session& s, bool deletes_only = false)
-        : s_(s), deletes_only_(deletes_only) {}
+    explicit DeltaWriter(Session& s, bool deletes_only = false) : s_(s), deletes_only_(deletes_only) {}
 
     // Applies the header delta and the four line deltas in one transaction. Everything is
     // checked before anything is written; then header inserts and changes go first, then the
@@ -353,8 +340,7 @@ class DeltaWriter {
 
     bool has_lines(const BudgetKey& key) {
         for (const char* t : kLineTables)
-            if (!s_.query(std::string("SELECT 1 FROM ") + t +
-                              " WHERE CDFILIAL = ? AND NRORCAEVENTO = ?",
+            if (!s_.query(std::string("SELECT 1 FROM ") + t + " WHERE CDFILIAL = ? AND NRORCAEVENTO = ?",
                           {Variant(key.branch), Variant(key.number)})
                      .rows.empty())
                 return true;
@@ -382,8 +368,7 @@ class DeltaWriter {
 
     Budget check_settlement(const BudgetKey& key) {
         auto budget = find_budget(s_, key.branch, key.number);
-        if (!budget)
-            throw Refusal("O " + budget_name(key.branch, key.number) + " não está cadastrado.");
+        if (!budget) throw Refusal("O " + budget_name(key.branch, key.number) + " não está cadastrado.");
         // PostgreSQL: the header stays as read until the end of the transaction, so that a
         // financial update running at the same moment waits for these changes or refuses them.
         std::string sql = "SELECT IDSITUACERTO FROM ACERTO WHERE CDFILIAL = ? AND NRORCAEVENTO = ?";
@@ -416,29 +401,25 @@ class DeltaWriter {
                     throw Refusal("O campo " + c.name + " de " + t.name +
                                   " é gravado só pelo servidor de aplicação; um delta não pode " +
                                   (insert ? "informá-lo." : "alterá-lo."));
-                if (m.is_header && c.name == "IDTPVREXTRA" && !blank(v) && v.as_string() != "P" &&
-                    v.as_string() != "S")
+                if (m.is_header && c.name == "IDTPVREXTRA" && !blank(v) && v.as_string() != "P" && v.as_string() != "S")
                     throw Refusal(
                         "O campo IDTPVREXTRA de ACERTO só aceita P (por produto) ou S (por "
                         "pessoa).");
-                if (!insert && (c.key || static_cast<int>(i) == m.sequence_field) &&
-                    !(v == original[i]))
+                if (!insert && (c.key || static_cast<int>(i) == m.sequence_field) && !(v == original[i]))
                     throw Refusal("O campo chave " + c.name + " de " + t.name +
                                   " não pode ser alterado; exclua a linha e inclua outra.");
             }
             if (ch.kind != ChangeKind::Insert) continue;
             std::string sequence = m.sequence_field < 0 ? "" : text_of(ch.values[m.sequence_field]);
-            if (m.is_header ? sequence != budget.sequence
-                            : sequence != "00" && sequence != budget.sequence)
+            if (m.is_header ? sequence != budget.sequence : sequence != "00" && sequence != budget.sequence)
                 throw Refusal("A sequência '" + sequence + "' de " + t.name + " não é a do " +
                               budget_name(budget.branch, budget.number) + " (" + budget.sequence +
                               (m.is_header ? "" : " ou 00") + ").");
             if (m.line_field >= 0) {
                 std::string nr = text_of(ch.values[m.line_field]);
                 if (!line_number(nr))
-                    throw Refusal(
-                        "O número de linha '" + nr + "' de " + t.name +
-                        " é inválido: uma linha é numerada com quatro algarismos, de 0001 a 9999.");
+                    throw Refusal("O número de linha '" + nr + "' de " + t.name +
+                                  " é inválido: uma linha é numerada com quatro algarismos, de 0001 a 9999.");
             }
         }
     }
@@ -448,19 +429,16 @@ class DeltaWriter {
                                 {Variant(key.branch), Variant(key.number)})
                            .rows.empty();
         if (!header && has_lines(key))
-            throw Refusal(
-                "O acerto do " + budget_name(key.branch, key.number) +
-                " não tem cabeçalho: as linhas só podem ser gravadas com o acerto, e o acerto "
-                "só pode ser excluído sem linhas.");
+            throw Refusal("O acerto do " + budget_name(key.branch, key.number) +
+                          " não tem cabeçalho: as linhas só podem ser gravadas com o acerto, e o acerto "
+                          "só pode ser excluído sem linhas.");
     }
 
     std::string changed_text(const MappedDelta& m, const platform::Row& row) const {
-        std::string who =
-            m.branch_field >= 0 && m.number_field >= 0
-                ? budget_name(row[m.branch_field].as_string(), row[m.number_field].as_string())
-                : m.table->name;
-        return "O acerto do " + who +
-               " foi alterado por outro usuário. Recarregue o orçamento e repita a operação.";
+        std::string who = m.branch_field >= 0 && m.number_field >= 0
+                              ? budget_name(row[m.branch_field].as_string(), row[m.number_field].as_string())
+                              : m.table->name;
+        return "O acerto do " + who + " foi alterado por outro usuário. Recarregue o orçamento e repita a operação.";
     }
 
     // Applies one delta's changes: all but header deletions (deletes_only false), or only them.
@@ -503,8 +481,7 @@ class DeltaWriter {
         }
         if (is_header) {
             // The department comes from the budget, and a new settlement is pending.
-            auto b = find_budget(s_, values[m.branch_field].as_string(),
-                                 values[m.number_field].as_string());
+            auto b = find_budget(s_, values[m.branch_field].as_string(), values[m.number_field].as_string());
             cols.push_back("CDDEPTO");
             params.push_back(b && !b->department.empty() ? Variant(b->department) : Variant());
             cols.push_back("IDSITUACERTO");
@@ -525,14 +502,11 @@ class DeltaWriter {
     // The row as the screen last saw it. The header's situation and department are the
     // server's to write, so the screen never knows them for sure: they are not compared (a
     // situation that locks the settlement is refused before any change is applied).
-    std::string where_original(const MappedDelta& m, const platform::Row& original,
-                               std::vector<Variant>& params) {
+    std::string where_original(const MappedDelta& m, const platform::Row& original, std::vector<Variant>& params) {
         const bool is_header = m.table->name == "ACERTO";
         std::string w;
         for (std::size_t i = 0; i < m.columns.size(); ++i) {
-            if (is_header &&
-                (m.columns[i]->name == "IDSITUACERTO" || m.columns[i]->name == "CDDEPTO"))
-                continue;
+            if (is_header && (m.columns[i]->name == "IDSITUACERTO" || m.columns[i]->name == "CDDEPTO")) continue;
             w += (w.empty() ? "" : " AND ") + m.columns[i]->name + " " + s_.same() + " ?";
             params.push_back(to_column(original[i], *m.columns[i], m.table->name));
         }
@@ -554,8 +528,7 @@ class DeltaWriter {
             params.push_back(std::move(v));
         }
         if (set.empty()) return;
-        std::string sql =
-            "UPDATE " + t.name + " SET " + set + " WHERE " + where_original(m, original, params);
+        std::string sql = "UPDATE " + t.name + " SET " + set + " WHERE " + where_original(m, original, params);
         long long n;
         try {
             n = s_.execute(sql, params);
@@ -567,8 +540,7 @@ class DeltaWriter {
 
     void remove(const MappedDelta& m, const platform::Row& original) {
         std::vector<Variant> params;
-        std::string sql =
-            "DELETE FROM " + m.table->name + " WHERE " + where_original(m, original, params);
+        std::string sql = "DELETE FROM " + m.table->name + " WHERE " + where_original(m, original, params);
         long long n;
         try {
             n = s_.execute(sql, params);
@@ -629,18 +601,15 @@ Variant get_orca_evento(const Call& c, const Args& args) {
     const TableDef& t = table("ORCAMENTO");
     std::vector<FieldDef> fields;
     std::string cols;
-    for (const char* n :
-         {"CDFILIAL", "NRORCAEVENTO", "NRSEQORCAEVE", "NMCLIEORCEVE", "IDSITCLIOREV", "CDCLIENTE",
-          "NMFANTCLIE", "CDTPSERVEVEN", "NMTPSERVEVEN", "CDTIPOEVENTO", "NMTIPOEVENTO", "DTEVENTO",
-          "DSENDENTOREV", "CDDEPTO", "CDPRECOBASE"}) {
+    for (const char* n : {"CDFILIAL", "NRORCAEVENTO", "NRSEQORCAEVE", "NMCLIEORCEVE", "IDSITCLIOREV", "CDCLIENTE",
+                          "NMFANTCLIE", "CDTPSERVEVEN", "NMTPSERVEVEN", "CDTIPOEVENTO", "NMTIPOEVENTO", "DTEVENTO",
+                          "DSENDENTOREV", "CDDEPTO", "CDPRECOBASE"}) {
         const ColumnDef* c = t.column(n);
-        fields.push_back(
-            {c->name, c->name == "NRSEQORCAEVE" ? FieldType::FixedChar : c->type, c->size});
+        fields.push_back({c->name, c->name == "NRSEQORCAEVE" ? FieldType::FixedChar : c->type, c->size});
         cols += (cols.empty() ? "" : ", ") + c->name;
     }
-    return as_variant(packet_of(
-        s, fields, "SELECT " + cols + " FROM ORCAMENTO WHERE CDFILIAL = ? AND NRORCAEVENTO = ?",
-        {args[0], args[1]}));
+    return as_variant(packet_of(s, fields, "SELECT " + cols + " FROM ORCAMENTO WHERE CDFILIAL = ? AND NRORCAEVENTO = ?",
+                                {args[0], args[1]}));
 }
 
 Variant get_dados(const Call& c, const Args& args) {
@@ -651,12 +620,11 @@ Variant get_dados(const Call& c, const Args& args) {
         "NMTPSERVEVEN "
         "FROM ORCAMENTO WHERE CDFILIAL = ? AND NRORCAEVENTO = ?",
         {args[0], args[1]});
-    auto p =
-        std::make_shared<DataPacket>(std::vector<FieldDef>{{"NRORCAEVENTO", FieldType::String, 10},
-                                                           {"NMFANTCLIE", FieldType::String, 50},
-                                                           {"DSDATA", FieldType::String, 200},
-                                                           {"TPEVENTO", FieldType::String, 200},
-                                                           {"TPSERVICO", FieldType::String, 200}});
+    auto p = std::make_shared<DataPacket>(std::vector<FieldDef>{{"NRORCAEVENTO", FieldType::String, 10},
+                                                                {"NMFANTCLIE", FieldType::String, 50},
+                                                                {"DSDATA", FieldType::String, 200},
+                                                                {"TPEVENTO", FieldType::String, 200},
+                                                                {"TPSERVICO", FieldType::String, 200}});
     for (const auto& r : rs.rows) {
         std::string when;
         Variant d = from_db(r[2], FieldType::DateTime);
@@ -665,9 +633,8 @@ Variant get_dados(const Call& c, const Args& args) {
             when = platform::date_to_str(t);
             if (t.time_of_day() != 0) when += " " + platform::time_to_str(t).substr(0, 5);
         }
-        p->rows().push_back({from_db(r[0], FieldType::String), from_db(r[1], FieldType::String),
-                             Variant(when), Variant(event_text(r[3], r[4])),
-                             Variant(event_text(r[5], r[6]))});
+        p->rows().push_back({from_db(r[0], FieldType::String), from_db(r[1], FieldType::String), Variant(when),
+                             Variant(event_text(r[3], r[4])), Variant(event_text(r[5], r[6]))});
     }
     return as_variant(p);
 }
@@ -680,42 +647,36 @@ Variant get_orcamento(const Call& c, const Args& args) {
     const std::string by_budget = "CDFILIAL = ? AND NRORCAEVENTO = ?";
     Args out;
     out.push_back(as_variant(table_packet(s, table("ACERTO"), by_budget, key, "")));
-    out.push_back(
-        as_variant(table_packet(s, table("ACERTOQUEBRA"), by_budget, key, "NRACERTOQUEB")));
-    out.push_back(
-        as_variant(table_packet(s, table("ACERTOSOBRA"), by_budget, key, "NRACERTOSOBR")));
-    out.push_back(
-        as_variant(table_packet(s, table("ACERTOHREXTRA"), by_budget, key, "NRACERTOHREX")));
-    out.push_back(
-        as_variant(table_packet(s, table("ACERTOEXTRA"), by_budget, key, "NRACERTOEXTR")));
-    auto devol = packet_of(
-        s, {{"CDDEPTO", FieldType::String, 3}, {"NMDEPTO", FieldType::String, 30}},
-        "SELECT CDDEPTO, NMDEPTO FROM DEVOLUCAO WHERE " + by_budget + " ORDER BY CDDEPTO", key);
+    out.push_back(as_variant(table_packet(s, table("ACERTOQUEBRA"), by_budget, key, "NRACERTOQUEB")));
+    out.push_back(as_variant(table_packet(s, table("ACERTOSOBRA"), by_budget, key, "NRACERTOSOBR")));
+    out.push_back(as_variant(table_packet(s, table("ACERTOHREXTRA"), by_budget, key, "NRACERTOHREX")));
+    out.push_back(as_variant(table_packet(s, table("ACERTOEXTRA"), by_budget, key, "NRACERTOEXTR")));
+    auto devol = packet_of(s, {{"CDDEPTO", FieldType::String, 3}, {"NMDEPTO", FieldType::String, 30}},
+                           "SELECT CDDEPTO, NMDEPTO FROM DEVOLUCAO WHERE " + by_budget + " ORDER BY CDDEPTO", key);
     out.push_back(devol->rows().empty() ? Variant() : as_variant(devol));
-    out.push_back(as_variant(packet_of(
-        s, {{"QTCONVORCEVE", FieldType::Float, 0}, {"IDTPCOBRVREXTRA", FieldType::String, 1}},
-        "SELECT QTCONVORCEVE, IDTPCOBRVREXTRA FROM ORCAMENTO WHERE " + by_budget, key)));
+    out.push_back(
+        as_variant(packet_of(s, {{"QTCONVORCEVE", FieldType::Float, 0}, {"IDTPCOBRVREXTRA", FieldType::String, 1}},
+                             "SELECT QTCONVORCEVE, IDTPCOBRVREXTRA FROM ORCAMENTO WHERE " + by_budget, key)));
     tx.commit();
     return Variant(std::move(out));
 }
 
 Variant set_confirmar(const Call& c, const Args& args) {
     check_args(c.method, args,
-               {Arg::PacketOrNull, Arg::PacketOrNull, Arg::PacketOrNull, Arg::PacketOrNull,
-                Arg::PacketOrNull});
+               {Arg::PacketOrNull, Arg::PacketOrNull, Arg::PacketOrNull, Arg::PacketOrNull, Arg::PacketOrNull});
     c.db.run_write([&](Session& w) {
         Transaction tx(w);
-        DeltaWriter(w).apply(delta_arg(args[0]), {delta_arg(args[1]), delta_arg(args[2]),
-                                                  delta_arg(args[3]), delta_arg(args[4])});
+        DeltaWriter(w).apply(delta_arg(args[0]),
+                             {delta_arg(args[1]), delta_arg(args[2]), delta_arg(args[3]), delta_arg(args[4])});
         tx.commit();
     });
     return Variant();
 }
 
 Variant set_deletar(const Call& c, const Args& args) {
-    check_args(c.method, args,
-               {Arg::Text, Arg::PacketOrNull, Arg::PacketOrNull, Arg::PacketOrNull,
-                Arg::PacketOrNull, Arg::PacketOrNull});
+    check_args(
+        c.method, args,
+        {Arg::Text, Arg::PacketOrNull, Arg::PacketOrNull, Arg::PacketOrNull, Arg::PacketOrNull, Arg::PacketOrNull});
     const std::string& code = args[0].text();
     if (code.size() != 1 || code[0] < '1' || code[0] > '8')
         throw Refusal("SetDeletar: código de exclusão inválido: '" + code + "' (de 1 a 8).");
@@ -725,29 +686,27 @@ Variant set_deletar(const Call& c, const Args& args) {
     for (std::size_t pos = 1; pos <= 5; ++pos) {
         bool expected = pos == tab + 1 || (pos == 1 && with_header);
         if (expected && args[pos].is_null())
-            throw Refusal("SetDeletar: o código " + code + " precisa do delta da posição " +
-                          std::to_string(pos + 1) + ".");
+            throw Refusal("SetDeletar: o código " + code + " precisa do delta da posição " + std::to_string(pos + 1) +
+                          ".");
         if (!expected && !args[pos].is_null())
-            throw Refusal("SetDeletar: o código " + code + " não envia o delta da posição " +
-                          std::to_string(pos + 1) + ".");
+            throw Refusal("SetDeletar: o código " + code + " não envia o delta da posição " + std::to_string(pos + 1) +
+                          ".");
         if (expected && args[pos].packet()->changes().empty())
-            throw Refusal("SetDeletar: o código " + code + " exclui " +
-                          (pos == 1 ? "o acerto" : "uma linha") + ", e o delta da posição " +
-                          std::to_string(pos + 1) + " não traz exclusão.");
+            throw Refusal("SetDeletar: o código " + code + " exclui " + (pos == 1 ? "o acerto" : "uma linha") +
+                          ", e o delta da posição " + std::to_string(pos + 1) + " não traz exclusão.");
     }
     c.db.run_write([&](Session& w) {
         Transaction tx(w);
         DeltaWriter writer(w, true);
-        writer.apply(delta_arg(args[1]), {delta_arg(args[2]), delta_arg(args[3]),
-                                          delta_arg(args[4]), delta_arg(args[5])});
+        writer.apply(delta_arg(args[1]),
+                     {delta_arg(args[2]), delta_arg(args[3]), delta_arg(args[4]), delta_arg(args[5])});
         // An even code deletes one line among others: the last one goes with the header.
         if (auto key = writer.settlement(); key && !with_header && !writer.has_lines(*key))
             throw Refusal("SetDeletar: o código " + code +
                           " exclui uma linha entre outras, mas esta é a "
                           "última do acerto do " +
-                          budget_name(key->branch, key->number) +
-                          ", que se exclui com o cabeçalho (código " + std::to_string(n - 1) +
-                          "). Recarregue o orçamento e repita a operação.");
+                          budget_name(key->branch, key->number) + ", que se exclui com o cabeçalho (código " +
+                          std::to_string(n - 1) + "). Recarregue o orçamento e repita a operação.");
         tx.commit();
     });
     return Variant();
@@ -756,16 +715,14 @@ Variant set_deletar(const Call& c, const Args& args) {
 Variant set_importa_devolucao(const Call& c, const Args& args) {
     check_args(c.method, args, {Arg::Text, Arg::Text, Arg::Text});
     const std::string branch = args[0].text(), number = args[1].text(), operador = args[2].text();
-    if (platform::utf8_length(operador) > 12)
-        throw Refusal("Código de operador longo demais: " + operador + ".");
+    if (platform::utf8_length(operador) > 12) throw Refusal("Código de operador longo demais: " + operador + ".");
     Variant imported;
     c.db.run_write([&](Session& w) {
         Transaction tx(w);
         auto budget = find_budget(w, branch, number);
         if (!budget) throw Refusal("O " + budget_name(branch, number) + " não está cadastrado.");
         std::vector<Variant> key{Variant(branch), Variant(number)};
-        if (!w.query("SELECT 1 FROM ACERTO WHERE CDFILIAL = ? AND NRORCAEVENTO = ?", key)
-                 .rows.empty())
+        if (!w.query("SELECT 1 FROM ACERTO WHERE CDFILIAL = ? AND NRORCAEVENTO = ?", key).rows.empty())
             throw Refusal("A devolução do " + budget_name(branch, number) +
                           " não pode ser importada: o acerto já existe.");
         ResultSet items = w.query(
@@ -775,18 +732,13 @@ Variant set_importa_devolucao(const Call& c, const Args& args) {
             "WHERE D.CDPRODUTO = P.CDPRODUTO AND D.CDFILIAL = ? AND D.NRORCAEVENTO = ? "
             "ORDER BY D.CDDEPTO, P.CDARVPROD, D.CDPRODUTO",
             key);
-        if (w.query("SELECT 1 FROM DEVOLUCAO WHERE CDFILIAL = ? AND NRORCAEVENTO = ?", key)
-                .rows.empty())
-            throw Refusal("Não há devolução cadastrada para o " + budget_name(branch, number) +
-                          ".");
-        ResultSet param =
-            w.query("SELECT CDPRBAREPMAT FROM PARAMETRO WHERE CDFILIAL = ?", {Variant(branch)});
-        if (param.rows.empty() || param.rows[0][0].is_null() ||
-            platform::trim(param.rows[0][0].as_string()).empty())
+        if (w.query("SELECT 1 FROM DEVOLUCAO WHERE CDFILIAL = ? AND NRORCAEVENTO = ?", key).rows.empty())
+            throw Refusal("Não há devolução cadastrada para o " + budget_name(branch, number) + ".");
+        ResultSet param = w.query("SELECT CDPRBAREPMAT FROM PARAMETRO WHERE CDFILIAL = ?", {Variant(branch)});
+        if (param.rows.empty() || param.rows[0][0].is_null() || platform::trim(param.rows[0][0].as_string()).empty())
             throw Refusal(std::string(refusal::kPriceBaseReplacement));
         std::string base = param.rows[0][0].as_string();
-        ResultSet desc =
-            w.query("SELECT DSPRECOBASE FROM PRECOBASE WHERE CDPRECOBASE = ?", {Variant(base)});
+        ResultSet desc = w.query("SELECT DSPRECOBASE FROM PRECOBASE WHERE CDPRECOBASE = ?", {Variant(base)});
         if (desc.rows.empty()) throw Refusal(std::string(refusal::kPriceBaseReplacement));
         Variant base_name = desc.rows[0][0];
         DateTime now = c.clock.now();
@@ -799,9 +751,8 @@ Variant set_importa_devolucao(const Call& c, const Args& args) {
             "QTCONVEXTRAACER, "
             "VRCONVEXTRAACER, IDTPVREXTRA) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, 'P', 0, 0, ?)",
             {Variant(branch), Variant(number), Variant(budget->sequence),
-             budget->department.empty() ? Variant() : Variant(budget->department), Variant(now),
-             Variant(operador), Variant(base), Variant(base), base_name, base_name,
-             Variant(budget->charging == "S" ? "S" : "P")});
+             budget->department.empty() ? Variant() : Variant(budget->department), Variant(now), Variant(operador),
+             Variant(base), Variant(base), base_name, base_name, Variant(budget->charging == "S" ? "S" : "P")});
         int nq = 0, ns = 0;
         for (const auto& r : items.rows) {
             ResultSet price = w.query(
@@ -823,8 +774,8 @@ Variant set_importa_devolucao(const Call& c, const Args& args) {
                     "SGUNIDADE, QTACERTOQUEB, VRACERTOQUEB, VRACREACEQUE, VRDESCACEQUE, "
                     "NRACERTOQUEB, CDPRODUTO) "
                     "VALUES (?, ?, '00', ?, ?, ?, ?, ?, ?, 0, 0, ?, ?)",
-                    {Variant(branch), Variant(number), r[0], r[6], r[7], r[8], Variant(qty(r[5])),
-                     vr, Variant(nr), r[1]});
+                    {Variant(branch), Variant(number), r[0], r[6], r[7], r[8], Variant(qty(r[5])), vr, Variant(nr),
+                     r[1]});
             }
             if (qty(r[2]) != 0 || qty(r[3]) != 0 || qty(r[4]) != 0) {
                 std::snprintf(nr, sizeof nr, "%04d", ++ns);
@@ -834,8 +785,8 @@ Variant set_importa_devolucao(const Call& c, const Args& args) {
                     "QTORCACERSOB, VRACERTOSOBR, CDFILIAL, NRORCAEVENTO, NRSEQORCAEVE, "
                     "CDDEPTO, NRACERTOSOBR, CDPRODUTO) "
                     "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, '00', ?, ?, ?)",
-                    {r[6], r[7], r[8], Variant(qty(r[2])), Variant(qty(r[3])), Variant(qty(r[4])),
-                     vr, Variant(branch), Variant(number), r[0], Variant(nr), r[1]});
+                    {r[6], r[7], r[8], Variant(qty(r[2])), Variant(qty(r[3])), Variant(qty(r[4])), vr, Variant(branch),
+                     Variant(number), r[0], Variant(nr), r[1]});
             }
         }
         const std::string by_budget = "CDFILIAL = ? AND NRORCAEVENTO = ?";
@@ -851,33 +802,31 @@ Variant set_importa_devolucao(const Call& c, const Args& args) {
 Variant get_acerto_reti(const Call& c, const Args& args) {
     Session& s = c.db.session();
     check_args(c.method, args, {Arg::Text, Arg::TextOrNull, Arg::TextOrNull});
-    return as_variant(
-        packet_of(s, {{"NRLANCESTQ", FieldType::String, 10}},
-                  "SELECT NRLANCESTQ FROM ACERTORETI WHERE CDFILIAL = ? AND NRORCAEVENTO = ? "
-                  "AND NRSEQORCAEVE = ? ORDER BY NRLANCESTQ",
-                  {args[0], Variant(text_arg(args[1])), Variant(text_arg(args[2]))}));
+    return as_variant(packet_of(s, {{"NRLANCESTQ", FieldType::String, 10}},
+                                "SELECT NRLANCESTQ FROM ACERTORETI WHERE CDFILIAL = ? AND NRORCAEVENTO = ? "
+                                "AND NRSEQORCAEVE = ? ORDER BY NRLANCESTQ",
+                                {args[0], Variant(text_arg(args[1])), Variant(text_arg(args[2]))}));
 }
 
 using Handler = Variant (*)(const Call&, const Args&);
 
 // The methods of the remote data module, by name.
 const std::vector<std::pair<std::string, Handler>>& method_table() {
-    static const std::vector<std::pair<std::string, Handler>> table = {
-        {"GetPesqOrca", get_pesq_orca},
-        {"GetVdOrcaEven", get_vd_orca_even},
-        {"GetVdEncomenda", get_vd_orca_even},
-        {"GetOrcaEvento", get_orca_evento},
-        {"GetDados", get_dados},
-        {"GetOrcamento", get_orcamento},
-        {"SetConfirmar", set_confirmar},
-        {"SetDeletar", set_deletar},
-        {"SetImportaDevolucao", set_importa_devolucao},
-        {"GetAcertoReti", get_acerto_reti},
-        {"GetRelatorio", get_relatorio},
-        {"Gera_Financeiro", gera_financeiro},
-        {"Cancelar_Acerto", cancelar_acerto},
-        {"RetiraProdExtra", retira_prod_extra},
-        {"DeletaReti", deleta_reti}};
+    static const std::vector<std::pair<std::string, Handler>> table = {{"GetPesqOrca", get_pesq_orca},
+                                                                       {"GetVdOrcaEven", get_vd_orca_even},
+                                                                       {"GetVdEncomenda", get_vd_orca_even},
+                                                                       {"GetOrcaEvento", get_orca_evento},
+                                                                       {"GetDados", get_dados},
+                                                                       {"GetOrcamento", get_orcamento},
+                                                                       {"SetConfirmar", set_confirmar},
+                                                                       {"SetDeletar", set_deletar},
+                                                                       {"SetImportaDevolucao", set_importa_devolucao},
+                                                                       {"GetAcertoReti", get_acerto_reti},
+                                                                       {"GetRelatorio", get_relatorio},
+                                                                       {"Gera_Financeiro", gera_financeiro},
+                                                                       {"Cancelar_Acerto", cancelar_acerto},
+                                                                       {"RetiraProdExtra", retira_prod_extra},
+                                                                       {"DeletaReti", deleta_reti}};
     return table;
 }
 

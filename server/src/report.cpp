@@ -20,8 +20,12 @@ using platform::FieldType;
 
 namespace {
 
-double num(const Variant& v) { return v.is_null() ? 0.0 : v.as_number(); }
-std::string txt(const Variant& v) { return v.is_null() ? std::string() : platform::trim(v.as_string()); }
+double num(const Variant& v) {
+    return v.is_null() ? 0.0 : v.as_number();
+}
+std::string txt(const Variant& v) {
+    return v.is_null() ? std::string() : platform::trim(v.as_string());
+}
 double cents(double v) {
     double r = platform::round_decimal(v, 2);
     return r == 0 ? 0.0 : r;
@@ -58,32 +62,55 @@ Datasets settlement_report(Session& s, const Params& p) {
     const std::vector<Variant> key{Variant(branch), Variant(number), Variant(sequence)};
     const std::string by_key = " WHERE CDFILIAL = ? AND NRORCAEVENTO = ? AND NRSEQORCAEVE = ?";
 
-    auto header = make({{"CDFILIAL", FieldType::String, 4},      {"NMFILIAL", FieldType::String, 50},
-                        {"CDEMPRESA", FieldType::String, 2},     {"NMEMPRESA", FieldType::String, 50},
-                        {"NRORCAEVENTO", FieldType::String, 10}, {"NRSEQORCAEVE", FieldType::String, 2},
-                        {"DSORIGEM", FieldType::String, 20},     {"NMCLIENTE", FieldType::String, 50},
-                        {"NMTIPOEVENTO", FieldType::String, 30}, {"DTEVENTO", FieldType::DateTime, 0},
-                        {"DTACERTO", FieldType::DateTime, 0},    {"HRACERTO", FieldType::String, 8},
-                        {"CDOPERADOR", FieldType::String, 12},   {"DSSITUACAO", FieldType::String, 40},
-                        {"VRQUEBRA", FieldType::Float, 0},       {"VRSOBRA", FieldType::Float, 0},
-                        {"VRHREXTRA", FieldType::Float, 0},      {"VREXTRA", FieldType::Float, 0},
+    auto header = make({{"CDFILIAL", FieldType::String, 4},
+                        {"NMFILIAL", FieldType::String, 50},
+                        {"CDEMPRESA", FieldType::String, 2},
+                        {"NMEMPRESA", FieldType::String, 50},
+                        {"NRORCAEVENTO", FieldType::String, 10},
+                        {"NRSEQORCAEVE", FieldType::String, 2},
+                        {"DSORIGEM", FieldType::String, 20},
+                        {"NMCLIENTE", FieldType::String, 50},
+                        {"NMTIPOEVENTO", FieldType::String, 30},
+                        {"DTEVENTO", FieldType::DateTime, 0},
+                        {"DTACERTO", FieldType::DateTime, 0},
+                        {"HRACERTO", FieldType::String, 8},
+                        {"CDOPERADOR", FieldType::String, 12},
+                        {"DSSITUACAO", FieldType::String, 40},
+                        {"VRQUEBRA", FieldType::Float, 0},
+                        {"VRSOBRA", FieldType::Float, 0},
+                        {"VRHREXTRA", FieldType::Float, 0},
+                        {"VREXTRA", FieldType::Float, 0},
                         {"VRDEVIDO", FieldType::Float, 0}});
-    auto quebra = make({{"NRACERTOQUEB", FieldType::String, 4}, {"CDARVPROD", FieldType::String, 20},
-                        {"NMPRODUTO", FieldType::String, 50},   {"SGUNIDADE", FieldType::String, 5},
-                        {"QTACERTOQUEB", FieldType::Float, 0},  {"VRACERTOQUEB", FieldType::Float, 0},
-                        {"VRACREACEQUE", FieldType::Float, 0},  {"VRDESCACEQUE", FieldType::Float, 0},
+    auto quebra = make({{"NRACERTOQUEB", FieldType::String, 4},
+                        {"CDARVPROD", FieldType::String, 20},
+                        {"NMPRODUTO", FieldType::String, 50},
+                        {"SGUNIDADE", FieldType::String, 5},
+                        {"QTACERTOQUEB", FieldType::Float, 0},
+                        {"VRACERTOQUEB", FieldType::Float, 0},
+                        {"VRACREACEQUE", FieldType::Float, 0},
+                        {"VRDESCACEQUE", FieldType::Float, 0},
                         {"VRTOTAL", FieldType::Float, 0}});
-    auto sobra = make({{"NRACERTOSOBR", FieldType::String, 4}, {"CDARVPROD", FieldType::String, 20},
-                       {"NMPRODUTO", FieldType::String, 50},   {"SGUNIDADE", FieldType::String, 5},
-                       {"QTRESACERSOB", FieldType::Float, 0},  {"QTEXTACERSOB", FieldType::Float, 0},
-                       {"QTORCACERSOB", FieldType::Float, 0},  {"VRACERTOSOBR", FieldType::Float, 0},
+    auto sobra = make({{"NRACERTOSOBR", FieldType::String, 4},
+                       {"CDARVPROD", FieldType::String, 20},
+                       {"NMPRODUTO", FieldType::String, 50},
+                       {"SGUNIDADE", FieldType::String, 5},
+                       {"QTRESACERSOB", FieldType::Float, 0},
+                       {"QTEXTACERSOB", FieldType::Float, 0},
+                       {"QTORCACERSOB", FieldType::Float, 0},
+                       {"VRACERTOSOBR", FieldType::Float, 0},
                        {"VRTOTAL", FieldType::Float, 0}});
-    auto horas = make({{"NRACERTOHREX", FieldType::String, 4}, {"CDARVPROD", FieldType::String, 20},
-                       {"NMPRODUTO", FieldType::String, 50},   {"QTACERTOHREX", FieldType::Float, 0},
-                       {"VRACERTOHREX", FieldType::Float, 0},  {"VRTOTAL", FieldType::Float, 0}});
-    auto extras = make({{"NRACERTOEXTR", FieldType::String, 4}, {"CDARVPROD", FieldType::String, 20},
-                        {"NMPRODUTO", FieldType::String, 50},   {"SGUNIDADE", FieldType::String, 5},
-                        {"QTACERTOEXTR", FieldType::Float, 0},  {"VRACERTOEXTR", FieldType::Float, 0},
+    auto horas = make({{"NRACERTOHREX", FieldType::String, 4},
+                       {"CDARVPROD", FieldType::String, 20},
+                       {"NMPRODUTO", FieldType::String, 50},
+                       {"QTACERTOHREX", FieldType::Float, 0},
+                       {"VRACERTOHREX", FieldType::Float, 0},
+                       {"VRTOTAL", FieldType::Float, 0}});
+    auto extras = make({{"NRACERTOEXTR", FieldType::String, 4},
+                        {"CDARVPROD", FieldType::String, 20},
+                        {"NMPRODUTO", FieldType::String, 50},
+                        {"SGUNIDADE", FieldType::String, 5},
+                        {"QTACERTOEXTR", FieldType::Float, 0},
+                        {"VRACERTOEXTR", FieldType::Float, 0},
                         {"VRTOTAL", FieldType::Float, 0}});
     Datasets out{{"CABECALHO", header}, {"QUEBRA", quebra}, {"SOBRA", sobra}, {"HREXTRA", horas}, {"EXTRA", extras}};
 
@@ -161,8 +188,8 @@ Datasets settlement_report(Session& s, const Params& p) {
                                  .rows) {
             double v = num(r[4]) * platform::round_decimal(num(r[5]), 2);
             vx += v;
-            extras->rows().push_back({Variant(txt(r[0])), Variant(txt(r[1])), Variant(txt(r[2])),
-                                      Variant(txt(r[3])), Variant(num(r[4])), Variant(num(r[5])), Variant(v)});
+            extras->rows().push_back({Variant(txt(r[0])), Variant(txt(r[1])), Variant(txt(r[2])), Variant(txt(r[3])),
+                                      Variant(num(r[4])), Variant(num(r[5])), Variant(v)});
         }
     }
     tx.commit();
@@ -171,12 +198,12 @@ Datasets settlement_report(Session& s, const Params& p) {
     Variant settled = from_db(h[1], FieldType::DateTime);
     std::string hour;
     if (!settled.is_null()) hour = platform::time_to_str(settled.as_date_time());
-    header->rows().push_back(
-        {Variant(branch), Variant(txt(h[13])), Variant(txt(h[14])), Variant(txt(h[15])), Variant(number),
-         Variant(sequence), Variant(txt(h[6]) == "E" ? "Encomenda" : "Orçamento"),
-         Variant(txt(h[7]) == "N" ? txt(h[8]) : txt(h[9])), Variant(txt(h[10])), from_db(h[11], FieldType::DateTime),
-         settled, Variant(hour), Variant(txt(h[2])), Variant(situation_text(txt(h[0]))), Variant(cents(vq)),
-         Variant(cents(vs)), Variant(cents(vh)), Variant(cents(vx)), Variant(cents(vq + vs + vh + vx))});
+    header->rows().push_back({Variant(branch), Variant(txt(h[13])), Variant(txt(h[14])), Variant(txt(h[15])),
+                              Variant(number), Variant(sequence), Variant(txt(h[6]) == "E" ? "Encomenda" : "Orçamento"),
+                              Variant(txt(h[7]) == "N" ? txt(h[8]) : txt(h[9])), Variant(txt(h[10])),
+                              from_db(h[11], FieldType::DateTime), settled, Variant(hour), Variant(txt(h[2])),
+                              Variant(situation_text(txt(h[0]))), Variant(cents(vq)), Variant(cents(vs)),
+                              Variant(cents(vh)), Variant(cents(vx)), Variant(cents(vq + vs + vh + vx))});
     return out;
 }
 
@@ -211,8 +238,7 @@ Variant get_relatorio(const Call& c, const Args& args) {
         const Variant &n = args[i], &v = args[i + 1];
         if (!n.is_text() || !(v.is_text() || v.is_null()))
             throw Refusal(c.method + ": os parâmetros e seus valores devem ser textos.");
-        if (!values.count(n.text()))
-            throw Refusal("A consulta " + name + " não declara o parâmetro " + n.text() + ".");
+        if (!values.count(n.text())) throw Refusal("A consulta " + name + " não declara o parâmetro " + n.text() + ".");
         if (!given.insert(n.text()).second)
             throw Refusal(c.method + ": o parâmetro " + n.text() + " veio mais de uma vez.");
         const std::string value = v.is_null() ? std::string() : v.text();

@@ -10,9 +10,15 @@ using platform::FieldType;
 
 namespace {
 
-ColumnDef S(const char* n, int size, bool key = false) { return {n, FieldType::String, size, key}; }
-ColumnDef F(const char* n) { return {n, FieldType::Float, 0, false}; }
-ColumnDef D(const char* n, bool key = false) { return {n, FieldType::DateTime, 0, key}; }
+ColumnDef S(const char* n, int size, bool key = false) {
+    return {n, FieldType::String, size, key};
+}
+ColumnDef F(const char* n) {
+    return {n, FieldType::Float, 0, false};
+}
+ColumnDef D(const char* n, bool key = false) {
+    return {n, FieldType::DateTime, 0, key};
+}
 
 std::vector<TableDef> build() {
     std::vector<TableDef> t;
@@ -27,22 +33,21 @@ std::vector<TableDef> build() {
                  {"FOREIGN KEY (CDPRECOBASE) REFERENCES PRECOBASE (CDPRECOBASE)",
                   "FOREIGN KEY (CDPRODUTO) REFERENCES PRODUTO (CDPRODUTO)"}});
     // Budgets and orders: the fields of cdsOrcamento, the origin and the extras parameters.
-    t.push_back({"ORCAMENTO",
-                 {S("CDFILIAL", 4, true), S("NRORCAEVENTO", 10, true), S("NRSEQORCAEVE", 2),
-                  S("NMCLIEORCEVE", 50), S("IDSITCLIOREV", 1), S("CDCLIENTE", 21), S("NMFANTCLIE", 50),
-                  S("CDTPSERVEVEN", 3), S("NMTPSERVEVEN", 30), S("CDTIPOEVENTO", 3), S("NMTIPOEVENTO", 30),
-                  D("DTEVENTO"), S("DSENDENTOREV", 50), S("CDDEPTO", 3), S("CDPRECOBASE", 2),
-                  S("IDTPORCAEVEN", 1), F("QTCONVORCEVE"), S("IDTPCOBRVREXTRA", 1), S("CDEMPRESA", 2)},
-                 {"FOREIGN KEY (CDFILIAL) REFERENCES FILIAL (CDFILIAL)"}});
+    t.push_back(
+        {"ORCAMENTO",
+         {S("CDFILIAL", 4, true), S("NRORCAEVENTO", 10, true), S("NRSEQORCAEVE", 2), S("NMCLIEORCEVE", 50),
+          S("IDSITCLIOREV", 1), S("CDCLIENTE", 21), S("NMFANTCLIE", 50), S("CDTPSERVEVEN", 3), S("NMTPSERVEVEN", 30),
+          S("CDTIPOEVENTO", 3), S("NMTIPOEVENTO", 30), D("DTEVENTO"), S("DSENDENTOREV", 50), S("CDDEPTO", 3),
+          S("CDPRECOBASE", 2), S("IDTPORCAEVEN", 1), F("QTCONVORCEVE"), S("IDTPCOBRVREXTRA", 1), S("CDEMPRESA", 2)},
+         {"FOREIGN KEY (CDFILIAL) REFERENCES FILIAL (CDFILIAL)"}});
     // The financial registers the settlement's titles name. A code that names nothing here is
     // refused by the financial update as missing, so these carry no references of their own.
     t.push_back({"EMPRESA", {S("CDEMPRESA", 2, true), S("NMEMPRESA", 50), S("NRINSCESTA", 20)}, {}});
     t.push_back({"FORNECEDOR", {S("CDFORNECEDOR", 10, true), S("NMFORNECEDOR", 50)}, {}});
     // CDFORNECEDOR: the client's own supplier registration, for what the caterer owes it.
     t.push_back({"CLIENTE", {S("CDCLIENTE", 21, true), S("NMCLIENTE", 50), S("CDFORNECEDOR", 10)}, {}});
-    t.push_back({"TIPOOPER",
-                 {S("CDTIPOOPER", 3, true), S("NMTIPOOPER", 30), S("CDTPCTREC", 3), S("CDTPCTPAG", 3)},
-                 {}});
+    t.push_back(
+        {"TIPOOPER", {S("CDTIPOOPER", 3, true), S("NMTIPOOPER", 30), S("CDTPCTREC", 3), S("CDTPCTPAG", 3)}, {}});
     // The caterer's parameters, per branch: the price base for material replacement, the
     // operation types, entry series and suppliers of the financial update, the withdrawal type.
     // The receivable and payable types are the operation type's, the receivable series the
@@ -56,36 +61,34 @@ std::vector<TableDef> build() {
                   S("CDDEPTO", 3, true), S("NMDEPTO", 30)},
                  {"FOREIGN KEY (CDFILIAL, NRORCAEVENTO) REFERENCES ORCAMENTO (CDFILIAL, NRORCAEVENTO)"}});
     // The product lines of the returns: what was reserved, added, returned and broken.
-    t.push_back({"DEVOLUCAOITEM",
-                 {S("CDFILIAL", 4, true), S("NRORCAEVENTO", 10, true), S("NRSEQORCAEVE", 2, true),
-                  S("CDDEPTO", 3, true), S("CDPRODUTO", 10, true), F("QTRESERVADA"), F("QTACRESCIMO"),
-                  F("QTRETORNO"), F("QTQUEBRA")},
-                 {"FOREIGN KEY (CDFILIAL, NRORCAEVENTO, NRSEQORCAEVE, CDDEPTO) REFERENCES DEVOLUCAO "
-                  "(CDFILIAL, NRORCAEVENTO, NRSEQORCAEVE, CDDEPTO)",
-                  "FOREIGN KEY (CDPRODUTO) REFERENCES PRODUTO (CDPRODUTO)"}});
+    t.push_back(
+        {"DEVOLUCAOITEM",
+         {S("CDFILIAL", 4, true), S("NRORCAEVENTO", 10, true), S("NRSEQORCAEVE", 2, true), S("CDDEPTO", 3, true),
+          S("CDPRODUTO", 10, true), F("QTRESERVADA"), F("QTACRESCIMO"), F("QTRETORNO"), F("QTQUEBRA")},
+         {"FOREIGN KEY (CDFILIAL, NRORCAEVENTO, NRSEQORCAEVE, CDDEPTO) REFERENCES DEVOLUCAO "
+          "(CDFILIAL, NRORCAEVENTO, NRSEQORCAEVE, CDDEPTO)",
+          "FOREIGN KEY (CDPRODUTO) REFERENCES PRODUTO (CDPRODUTO)"}});
     // The settlement header: the fields of cdsAcerto. One settlement per budget.
-    t.push_back({"ACERTO",
-                 {S("CDFILIAL", 4, true), S("NRORCAEVENTO", 10, true), S("NRSEQORCAEVE", 2, true),
-                  S("CDDEPTO", 3), D("DTACERTOOREV"), S("CDOPERADOR", 12), S("CDPRBAQUEBRA", 2),
-                  S("CDPRBASOBRA", 2), S("CDPRBAHREXTR", 2), S("CDPRBAEXTRA", 2), S("NMPRECOQUEBR", 30),
-                  S("NMPRECOSOBRA", 30), S("NMPRECOHORAE", 30), S("NMPRECOEXTRA", 30), S("IDSITUACERTO", 1),
-                  F("QTCONVEXTRAACER"), F("VRCONVEXTRAACER"), S("IDTPVREXTRA", 1)},
-                 {"UNIQUE (CDFILIAL, NRORCAEVENTO)",
-                  "FOREIGN KEY (CDFILIAL, NRORCAEVENTO) REFERENCES ORCAMENTO (CDFILIAL, NRORCAEVENTO)"}});
+    t.push_back(
+        {"ACERTO",
+         {S("CDFILIAL", 4, true), S("NRORCAEVENTO", 10, true), S("NRSEQORCAEVE", 2, true), S("CDDEPTO", 3),
+          D("DTACERTOOREV"), S("CDOPERADOR", 12), S("CDPRBAQUEBRA", 2), S("CDPRBASOBRA", 2), S("CDPRBAHREXTR", 2),
+          S("CDPRBAEXTRA", 2), S("NMPRECOQUEBR", 30), S("NMPRECOSOBRA", 30), S("NMPRECOHORAE", 30),
+          S("NMPRECOEXTRA", 30), S("IDSITUACERTO", 1), F("QTCONVEXTRAACER"), F("VRCONVEXTRAACER"), S("IDTPVREXTRA", 1)},
+         {"UNIQUE (CDFILIAL, NRORCAEVENTO)",
+          "FOREIGN KEY (CDFILIAL, NRORCAEVENTO) REFERENCES ORCAMENTO (CDFILIAL, NRORCAEVENTO)"}});
     // The four kinds of lines: the stored fields of cdsQuebra, cdsSobra, cdsHorasExtras and
     // cdsExtras. A line belongs to its budget's settlement by branch and number.
     const char* fk = "FOREIGN KEY (CDFILIAL, NRORCAEVENTO) REFERENCES ORCAMENTO (CDFILIAL, NRORCAEVENTO)";
     t.push_back({"ACERTOQUEBRA",
                  {S("CDFILIAL", 4, true), S("NRORCAEVENTO", 10, true), S("NRSEQORCAEVE", 2), S("CDDEPTO", 3),
-                  S("CDARVPROD", 20), S("NMPRODUTO", 50), S("SGUNIDADE", 10), F("QTACERTOQUEB"),
-                  F("VRACERTOQUEB"), F("VRACREACEQUE"), F("VRDESCACEQUE"), S("NRACERTOQUEB", 4, true),
-                  S("CDPRODUTO", 10)},
+                  S("CDARVPROD", 20), S("NMPRODUTO", 50), S("SGUNIDADE", 10), F("QTACERTOQUEB"), F("VRACERTOQUEB"),
+                  F("VRACREACEQUE"), F("VRDESCACEQUE"), S("NRACERTOQUEB", 4, true), S("CDPRODUTO", 10)},
                  {fk}});
     t.push_back({"ACERTOSOBRA",
-                 {S("CDARVPROD", 20), S("NMPRODUTO", 50), S("SGUNIDADE", 10), F("QTRESACERSOB"),
-                  F("QTEXTACERSOB"), F("QTORCACERSOB"), F("VRACERTOSOBR"), S("CDFILIAL", 4, true),
-                  S("NRORCAEVENTO", 10, true), S("NRSEQORCAEVE", 2), S("CDDEPTO", 3), S("NRACERTOSOBR", 4, true),
-                  S("CDPRODUTO", 10)},
+                 {S("CDARVPROD", 20), S("NMPRODUTO", 50), S("SGUNIDADE", 10), F("QTRESACERSOB"), F("QTEXTACERSOB"),
+                  F("QTORCACERSOB"), F("VRACERTOSOBR"), S("CDFILIAL", 4, true), S("NRORCAEVENTO", 10, true),
+                  S("NRSEQORCAEVE", 2), S("CDDEPTO", 3), S("NRACERTOSOBR", 4, true), S("CDPRODUTO", 10)},
                  {fk}});
     t.push_back({"ACERTOHREXTRA",
                  {S("CDFILIAL", 4, true), S("NRORCAEVENTO", 10, true), S("NRSEQORCAEVE", 2), S("CDDEPTO", 3),
@@ -95,14 +98,14 @@ std::vector<TableDef> build() {
     t.push_back({"ACERTOEXTRA",
                  {S("CDFILIAL", 4, true), S("NRORCAEVENTO", 10, true), S("NRSEQORCAEVE", 2), S("CDDEPTO", 3),
                   S("NRACERTOEXTR", 4, true), S("CDARVPROD", 20), S("NMPRODUTO", 50), S("SGUNIDADE", 10),
-                  S("DSACERTOEXTR", 50), F("QTACERTOEXTR"), F("VRACERTOEXTR"), S("CDPRODUTO", 10),
-                  S("CDFILIALEST", 4), S("NRLANCESTQ", 10), S("NRSEQUITEM", 4)},
+                  S("DSACERTOEXTR", 50), F("QTACERTOEXTR"), F("VRACERTOEXTR"), S("CDPRODUTO", 10), S("CDFILIALEST", 4),
+                  S("NRLANCESTQ", 10), S("NRSEQUITEM", 4)},
                  {fk}});
     // Stock withdrawals recorded for a settlement (written by the withdrawal command).
-    t.push_back({"ACERTORETI",
-                 {S("CDFILIAL", 4, true), S("NRORCAEVENTO", 10, true), S("NRSEQORCAEVE", 2, true),
-                  S("NRLANCESTQ", 10, true)},
-                 {fk}});
+    t.push_back(
+        {"ACERTORETI",
+         {S("CDFILIAL", 4, true), S("NRORCAEVENTO", 10, true), S("NRSEQORCAEVE", 2, true), S("NRLANCESTQ", 10, true)},
+         {fk}});
     // Stock: storerooms of a branch, the storeroom each product is dispatched from, the
     // positions, and the postings that move them (numbered per branch). A posting made for a
     // settlement names its budget (CDFILIALORC its branch); its own branch is where the stock
@@ -118,11 +121,11 @@ std::vector<TableDef> build() {
                  {S("CDFILIAL", 4, true), S("CDALMOXARIFE", 4, true), S("CDPRODUTO", 10, true), F("QTPOSESTPROD")},
                  {"FOREIGN KEY (CDFILIAL, CDALMOXARIFE) REFERENCES ALMOXARIFADO (CDFILIAL, CDALMOXARIFE)",
                   "FOREIGN KEY (CDPRODUTO) REFERENCES PRODUTO (CDPRODUTO)"}});
-    t.push_back({"LANCESTQ",
-                 {S("CDFILIAL", 4, true), S("NRLANCESTQ", 10, true), S("CDTIPORETI", 3), D("DTLANCESTQ"),
-                  S("CDOPERADOR", 12), S("NRORCAEVENTO", 10), S("NRSEQORCAEVE", 2), D("DTCANCEL"),
-                  S("CDFILIALORC", 4), S("CDOPERCANC", 12)},
-                 {"FOREIGN KEY (CDFILIAL) REFERENCES FILIAL (CDFILIAL)"}});
+    t.push_back(
+        {"LANCESTQ",
+         {S("CDFILIAL", 4, true), S("NRLANCESTQ", 10, true), S("CDTIPORETI", 3), D("DTLANCESTQ"), S("CDOPERADOR", 12),
+          S("NRORCAEVENTO", 10), S("NRSEQORCAEVE", 2), D("DTCANCEL"), S("CDFILIALORC", 4), S("CDOPERCANC", 12)},
+         {"FOREIGN KEY (CDFILIAL) REFERENCES FILIAL (CDFILIAL)"}});
     // A posting's lines name it by key without a reference: a checked reference costs a lookup
     // per line (thousands per withdrawal), and the server writes a posting and its lines in one
     // transaction and never deletes a posting.
@@ -135,25 +138,30 @@ std::vector<TableDef> build() {
     t.push_back({"CONTARECEBER",
                  {S("CDFILIAL", 4, true), S("NRTITULO", 10, true), S("CDCLIENTE", 21), S("NRORCAEVENTO", 10),
                   S("NRSEQORCAEVE", 2), S("CDTIPOOPER", 3), S("CDTPCTREC", 3), S("CDSERIE", 5), F("VRTITULO"),
-                  S("CDAJUSTE", 3), F("VRAJUSTE"), D("DTEMISSAO"), D("DTBAIXA"), S("NRBOLETO", 20),
-                  S("CDOPERADOR", 12), D("DTCANCEL"), S("CDOPERCANC", 12)},
+                  S("CDAJUSTE", 3), F("VRAJUSTE"), D("DTEMISSAO"), D("DTBAIXA"), S("NRBOLETO", 20), S("CDOPERADOR", 12),
+                  D("DTCANCEL"), S("CDOPERCANC", 12)},
                  {"FOREIGN KEY (CDFILIAL) REFERENCES FILIAL (CDFILIAL)"}});
-    t.push_back({"CONTAPAGAR",
-                 {S("CDFILIAL", 4, true), S("NRTITULO", 10, true), S("CDFORNECEDOR", 10), S("NRORCAEVENTO", 10),
-                  S("NRSEQORCAEVE", 2), S("CDTIPOOPER", 3), S("CDTPCTPAG", 3), S("CDSERIE", 5), F("VRTITULO"),
-                  D("DTEMISSAO"), D("DTBAIXA"), S("NRBOLETO", 20), S("CDOPERADOR", 12), D("DTCANCEL"),
-                  S("CDOPERCANC", 12)},
-                 {"FOREIGN KEY (CDFILIAL) REFERENCES FILIAL (CDFILIAL)"}});
+    t.push_back(
+        {"CONTAPAGAR",
+         {S("CDFILIAL", 4, true), S("NRTITULO", 10, true), S("CDFORNECEDOR", 10), S("NRORCAEVENTO", 10),
+          S("NRSEQORCAEVE", 2), S("CDTIPOOPER", 3), S("CDTPCTPAG", 3), S("CDSERIE", 5), F("VRTITULO"), D("DTEMISSAO"),
+          D("DTBAIXA"), S("NRBOLETO", 20), S("CDOPERADOR", 12), D("DTCANCEL"), S("CDOPERCANC", 12)},
+         {"FOREIGN KEY (CDFILIAL) REFERENCES FILIAL (CDFILIAL)"}});
     return t;
 }
 
 std::string sql_type(const ColumnDef& c, Dialect d) {
     switch (c.type) {
-        case FieldType::Float: return d == Dialect::Sqlite ? "REAL" : "DOUBLE PRECISION";
-        case FieldType::Integer: return "INTEGER";
-        case FieldType::DateTime: return "VARCHAR(23)";  // ISO text, compared as text
-        case FieldType::Boolean: return "INTEGER";
-        default: return "VARCHAR(" + std::to_string(c.size > 0 ? c.size : 255) + ")";
+        case FieldType::Float:
+            return d == Dialect::Sqlite ? "REAL" : "DOUBLE PRECISION";
+        case FieldType::Integer:
+            return "INTEGER";
+        case FieldType::DateTime:
+            return "VARCHAR(23)";  // ISO text, compared as text
+        case FieldType::Boolean:
+            return "INTEGER";
+        default:
+            return "VARCHAR(" + std::to_string(c.size > 0 ? c.size : 255) + ")";
     }
 }
 
@@ -224,7 +232,8 @@ std::vector<std::string> create_statements(Dialect d) {
     out.push_back("CREATE INDEX IF NOT EXISTS IX_ESTOQUE_PRODUTO ON ESTOQUE (CDFILIAL, CDPRODUTO)");
     // A settlement's titles, and the titles that share a bank slip.
     for (const char* t : {"CONTARECEBER", "CONTAPAGAR"}) {
-        out.push_back(std::string("CREATE INDEX IF NOT EXISTS IX_") + t + "_ORCA ON " + t + " (CDFILIAL, NRORCAEVENTO)");
+        out.push_back(std::string("CREATE INDEX IF NOT EXISTS IX_") + t + "_ORCA ON " + t +
+                      " (CDFILIAL, NRORCAEVENTO)");
         out.push_back(std::string("CREATE INDEX IF NOT EXISTS IX_") + t + "_BOLETO ON " + t + " (CDFILIAL, NRBOLETO)");
     }
     return out;

@@ -25,25 +25,29 @@ const std::string kNoWithdrawal(refusal::kNoWithdrawalText);
 
 namespace {
 
-bool postgres(const Session& s) { return s.dialect() == Dialect::Postgres; }
+bool postgres(const Session& s) {
+    return s.dialect() == Dialect::Postgres;
+}
 
-std::string text_of(const Variant& v) { return v.is_null() ? std::string() : v.as_string(); }
+std::string text_of(const Variant& v) {
+    return v.is_null() ? std::string() : v.as_string();
+}
 
-bool blank(const Variant& v) { return platform::trim(text_of(v)).empty(); }
+bool blank(const Variant& v) {
+    return platform::trim(text_of(v)).empty();
+}
 
 void check_operator(const std::string& method, const std::string& op) {
-    if (platform::trim(op).empty())
-        throw Refusal(method + ": o operador deve ser informado.");
-    if (platform::utf8_length(op) > 12)
-        throw Refusal("Código de operador longo demais: " + op + ".");
+    if (platform::trim(op).empty()) throw Refusal(method + ": o operador deve ser informado.");
+    if (platform::utf8_length(op) > 12) throw Refusal("Código de operador longo demais: " + op + ".");
 }
 
 // Holds the settlement's header until the transaction ends (SQLite's one writer is alone
 // already): a withdrawal or cancellation (exclusive) waits for another one and for saves of
 // the extras lines; a save (shared) waits only for a withdrawal or cancellation. The header's
 // sequence, or nullopt when the settlement is not stored.
-std::optional<std::string> lock_settlement(Session& s, const std::string& branch,
-                                           const std::string& number, bool exclusive = true) {
+std::optional<std::string> lock_settlement(Session& s, const std::string& branch, const std::string& number,
+                                           bool exclusive = true) {
     std::string sql = "SELECT NRSEQORCAEVE FROM ACERTO WHERE CDFILIAL = ? AND NRORCAEVENTO = ?";
     if (postgres(s)) sql += exclusive ? " FOR UPDATE" : " FOR SHARE";
     ResultSet rs = s.query(sql, {Variant(branch), Variant(number)});
@@ -64,14 +68,12 @@ PacketPtr extras_packet(Session& s, const std::string& branch, const std::string
 
 // The settlement the screen's extras packet is about: every row of one branch (the one the
 // call names) and one number.
-std::string settlement_number(const std::string& method, const DataPacket& p,
-                              const std::string& branch) {
+std::string settlement_number(const std::string& method, const DataPacket& p, const std::string& branch) {
     if (p.index_of("CDFILIAL") < 0 || p.index_of("NRORCAEVENTO") < 0)
         throw Refusal(method +
                       ": o pacote dos extras não traz CDFILIAL e NRORCAEVENTO; não identifica o "
                       "acerto.");
-    if (p.rows().empty())
-        throw Refusal(method + ": o pacote dos extras não traz linhas; não identifica o acerto.");
+    if (p.rows().empty()) throw Refusal(method + ": o pacote dos extras não traz linhas; não identifica o acerto.");
     std::string number;
     for (const auto& row : p.rows()) {
         std::string b = text_of(p.value(row, "CDFILIAL")), n = text_of(p.value(row, "NRORCAEVENTO"));
@@ -81,8 +83,8 @@ std::string settlement_number(const std::string& method, const DataPacket& p,
         if (platform::trim(n).empty())
             throw Refusal(method + ": o pacote dos extras traz uma linha sem o número do orçamento.");
         if (!number.empty() && n != number)
-            throw Refusal(method + ": o pacote dos extras traz linhas de mais de um orçamento (" +
-                          number + " e " + n + ").");
+            throw Refusal(method + ": o pacote dos extras traz linhas de mais de um orçamento (" + number + " e " + n +
+                          ").");
         number = n;
     }
     return number;
@@ -101,8 +103,7 @@ struct Product {
 // lock of the branch's numbering held to the end of the transaction (taken after the
 // positions, so it is always the last lock a withdrawal waits for).
 std::string next_posting_number(Session& s, const std::string& branch) {
-    if (postgres(s))
-        s.query("SELECT pg_advisory_xact_lock(8212, hashtext(CAST(? AS TEXT)))", {Variant(branch)});
+    if (postgres(s)) s.query("SELECT pg_advisory_xact_lock(8212, hashtext(CAST(? AS TEXT)))", {Variant(branch)});
     ResultSet rs = s.query(
         "SELECT NRLANCESTQ FROM LANCESTQ WHERE CDFILIAL = ? AND LENGTH(NRLANCESTQ) = 10 AND "
         "NRLANCESTQ BETWEEN '0000000000' AND '9999999999' ORDER BY NRLANCESTQ DESC LIMIT 1",
@@ -112,14 +113,13 @@ std::string next_posting_number(Session& s, const std::string& branch) {
         const std::string top = text_of(rs.rows[0][0]);
         for (char ch : top) {
             if (ch < '0' || ch > '9')
-                throw Refusal("A numeração dos lançamentos de estoque da filial " + branch +
-                              " está corrompida (" + top + "); nada foi gravado.");
+                throw Refusal("A numeração dos lançamentos de estoque da filial " + branch + " está corrompida (" +
+                              top + "); nada foi gravado.");
             last = last * 10 + (ch - '0');
         }
     }
     if (last >= 9999999999LL)
-        throw Refusal("A numeração dos lançamentos de estoque da filial " + branch +
-                      " se esgotou; nada foi gravado.");
+        throw Refusal("A numeração dos lançamentos de estoque da filial " + branch + " se esgotou; nada foi gravado.");
     char nr[16];
     std::snprintf(nr, sizeof nr, "%010lld", last + 1);
     return nr;
@@ -143,20 +143,20 @@ void restore_positions(Session& s, const std::string& branch, const std::string&
             "FOR UPDATE",
             {b, n});
     const std::size_t sums = s.query(kPostingSums, {b, n}).rows.size();
-    long long updated = s.execute(
-        "UPDATE ESTOQUE SET QTPOSESTPROD = COALESCE(ESTOQUE.QTPOSESTPROD, 0) + V.QT FROM " +
-            kPostingTotals +
-            " WHERE ESTOQUE.CDFILIAL = ? AND ESTOQUE.CDALMOXARIFE = V.CDALMOXARIFE AND "
-            "ESTOQUE.CDPRODUTO = V.CDPRODUTO",
-        {b, n, b});
+    long long updated =
+        s.execute("UPDATE ESTOQUE SET QTPOSESTPROD = COALESCE(ESTOQUE.QTPOSESTPROD, 0) + V.QT FROM " + kPostingTotals +
+                      " WHERE ESTOQUE.CDFILIAL = ? AND ESTOQUE.CDALMOXARIFE = V.CDALMOXARIFE AND "
+                      "ESTOQUE.CDPRODUTO = V.CDPRODUTO",
+                  {b, n, b});
     if (updated >= static_cast<long long>(sums)) return;
     try {
-        s.execute("INSERT INTO ESTOQUE (CDFILIAL, CDALMOXARIFE, CDPRODUTO, QTPOSESTPROD) SELECT "
-                  "CAST(? AS VARCHAR(4)), V.CDALMOXARIFE, V.CDPRODUTO, V.QT FROM " +
-                      kPostingTotals +
-                      " WHERE NOT EXISTS (SELECT 1 FROM ESTOQUE E WHERE E.CDFILIAL = ? AND "
-                      "E.CDALMOXARIFE = V.CDALMOXARIFE AND E.CDPRODUTO = V.CDPRODUTO)",
-                  {b, b, n, b});
+        s.execute(
+            "INSERT INTO ESTOQUE (CDFILIAL, CDALMOXARIFE, CDPRODUTO, QTPOSESTPROD) SELECT "
+            "CAST(? AS VARCHAR(4)), V.CDALMOXARIFE, V.CDPRODUTO, V.QT FROM " +
+                kPostingTotals +
+                " WHERE NOT EXISTS (SELECT 1 FROM ESTOQUE E WHERE E.CDFILIAL = ? AND "
+                "E.CDALMOXARIFE = V.CDALMOXARIFE AND E.CDPRODUTO = V.CDPRODUTO)",
+            {b, b, n, b});
     } catch (const ConstraintViolation&) {
         throw Refusal("O lançamento de estoque " + nr + " da filial " + branch +
                       " cita um almoxarifado ou produto que não existe mais; a retirada não pode "
@@ -166,8 +166,7 @@ void restore_positions(Session& s, const std::string& branch, const std::string&
 
 }  // namespace
 
-void refuse_extras_change_while_withdrawn(Session& s, const std::string& branch,
-                                          const std::string& number) {
+void refuse_extras_change_while_withdrawn(Session& s, const std::string& branch, const std::string& number) {
     lock_settlement(s, branch, number, false);
     if (withdrawn(s, branch, number)) throw Refusal(kWithdrawalExists);
 }
@@ -180,17 +179,15 @@ Variant retira_prod_extra(const Call& c, const Args& args) {
     const std::string who = budget_name(branch, number);
     const std::vector<Variant> key{Variant(branch), Variant(number)};
 
-    auto inactive = std::make_shared<DataPacket>(std::vector<FieldDef>{
-        {"CDPRODUTO", FieldType::String, 10},
-        {"CDARVPROD", FieldType::String, 20},
-        {"NMPRODUTO", FieldType::String, 50}});
-    auto unstored = std::make_shared<DataPacket>(std::vector<FieldDef>{
-        {"CDARVPROD", FieldType::String, 20}, {"NMPRODUTO", FieldType::String, 50}});
-    auto short_of = std::make_shared<DataPacket>(
-        std::vector<FieldDef>{{"CDPRODUTO", FieldType::String, 10},
-                              {"CDARVPROD", FieldType::String, 20},
-                              {"NMPRODUTO", FieldType::String, 50},
-                              {"QTPOSESTPROD", FieldType::Float, 0}});
+    auto inactive = std::make_shared<DataPacket>(std::vector<FieldDef>{{"CDPRODUTO", FieldType::String, 10},
+                                                                       {"CDARVPROD", FieldType::String, 20},
+                                                                       {"NMPRODUTO", FieldType::String, 50}});
+    auto unstored = std::make_shared<DataPacket>(
+        std::vector<FieldDef>{{"CDARVPROD", FieldType::String, 20}, {"NMPRODUTO", FieldType::String, 50}});
+    auto short_of = std::make_shared<DataPacket>(std::vector<FieldDef>{{"CDPRODUTO", FieldType::String, 10},
+                                                                       {"CDARVPROD", FieldType::String, 20},
+                                                                       {"NMPRODUTO", FieldType::String, 50},
+                                                                       {"QTPOSESTPROD", FieldType::Float, 0}});
     bool has_type = false;
     Variant extras;
 
@@ -206,8 +203,7 @@ Variant retira_prod_extra(const Call& c, const Args& args) {
                           "estoque.");
         auto sequence = lock_settlement(w, branch, number);
         if (!sequence)
-            throw Refusal("O acerto do " + who +
-                          " não está gravado; grave-o antes de retirar os produtos extras.");
+            throw Refusal("O acerto do " + who + " não está gravado; grave-o antes de retirar os produtos extras.");
         if (withdrawn(w, branch, number)) throw Refusal(kWithdrawalExists);
         if (w.query("SELECT 1 FROM FILIAL WHERE CDFILIAL = ?", {Variant(proc)}).rows.empty())
             throw Refusal("A filial de processamento '" + proc + "' não está cadastrada.");
@@ -218,15 +214,14 @@ Variant retira_prod_extra(const Call& c, const Args& args) {
             "SELECT NRACERTOEXTR, CDPRODUTO, CDARVPROD, NMPRODUTO, QTACERTOEXTR FROM ACERTOEXTRA "
             "WHERE CDFILIAL = ? AND NRORCAEVENTO = ? ORDER BY NRACERTOEXTR",
             key);
-        if (lines.rows.empty())
-            throw Refusal("O acerto do " + who + " não tem produtos extras gravados para retirar.");
+        if (lines.rows.empty()) throw Refusal("O acerto do " + who + " não tem produtos extras gravados para retirar.");
         std::vector<Product> products;
         std::map<std::string, std::size_t> index;
         for (const auto& r : lines.rows) {
             double q = r[4].is_null() ? 0 : r[4].as_number();
             if (!std::isfinite(q) || q <= 0)
-                throw Refusal("A linha " + text_of(r[0]) + " dos extras do " + who +
-                              " tem quantidade " + (r[4].is_null() ? "vazia" : platform::float_to_str(q)) +
+                throw Refusal("A linha " + text_of(r[0]) + " dos extras do " + who + " tem quantidade " +
+                              (r[4].is_null() ? "vazia" : platform::float_to_str(q)) +
                               "; só se retira do estoque uma quantidade maior que zero.");
             auto [it, added] = index.emplace(text_of(r[1]), products.size());
             if (added) {
@@ -277,17 +272,13 @@ Variant retira_prod_extra(const Call& c, const Args& args) {
             } else if (!p.known || p.storeroom.empty()) {
                 unstored->rows().push_back({Variant(p.tree), Variant(p.name)});
             } else if (p.position + 1e-9 + 1e-12 * p.quantity < p.quantity) {
-                short_of->rows().push_back(
-                    {Variant(p.code), Variant(p.tree), Variant(p.name), Variant(p.position)});
+                short_of->rows().push_back({Variant(p.code), Variant(p.tree), Variant(p.name), Variant(p.position)});
             }
         }
-        ResultSet type =
-            w.query("SELECT CDTIPORETI FROM PARAMETRO WHERE CDFILIAL = ?", {Variant(branch)});
+        ResultSet type = w.query("SELECT CDTIPORETI FROM PARAMETRO WHERE CDFILIAL = ?", {Variant(branch)});
         has_type = !type.rows.empty() && !blank(type.rows[0][0]);
         // All or nothing: a partial withdrawal could not be completed without cancelling it.
-        if (!has_type || !inactive->rows().empty() || !unstored->rows().empty() ||
-            !short_of->rows().empty())
-            return;
+        if (!has_type || !inactive->rows().empty() || !unstored->rows().empty() || !short_of->rows().empty()) return;
 
         // 5. One posting in the processing branch, one posting line per extras line (numbered
         //    as the line), the positions taken down, the lines linked, the withdrawal recorded.
@@ -295,8 +286,8 @@ Variant retira_prod_extra(const Call& c, const Args& args) {
         w.execute(
             "INSERT INTO LANCESTQ (CDFILIAL, NRLANCESTQ, CDTIPORETI, DTLANCESTQ, CDOPERADOR, "
             "NRORCAEVENTO, NRSEQORCAEVE, CDFILIALORC) VALUES (?, ?, ?, ?, ?, ?, ?, ?)",
-            {Variant(proc), Variant(nr), type.rows[0][0], Variant(c.clock.now()), Variant(op),
-             Variant(number), Variant(*sequence), Variant(branch)});
+            {Variant(proc), Variant(nr), type.rows[0][0], Variant(c.clock.now()), Variant(op), Variant(number),
+             Variant(*sequence), Variant(branch)});
         long long items = w.execute(
             "INSERT INTO ITEMLANCESTQ (CDFILIAL, NRLANCESTQ, NRSEQUITEM, CDPRODUTO, CDALMOXARIFE, "
             "QTLANCESTQ) SELECT CAST(? AS VARCHAR(4)), CAST(? AS VARCHAR(10)), X.NRACERTOEXTR, "
@@ -316,12 +307,11 @@ Variant retira_prod_extra(const Call& c, const Args& args) {
             "UPDATE ACERTOEXTRA SET CDFILIALEST = ?, NRLANCESTQ = ?, NRSEQUITEM = NRACERTOEXTR "
             "WHERE CDFILIAL = ? AND NRORCAEVENTO = ?",
             {Variant(proc), Variant(nr), Variant(branch), Variant(number)});
-        if (items != static_cast<long long>(lines.rows.size()) ||
-            moved != static_cast<long long>(products.size()) ||
+        if (items != static_cast<long long>(lines.rows.size()) || moved != static_cast<long long>(products.size()) ||
             linked != static_cast<long long>(lines.rows.size()))
-            throw StorageError("A retirada do " + who + " não gravou o que conferiu (" +
-                               std::to_string(items) + " itens, " + std::to_string(moved) +
-                               " posições, " + std::to_string(linked) + " linhas).");
+            throw StorageError("A retirada do " + who + " não gravou o que conferiu (" + std::to_string(items) +
+                               " itens, " + std::to_string(moved) + " posições, " + std::to_string(linked) +
+                               " linhas).");
         w.execute(
             "INSERT INTO ACERTORETI (CDFILIAL, NRORCAEVENTO, NRSEQORCAEVE, NRLANCESTQ) VALUES (?, "
             "?, ?, ?)",
@@ -329,8 +319,8 @@ Variant retira_prod_extra(const Call& c, const Args& args) {
         extras = as_variant(extras_packet(w, branch, number));
         tx.commit();
     });
-    return Variant(Args{as_variant(short_of), as_variant(unstored),
-                        Variant(has_type ? "S" : "N"), as_variant(inactive), extras});
+    return Variant(
+        Args{as_variant(short_of), as_variant(unstored), Variant(has_type ? "S" : "N"), as_variant(inactive), extras});
 }
 
 Variant deleta_reti(const Call& c, const Args& args) {
@@ -340,8 +330,7 @@ Variant deleta_reti(const Call& c, const Args& args) {
         check_args(c.method, args, {Arg::Text, Arg::TextOrNull, Arg::TextOrNull, Arg::Text});
     else
         check_args(c.method, args, {Arg::Text, Arg::TextOrNull, Arg::TextOrNull});
-    const std::string branch = args[0].text(), number = text_arg(args[1]),
-                      sequence = text_arg(args[2]);
+    const std::string branch = args[0].text(), number = text_arg(args[1]), sequence = text_arg(args[2]);
     const std::string op = args.size() == 4 ? args[3].text() : std::string();
     if (!op.empty()) check_operator(c.method, op);
     Variant extras;
@@ -374,8 +363,7 @@ Variant deleta_reti(const Call& c, const Args& args) {
                 long long live = w.execute(
                     "UPDATE LANCESTQ SET DTCANCEL = ?, CDOPERCANC = ? WHERE CDFILIAL = ? AND "
                     "NRLANCESTQ = ? AND DTCANCEL IS NULL",
-                    {Variant(now), op.empty() ? Variant() : Variant(op), Variant(stock_branch),
-                     Variant(nr)});
+                    {Variant(now), op.empty() ? Variant() : Variant(op), Variant(stock_branch), Variant(nr)});
                 if (live > 0) restore_positions(w, stock_branch, nr);
             }
             w.execute(
@@ -383,9 +371,7 @@ Variant deleta_reti(const Call& c, const Args& args) {
                 "WHERE CDFILIAL = ? AND NRORCAEVENTO = ? AND NRLANCESTQ = ?",
                 {Variant(branch), Variant(number), Variant(nr)});
         }
-        w.execute(
-            "DELETE FROM ACERTORETI WHERE CDFILIAL = ? AND NRORCAEVENTO = ? AND NRSEQORCAEVE = ?",
-            record);
+        w.execute("DELETE FROM ACERTORETI WHERE CDFILIAL = ? AND NRORCAEVENTO = ? AND NRSEQORCAEVE = ?", record);
         extras = as_variant(extras_packet(w, branch, number));
         tx.commit();
     });

@@ -21,7 +21,6 @@ Variant deleta_reti(const Call& c, const Args& args);
 // Inside a write that changes the settlement's extras lines: refuses it with
 // kWithdrawalExists while a withdrawal is recorded. On PostgreSQL it first takes a shared lock
 // of the settlement's header, so it waits for a withdrawal of that settlement in progress.
-void refuse_extras_change_while_withdrawn(Session& s, const std::string& branch,
-                                          const std::string& number);
+void refuse_extras_change_while_withdrawn(Session& s, const std::string& branch, const std::string& number);
 
 }  // namespace acerto::server

@@ -24,8 +24,7 @@ Session& Database::session() {
 }
 
 std::unique_ptr<Database> Database::open(const std::string& spec) {
-    if (spec.rfind("postgresql://", 0) == 0 || spec.rfind("postgres://", 0) == 0)
-        return make_postgres_database(spec);
+    if (spec.rfind("postgresql://", 0) == 0 || spec.rfind("postgres://", 0) == 0) return make_postgres_database(spec);
     return make_sqlite_database(spec);
 }
 
@@ -42,8 +41,7 @@ void Database::ensure_schema() {
         int v = static_cast<int>(rs.rows[0][0].as_number());
         if (v > kSchemaVersion)
             throw StorageError("O banco de dados está na versão " + std::to_string(v) +
-                               " do esquema, mais nova que a deste servidor (" +
-                               std::to_string(kSchemaVersion) + ").");
+                               " do esquema, mais nova que a deste servidor (" + std::to_string(kSchemaVersion) + ").");
         if (v < kSchemaVersion) {
             for (const auto& stmt : upgrade_statements(v, dialect())) s.execute(stmt);
             s.execute("UPDATE SCHEMA_VERSION SET VERSAO = ?", {Variant(kSchemaVersion)});

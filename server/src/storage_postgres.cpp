@@ -33,7 +33,7 @@ std::string to_dollar(const std::string& sql) {
 }
 
 class PostgresSession : public Session {
-public:
+  public:
     explicit PostgresSession(const std::string& url) {
         try {
             conn_ = std::make_unique<pqxx::connection>(url);
@@ -78,14 +78,12 @@ public:
 
     void begin_write() override { begin("BEGIN"); }
     void begin_read() override { begin("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY"); }
-    void commit() override {
-        finish("COMMIT");
-    }
+    void commit() override { finish("COMMIT"); }
     void rollback() override {
         if (tx_) finish("ROLLBACK");
     }
 
-private:
+  private:
     void begin(const char* sql) {
         if (tx_) finish("ROLLBACK");
         tx_ = std::make_unique<pqxx::nontransaction>(*conn_);
@@ -117,23 +115,28 @@ private:
         for (std::size_t i = 0; i < params.size(); ++i) {
             const Variant& v = params[i];
             switch (v.kind()) {
-                case Variant::Kind::Null: continue;
+                case Variant::Kind::Null:
+                    continue;
                 case Variant::Kind::Number: {
                     char buf[40];
                     std::snprintf(buf, sizeof buf, "%.17g", v.number());
                     text[i] = buf;
                     break;
                 }
-                case Variant::Kind::Boolean: text[i] = v.as_bool() ? "1" : "0"; break;
-                case Variant::Kind::DateTime: text[i] = v.as_date_time().iso(); break;
+                case Variant::Kind::Boolean:
+                    text[i] = v.as_bool() ? "1" : "0";
+                    break;
+                case Variant::Kind::DateTime:
+                    text[i] = v.as_date_time().iso();
+                    break;
                 case Variant::Kind::Text:
                     // A parameter travels as a C string: a NUL would cut the text silently.
                     if (v.text().find('\0') != std::string::npos)
-                        throw StorageError(
-                            "Texto com caractere nulo não pode ser gravado no PostgreSQL.");
+                        throw StorageError("Texto com caractere nulo não pode ser gravado no PostgreSQL.");
                     text[i] = v.text();
                     break;
-                default: throw StorageError("Parâmetro de tipo não suportado.");
+                default:
+                    throw StorageError("Parâmetro de tipo não suportado.");
             }
             ptrs[i] = text[i].c_str();
         }
@@ -150,8 +153,7 @@ private:
         } catch (const pqxx::broken_connection& e) {
             throw StorageError(std::string("Conexão com o PostgreSQL perdida: ") + e.what());
         } catch (const pqxx::sql_error& e) {
-            if (std::string(e.sqlstate()) == "40001" || std::string(e.sqlstate()) == "40P01")
-                throw BusyError(e.what());
+            if (std::string(e.sqlstate()) == "40001" || std::string(e.sqlstate()) == "40P01") throw BusyError(e.what());
             throw StorageError(std::string("Erro no banco de dados: ") + e.what());
         }
     }
@@ -161,7 +163,7 @@ private:
 };
 
 class PostgresDatabase : public Database {
-public:
+  public:
     explicit PostgresDatabase(std::string url) : url_(std::move(url)) {}
     Dialect dialect() const override { return Dialect::Postgres; }
     std::string describe() const override {
@@ -170,7 +172,7 @@ public:
     }
     std::unique_ptr<Session> connect() override { return std::make_unique<PostgresSession>(url_); }
 
-private:
+  private:
     std::string url_;
 };
 

@@ -19,7 +19,7 @@ namespace acerto::server {
 namespace {
 
 class SqliteSession : public Session {
-public:
+  public:
     explicit SqliteSession(const std::string& path) {
         int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX;
         if (sqlite3_open_v2(path.c_str(), &db_, flags, nullptr) != SQLITE_OK) {
@@ -53,9 +53,15 @@ public:
             row.reserve(static_cast<std::size_t>(ncol));
             for (int c = 0; c < ncol; ++c) {
                 switch (sqlite3_column_type(st, c)) {
-                    case SQLITE_NULL: row.emplace_back(); break;
-                    case SQLITE_INTEGER: row.emplace_back(static_cast<double>(sqlite3_column_int64(st, c))); break;
-                    case SQLITE_FLOAT: row.emplace_back(sqlite3_column_double(st, c)); break;
+                    case SQLITE_NULL:
+                        row.emplace_back();
+                        break;
+                    case SQLITE_INTEGER:
+                        row.emplace_back(static_cast<double>(sqlite3_column_int64(st, c)));
+                        break;
+                    case SQLITE_FLOAT:
+                        row.emplace_back(sqlite3_column_double(st, c));
+                        break;
                     default:
                         row.emplace_back(std::string(reinterpret_cast<const char*>(sqlite3_column_text(st, c)),
                                                      static_cast<std::size_t>(sqlite3_column_bytes(st, c))));
@@ -84,7 +90,7 @@ public:
         if (!sqlite3_get_autocommit(db_)) script("ROLLBACK");
     }
 
-private:
+  private:
     void script(const char* sql) {
         char* err = nullptr;
         int rc = sqlite3_exec(db_, sql, nullptr, nullptr, &err);
@@ -108,7 +114,8 @@ private:
         sqlite3_reset(st);
         sqlite3_clear_bindings(st);
         try {
-            for (std::size_t i = 0; i < params.size(); ++i) platform::bind_sqlite(st, static_cast<int>(i + 1), params[i]);
+            for (std::size_t i = 0; i < params.size(); ++i)
+                platform::bind_sqlite(st, static_cast<int>(i + 1), params[i]);
         } catch (const platform::DatabaseError& e) {
             throw StorageError(e.what());
         }
@@ -128,7 +135,7 @@ private:
 };
 
 class SqliteDatabase : public Database {
-public:
+  public:
     explicit SqliteDatabase(std::string path) : path_(std::move(path)) {}
     Dialect dialect() const override { return Dialect::Sqlite; }
     std::string describe() const override { return "SQLite " + path_; }
@@ -172,7 +179,7 @@ public:
         done.get();
     }
 
-private:
+  private:
     void serve() {
         for (;;) {
             std::packaged_task<void()> task;

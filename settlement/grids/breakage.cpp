@@ -17,10 +17,10 @@ void TfrmAcertoFinal::cdsQuebraCalcFields(DataSet& ds) {
 namespace {
 // Quantity and unit value read the field whatever the state: blank is an error only when
 // required; 0 or less never passes. Surcharge and discount: below 0 fails, while editing.
-constexpr ValueCheck kPositive{.below_zero_only = false, .from_grid = false, .only_while_editing = false,
-                               .activates_tab = true, .focuses = true};
-constexpr ValueCheck kNotNegative{.below_zero_only = true, .from_grid = false, .only_while_editing = true,
-                                  .activates_tab = true, .focuses = true};
+constexpr ValueCheck kPositive{
+    .below_zero_only = false, .from_grid = false, .only_while_editing = false, .activates_tab = true, .focuses = true};
+constexpr ValueCheck kNotNegative{
+    .below_zero_only = true, .from_grid = false, .only_while_editing = true, .activates_tab = true, .focuses = true};
 }  // namespace
 
 void TfrmAcertoFinal::Vd_QtdQuebra(bool flag) {
@@ -31,9 +31,13 @@ void TfrmAcertoFinal::Vd_VrQuebra(bool flag) {
     Vd_Valor(Quebra(), "VRACERTOQUEB", flag, "VR_NULO", "VR_Zero", kPositive);
 }
 
-void TfrmAcertoFinal::Vd_AcresQuebra() { Vd_Valor(Quebra(), "VRACREACEQUE", false, "", "Acre_Zero", kNotNegative); }
+void TfrmAcertoFinal::Vd_AcresQuebra() {
+    Vd_Valor(Quebra(), "VRACREACEQUE", false, "", "Acre_Zero", kNotNegative);
+}
 
-void TfrmAcertoFinal::Vd_DescQuebra() { Vd_Valor(Quebra(), "VRDESCACEQUE", false, "", "Desc_Zero", kNotNegative); }
+void TfrmAcertoFinal::Vd_DescQuebra() {
+    Vd_Valor(Quebra(), "VRDESCACEQUE", false, "", "Desc_Zero", kNotNegative);
+}
 
 void TfrmAcertoFinal::dbgPadraoKeyPress(Control& sender, char32_t& key) {
     TfrmPadraoGrid::dbgPadraoKeyPress(sender, key);

@@ -19,8 +19,8 @@ void TfrmAcertoFinal::cdsExtrasCalcFields(DataSet& ds) {
 
 namespace {
 // 5. The cell's text is the value checked; the active page stays as it is.
-constexpr ValueCheck kExtraValue{.below_zero_only = false, .from_grid = true, .only_while_editing = false,
-                                 .activates_tab = false, .focuses = true};
+constexpr ValueCheck kExtraValue{
+    .below_zero_only = false, .from_grid = true, .only_while_editing = false, .activates_tab = false, .focuses = true};
 }  // namespace
 
 void TfrmAcertoFinal::Vd_QtdExtra(bool flag) {
@@ -61,9 +61,13 @@ void TfrmAcertoFinal::EscolheCobranca(RadioButton& clicked, RadioButton& other) 
     if (clicked.checked() && other.checked()) other.set_checked(false);
 }
 
-void TfrmAcertoFinal::rbtPessoaClick(Control&) { EscolheCobranca(rbtPessoa, rbtProduto); }
+void TfrmAcertoFinal::rbtPessoaClick(Control&) {
+    EscolheCobranca(rbtPessoa, rbtProduto);
+}
 
-void TfrmAcertoFinal::rbtProdutoClick(Control&) { EscolheCobranca(rbtProduto, rbtPessoa); }
+void TfrmAcertoFinal::rbtProdutoClick(Control&) {
+    EscolheCobranca(rbtProduto, rbtPessoa);
+}
 
 namespace {
 // "e" and "E" are refused while the breakage source is open, as in the grids.

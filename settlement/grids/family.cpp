@@ -18,108 +18,168 @@ using platform::DataSetState;
 void TfrmAcertoFinal::build_grid_family() {
     using M = GridMember;
     const auto per_product = [this] { return cdsParam.field("IDTPCOBRVREXTRA").as_string() == "P"; };
-    membros_[0].reset(new GridMember{
-        .number = 1, .tab = &tshPadrao, .menu = &mnuPadrao, .grid = &dbgPadrao, .lines = &cdsQuebra,
-        .numbering = &cdsNrQuebra, .source = &dtsPadrao, .line_field = "NRACERTOQUEB", .holder = &stNrQuebra,
-        .unit_field = "VRACERTOQUEB",
-        .numeric_columns = {"QTACERTOQUEB", "VRACERTOQUEB", "VRACREACEQUE", "VRDESCACEQUE"},
-        .header_code = "CDPRBAQUEBRA", .header_name = "NMPRECOQUEBR", .code_box = &dbePrQuebra,
-        .name_box = &dbeNmPrBase, .search_button = &btnPrQuebra, .name_clear_when = &cdsQuebra,
-        .price_check_when = &cdsQuebra, .base_key_handler_first = true, .unit_rule = M::UnitRule::WriteBack,
-        .follows_header = [] { return true; },
-        .confirm_checks = [this] {
-            Vd_PrcBaseQuebra(true);
-            Vd_ProdQuebra(true);
-            Vd_QtdQuebra(true);
-            Vd_VrQuebra(true);
-        },
-        .post_checks = [this] {
-            Vd_PrcBaseQuebra(true);
-            Vd_ProdQuebra(true);
-            Vd_QtdQuebra(true);
-            Vd_VrQuebra(true);
-            Vd_AcresQuebra();
-            Vd_DescQuebra();
-        },
-        .column_checks = {{"CDARVPROD", [this] { Vd_ProdQuebra(false); }},
-                          {"QTACERTOQUEB", [this] { Vd_QtdQuebra(false); }},
-                          {"VRACERTOQUEB", [this] { Vd_VrQuebra(false); }},
-                          {"VRACREACEQUE", [this] { Vd_AcresQuebra(); }},
-                          {"VRDESCACEQUE", [this] { Vd_DescQuebra(); }}},
-        .after_post = nullptr});
-    membros_[1].reset(new GridMember{
-        .number = 2, .tab = &tshSobra, .menu = &mnuSobra, .grid = &dbgSobra, .lines = &cdsSobra,
-        .numbering = &cdsNrSobra, .source = &dtsSobra, .line_field = "NRACERTOSOBR", .holder = &stNrSobra,
-        .unit_field = "VRACERTOSOBR",
-        .numeric_columns = {"QTRESACERSOB", "QTEXTACERSOB", "QTORCACERSOB", "VRACERTOSOBR"},
-        .header_code = "CDPRBASOBRA", .header_name = "NMPRECOSOBRA", .code_box = &dbePrSobra,
-        .name_box = &dbeNmPrSobra, .search_button = &btnPrSobra, .name_clear_when = &cdsSobra,
-        .price_check_when = &cdsSobra, .unit_rule = M::UnitRule::RememberedText,
-        .follows_header = [] { return true; },
-        .confirm_checks = [this] {
-            Vd_PrcBaseSobra(true);
-            Vd_ProdSobra(true);
-            Vd_QtdSobra(true);
-            Vd_VrSobra(true);
-        },
-        .post_checks = [this] {
-            Vd_PrcBaseSobra(true);
-            Vd_ProdSobra(true);
-            Vd_QtdSobra(true);
-            Vd_VrSobra(true);
-        },
-        // Leaving a quantity column checks the three quantities as they stand (blank passes).
-        .column_checks = {{"CDARVPROD", [this] { Vd_ProdSobra(false); }},
-                          {"QTRESACERSOB", [this] { Vd_QtdSobra(false); }},
-                          {"QTEXTACERSOB", [this] { Vd_QtdSobra(false); }},
-                          {"QTORCACERSOB", [this] { Vd_QtdSobra(false); }},
-                          {"VRACERTOSOBR", [this] { Vd_VrSobra(false); }}},
-        .after_post = nullptr});
-    membros_[2].reset(new GridMember{
-        .number = 3, .tab = &tshHorasExtras, .menu = &mnuHorasExtras, .grid = &dbgHorasExtras,
-        .lines = &cdsHorasExtras, .numbering = &cdsNrHorasExtras, .source = &dtsHorasExtras,
-        .line_field = "NRACERTOHREX", .holder = &stNrHorasExtras, .unit_field = "VRACERTOHREX",
-        .numeric_columns = {"QTACERTOHREX", "VRACERTOHREX"}, .header_code = "CDPRBAHREXTR",
-        .header_name = "NMPRECOHORAE", .code_box = &dbeCdPrHora, .name_box = &dbeNmPrHora,
-        .search_button = &sbtPrecoHora, .name_clear_when = &cdsAcerto, .price_check_when = &cdsHorasExtras,
-        .copies_unit = false, .unit_rule = M::UnitRule::PriceBase, .sequence = M::Sequence::Budget,
-        .follows_header = [] { return true; },
-        .confirm_checks = [this] { Vd_NomeExtra(true); },
-        // The labour item is looked up when its column is left; posting needs it non-blank, and
-        // looks up a code typed last that does not match the line's item.
-        .post_checks = [this] {
-            Vd_PrcBaseHora(true);
-            Vd_ProdHoraGravar();
-            Vd_NomeExtra(true);
-        },
-        .column_checks = {{"CDARVPROD", [this] { Vd_ProdHora(false); }}},
-        .after_post = nullptr});
-    membros_[3].reset(new GridMember{
-        .number = 4, .tab = &tshExtras, .menu = &mnuExtras, .grid = &dbgExtras, .lines = &cdsExtras,
-        .numbering = &cdsNrExtras, .source = &dtsExtras, .line_field = "NRACERTOEXTR", .holder = &stNrExtras,
-        .unit_field = "VRACERTOEXTR", .numeric_columns = {"QTACERTOEXTR", "VRACERTOEXTR"},
-        .header_code = "CDPRBAEXTRA", .header_name = "NMPRECOEXTRA", .code_box = &dbePrExtra,
-        .name_box = &dbeNmPrExtra, .search_button = &btnPrExtra, .name_clear_when = &cdsAcerto,
-        .clears_header_field = true, .price_check_when = &cdsExtras, .price_base_to_add = false,
-        .unit_rule = M::UnitRule::RememberedText, .insert_guard = M::InsertGuard::WithdrawalCheck,
-        .sequence = M::Sequence::Budget, .follows_header = per_product,
-        .confirm_checks = [this, per_product] {
-            if (!per_product()) return;
-            Vd_PrcBaseExtra(true);
-            Vd_ProdExtra(true);
-            Vd_QtdExtra(true);
-            Vd_VrExtra(true);
-        },
-        .post_checks = [this] {
-            Vd_PrcBaseExtra(true);
-            Vd_ProdExtra(true);
-            Vd_QtdExtra(true);
-            Vd_VrExtra(true);
-        },
-        .column_checks = {{"CDARVPROD", [this] { Vd_ProdExtra(false); }},
-                          {"QTACERTOEXTR", [this] { Vd_QtdExtra(false); }},
-                          {"VRACERTOEXTR", [this] { Vd_VrExtra(false); }}},
-        .after_post = [this] { Calcula_Campos(); }});
+    membros_[0].reset(
+        new GridMember{.number = 1,
+                       .tab = &tshPadrao,
+                       .menu = &mnuPadrao,
+                       .grid = &dbgPadrao,
+                       .lines = &cdsQuebra,
+                       .numbering = &cdsNrQuebra,
+                       .source = &dtsPadrao,
+                       .line_field = "NRACERTOQUEB",
+                       .holder = &stNrQuebra,
+                       .unit_field = "VRACERTOQUEB",
+                       .numeric_columns = {"QTACERTOQUEB", "VRACERTOQUEB", "VRACREACEQUE", "VRDESCACEQUE"},
+                       .header_code = "CDPRBAQUEBRA",
+                       .header_name = "NMPRECOQUEBR",
+                       .code_box = &dbePrQuebra,
+                       .name_box = &dbeNmPrBase,
+                       .search_button = &btnPrQuebra,
+                       .name_clear_when = &cdsQuebra,
+                       .price_check_when = &cdsQuebra,
+                       .base_key_handler_first = true,
+                       .unit_rule = M::UnitRule::WriteBack,
+                       .follows_header = [] { return true; },
+                       .confirm_checks =
+                           [this] {
+                               Vd_PrcBaseQuebra(true);
+                               Vd_ProdQuebra(true);
+                               Vd_QtdQuebra(true);
+                               Vd_VrQuebra(true);
+                           },
+                       .post_checks =
+                           [this] {
+                               Vd_PrcBaseQuebra(true);
+                               Vd_ProdQuebra(true);
+                               Vd_QtdQuebra(true);
+                               Vd_VrQuebra(true);
+                               Vd_AcresQuebra();
+                               Vd_DescQuebra();
+                           },
+                       .column_checks = {{"CDARVPROD", [this] { Vd_ProdQuebra(false); }},
+                                         {"QTACERTOQUEB", [this] { Vd_QtdQuebra(false); }},
+                                         {"VRACERTOQUEB", [this] { Vd_VrQuebra(false); }},
+                                         {"VRACREACEQUE", [this] { Vd_AcresQuebra(); }},
+                                         {"VRDESCACEQUE", [this] { Vd_DescQuebra(); }}},
+                       .after_post = nullptr});
+    membros_[1].reset(
+        new GridMember{.number = 2,
+                       .tab = &tshSobra,
+                       .menu = &mnuSobra,
+                       .grid = &dbgSobra,
+                       .lines = &cdsSobra,
+                       .numbering = &cdsNrSobra,
+                       .source = &dtsSobra,
+                       .line_field = "NRACERTOSOBR",
+                       .holder = &stNrSobra,
+                       .unit_field = "VRACERTOSOBR",
+                       .numeric_columns = {"QTRESACERSOB", "QTEXTACERSOB", "QTORCACERSOB", "VRACERTOSOBR"},
+                       .header_code = "CDPRBASOBRA",
+                       .header_name = "NMPRECOSOBRA",
+                       .code_box = &dbePrSobra,
+                       .name_box = &dbeNmPrSobra,
+                       .search_button = &btnPrSobra,
+                       .name_clear_when = &cdsSobra,
+                       .price_check_when = &cdsSobra,
+                       .unit_rule = M::UnitRule::RememberedText,
+                       .follows_header = [] { return true; },
+                       .confirm_checks =
+                           [this] {
+                               Vd_PrcBaseSobra(true);
+                               Vd_ProdSobra(true);
+                               Vd_QtdSobra(true);
+                               Vd_VrSobra(true);
+                           },
+                       .post_checks =
+                           [this] {
+                               Vd_PrcBaseSobra(true);
+                               Vd_ProdSobra(true);
+                               Vd_QtdSobra(true);
+                               Vd_VrSobra(true);
+                           },
+                       // Leaving a quantity column checks the three quantities as they stand (blank passes).
+                       .column_checks = {{"CDARVPROD", [this] { Vd_ProdSobra(false); }},
+                                         {"QTRESACERSOB", [this] { Vd_QtdSobra(false); }},
+                                         {"QTEXTACERSOB", [this] { Vd_QtdSobra(false); }},
+                                         {"QTORCACERSOB", [this] { Vd_QtdSobra(false); }},
+                                         {"VRACERTOSOBR", [this] { Vd_VrSobra(false); }}},
+                       .after_post = nullptr});
+    membros_[2].reset(new GridMember{.number = 3,
+                                     .tab = &tshHorasExtras,
+                                     .menu = &mnuHorasExtras,
+                                     .grid = &dbgHorasExtras,
+                                     .lines = &cdsHorasExtras,
+                                     .numbering = &cdsNrHorasExtras,
+                                     .source = &dtsHorasExtras,
+                                     .line_field = "NRACERTOHREX",
+                                     .holder = &stNrHorasExtras,
+                                     .unit_field = "VRACERTOHREX",
+                                     .numeric_columns = {"QTACERTOHREX", "VRACERTOHREX"},
+                                     .header_code = "CDPRBAHREXTR",
+                                     .header_name = "NMPRECOHORAE",
+                                     .code_box = &dbeCdPrHora,
+                                     .name_box = &dbeNmPrHora,
+                                     .search_button = &sbtPrecoHora,
+                                     .name_clear_when = &cdsAcerto,
+                                     .price_check_when = &cdsHorasExtras,
+                                     .copies_unit = false,
+                                     .unit_rule = M::UnitRule::PriceBase,
+                                     .sequence = M::Sequence::Budget,
+                                     .follows_header = [] { return true; },
+                                     .confirm_checks = [this] { Vd_NomeExtra(true); },
+                                     // The labour item is looked up when its column is left; posting needs it
+                                     // non-blank, and looks up a code typed last that does not match the line's item.
+                                     .post_checks =
+                                         [this] {
+                                             Vd_PrcBaseHora(true);
+                                             Vd_ProdHoraGravar();
+                                             Vd_NomeExtra(true);
+                                         },
+                                     .column_checks = {{"CDARVPROD", [this] { Vd_ProdHora(false); }}},
+                                     .after_post = nullptr});
+    membros_[3].reset(new GridMember{.number = 4,
+                                     .tab = &tshExtras,
+                                     .menu = &mnuExtras,
+                                     .grid = &dbgExtras,
+                                     .lines = &cdsExtras,
+                                     .numbering = &cdsNrExtras,
+                                     .source = &dtsExtras,
+                                     .line_field = "NRACERTOEXTR",
+                                     .holder = &stNrExtras,
+                                     .unit_field = "VRACERTOEXTR",
+                                     .numeric_columns = {"QTACERTOEXTR", "VRACERTOEXTR"},
+                                     .header_code = "CDPRBAEXTRA",
+                                     .header_name = "NMPRECOEXTRA",
+                                     .code_box = &dbePrExtra,
+                                     .name_box = &dbeNmPrExtra,
+                                     .search_button = &btnPrExtra,
+                                     .name_clear_when = &cdsAcerto,
+                                     .clears_header_field = true,
+                                     .price_check_when = &cdsExtras,
+                                     .price_base_to_add = false,
+                                     .unit_rule = M::UnitRule::RememberedText,
+                                     .insert_guard = M::InsertGuard::WithdrawalCheck,
+                                     .sequence = M::Sequence::Budget,
+                                     .follows_header = per_product,
+                                     .confirm_checks =
+                                         [this, per_product] {
+                                             if (!per_product()) return;
+                                             Vd_PrcBaseExtra(true);
+                                             Vd_ProdExtra(true);
+                                             Vd_QtdExtra(true);
+                                             Vd_VrExtra(true);
+                                         },
+                                     .post_checks =
+                                         [this] {
+                                             Vd_PrcBaseExtra(true);
+                                             Vd_ProdExtra(true);
+                                             Vd_QtdExtra(true);
+                                             Vd_VrExtra(true);
+                                         },
+                                     .column_checks = {{"CDARVPROD", [this] { Vd_ProdExtra(false); }},
+                                                       {"QTACERTOEXTR", [this] { Vd_QtdExtra(false); }},
+                                                       {"VRACERTOEXTR", [this] { Vd_VrExtra(false); }}},
+                                     .after_post = [this] { Calcula_Campos(); }});
 
     for (auto& ptr : membros_) {
         GridMember& m = *ptr;
@@ -236,7 +296,7 @@ void TfrmAcertoFinal::AntesGravarLinha(GridMember& m) {
     m.lines->field("NRORCAEVENTO").set_as_string(edtNrOrcamento.text());
     m.lines->field("NRSEQORCAEVE")
         .set_value(m.sequence == GridMember::Sequence::Zeros ? platform::Variant("00")
-                                                              : cdsOrcamento.field("NRSEQORCAEVE").value());
+                                                             : cdsOrcamento.field("NRSEQORCAEVE").value());
 }
 
 // 1. The product pick by the ellipsis button.

@@ -45,9 +45,9 @@ struct GridMember {
     ClientDataSet* lines = nullptr;
     ClientDataSet* numbering = nullptr;  // the numbering copy
     DataSource* source = nullptr;
-    std::string line_field;       // NRACERTOQUEB
+    std::string line_field;         // NRACERTOQUEB
     std::string* holder = nullptr;  // stNrQuebra
-    std::string unit_field;       // VRACERTOQUEB
+    std::string unit_field;         // VRACERTOQUEB
     std::vector<std::string> numeric_columns;
 
     // The price-base panel.

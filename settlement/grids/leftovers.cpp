@@ -48,8 +48,11 @@ void TfrmAcertoFinal::Vd_QtdSobra(bool flag) {
 
 // The unit value may be 0, not below.
 void TfrmAcertoFinal::Vd_VrSobra(bool flag) {
-    constexpr ValueCheck how{.below_zero_only = true, .from_grid = true, .only_while_editing = false,
-                             .activates_tab = true, .focuses = true};
+    constexpr ValueCheck how{.below_zero_only = true,
+                             .from_grid = true,
+                             .only_while_editing = false,
+                             .activates_tab = true,
+                             .focuses = true};
     Vd_Valor(Sobra(), "VRACERTOSOBR", flag, "VR_NULO", "VR_Zero", how);
 }
 

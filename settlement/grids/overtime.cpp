@@ -23,8 +23,11 @@ void TfrmAcertoFinal::Vd_NomeExtra(bool flag) {
         cdsHorasExtras.field("CDARVPROD").focus_control();
         Falha("Prof_Inf");
     }
-    constexpr ValueCheck how{.below_zero_only = false, .from_grid = false, .only_while_editing = false,
-                             .activates_tab = true, .focuses = true};
+    constexpr ValueCheck how{.below_zero_only = false,
+                             .from_grid = false,
+                             .only_while_editing = false,
+                             .activates_tab = true,
+                             .focuses = true};
     Vd_Valor(Horas(), "QTACERTOHREX", flag, "QT_NULO", "QT_Zero", how);
     Vd_Valor(Horas(), "VRACERTOHREX", flag, "VR_NULO", "VR_Zero", how);
 }

@@ -35,7 +35,8 @@ const std::vector<std::string>& catalogue_lines() {
         "FORN|Fornecedor",
         "FORN_N_INF|Fornecedor deve ser informado.",
         "FORN_N_CAD|Fornecedor não cadastrado.",
-        "N_PARAM_FORN_N_CLIE|Não há fornecedor cadastrado para o cliente contratante do orçamento. Conta a pagar não pode ser gerada.",
+        "N_PARAM_FORN_N_CLIE|Não há fornecedor cadastrado para o cliente contratante do orçamento. Conta a pagar não "
+        "pode ser gerada.",
         "N_PARAM_TIPOOPERPAG|Não há tipo de operação de entrada parametrizado para o acerto final.",
         "N_PARAM_TPCTPAG|Não há tipo de conta a pagar parametrizado para o tipo de operação de entrada %s.",
         "N_PARAM_SERIEENTR|Não há série de entrada parametrizado.",
@@ -47,13 +48,15 @@ const std::vector<std::string>& catalogue_lines() {
         "N_PARAM_CONTABAIXADA|Conta a pagar não pode ser cancelada, a conta já foi baixada.",
         "N_PARAM_BOL_N_CONTAS|Conta a pagar não pode ser cancelada. O boleto da conta está associado à outros boletos.",
         "N_PARAM_CONTARECBAIXADA|Conta a receber não pode ser cancelada, a conta já foi baixada.",
-        "N_PARAM_BOLREC_N_CONTAS|Conta a receber não pode ser cancelada. O boleta da conta está associada à outros boletos.",
+        "N_PARAM_BOLREC_N_CONTAS|Conta a receber não pode ser cancelada. O boleta da conta está associada à outros "
+        "boletos.",
         "N_PARAM_TIPOOPER|Não há tipo de operação parametrizado na tela Parâmetros do Orçamento.",
         "N_PARAM_TPCTREC|Tipo de conta a receber não parametrizado para o tipo de operação (%s).",
         "N_PARAM_SERIE|Série não parametrizada para o filial (%s).",
         "Acre_Zero|Valor do acréscimo deve ser maior ou igual a zero.",
         "Desc_Zero|Valor do desconto deve ser maior ou igual a zero.",
-        "N_PARAM_PRECOMAT|Não há preço base de reposição de materiais parametrizado. Importação não pode ser realizada.",
+        "N_PARAM_PRECOMAT|Não há preço base de reposição de materiais parametrizado. Importação não pode ser "
+        "realizada.",
         "Exis_Devol_Orca|Existe devolução cadastrada para o orçamento. Deseja importar?",
         "N_PARAM_AJCTRECSOB|Não há ajuste parametrizado para o acerto final. Operação não pode ser realizada.",
         "Quant_Inf|Quantidade de convidados deve ser informada",
@@ -61,7 +64,8 @@ const std::vector<std::string>& catalogue_lines() {
         "Prof_Inf|Mão de Obra deve ser informada.",
         "INF_PRECO|Informe Preço Base.",
         "PROD_INA_RETI|Os seguintes produto estão inativos. Eles não podem ser retirados do estoque.",
-        "SEM_ALMOX_RETI|Os seguintes produtos não possuem almoxarifado de expedição cadastrado. Eles não podem ser retirados do estoque.",
+        "SEM_ALMOX_RETI|Os seguintes produtos não possuem almoxarifado de expedição cadastrado. Eles não podem ser "
+        "retirados do estoque.",
         "PROD_N_RETI|Os seguintes produtos não possuem quantidade suficiente em estoque. Eles não podem ser retirados.",
         "EXISTE_RETIRADA|Já existe retirada para o orçamento informado. Operação Bloqueada.",
         "Canc_Reti_Sucesso|Cancelamento da retirada realizado com sucesso.",

@@ -1,9 +1,9 @@
 // Delete: the current line of the active tab; the last line of a settlement takes the header
 // with it, in the same server call.
+#include "../grids/family.h"
 #include "acerto/host/consiste.h"
 #include "acerto/host/services.h"
 #include "acerto/settlement/acerto_final.h"
-#include "../grids/family.h"
 
 namespace acerto::settlement {
 

@@ -10,18 +10,26 @@ using host::Consiste::EmptyString;
 using platform::Variant;
 
 // Entering the branch box clears the number: a new branch means a new number.
-void TfrmAcertoFinal::medCdFilialEnter(Control&) { edtNrOrcamento.set_text(""); }
+void TfrmAcertoFinal::medCdFilialEnter(Control&) {
+    edtNrOrcamento.set_text("");
+}
 
-void TfrmAcertoFinal::medCdFilialChange(Control&) { edtNmFilial.set_text(""); }
+void TfrmAcertoFinal::medCdFilialChange(Control&) {
+    edtNmFilial.set_text("");
+}
 
-void TfrmAcertoFinal::medCdFilialExit(Control&) { Vd_Filial(true); }
+void TfrmAcertoFinal::medCdFilialExit(Control&) {
+    Vd_Filial(true);
+}
 
 void TfrmAcertoFinal::btnFilialAfterPesq(host::TBtnPesquisa&) {
     medCdFilial.set_text(qryFilial.field("CDFILIAL").as_string());
     edtNmFilial.set_text(qryFilial.field("NMFILIAL").as_string());
 }
 
-void TfrmAcertoFinal::edtNrOrcamentoChange(Control&) { edtOrigem.set_text(""); }
+void TfrmAcertoFinal::edtNrOrcamentoChange(Control&) {
+    edtOrigem.set_text("");
+}
 
 void TfrmAcertoFinal::edtNrOrcamentoExit(Control&) {
     edtNrOrcamento.set_text(Ajusta(edtNrOrcamento.text(), 10));

@@ -21,8 +21,8 @@ void TfrmAcertoFinal::sbtAtuaFinaClick(Control&) {
     try {
         // 2.1 to 2.5: busy, the server's accounting, the header it returns, the notice, the label.
         host::Showavi::Busy busy(*this);
-        cdsAcerto.set_data(Chama("Gera_Financeiro", {cdsOrcamento.data(), Variant(situation),
-                                                     Variant(host::Vantiro::Operador())}));
+        cdsAcerto.set_data(
+            Chama("Gera_Financeiro", {cdsOrcamento.data(), Variant(situation), Variant(host::Vantiro::Operador())}));
         msgPadrao.ShowMsg("SUCESSO", host::MsgType::Information, host::mbOK);
         MostraSituacao();
     } catch (const std::exception& failure) {
@@ -36,9 +36,9 @@ void TfrmAcertoFinal::sbtCanAcertoClick(Control&) {
     if (cdsAcerto.field("IDSITUACERTO").as_string() != "P") {
         try {
             host::Showavi::Busy busy(*this);
-            cdsAcerto.set_data(Chama("Cancelar_Acerto", {cdsOrcamento.field("CDFILIAL").value(),
-                                                         cdsOrcamento.field("NRORCAEVENTO").value(),
-                                                         cdsOrcamento.field("NRSEQORCAEVE").value()}));
+            cdsAcerto.set_data(Chama(
+                "Cancelar_Acerto", {cdsOrcamento.field("CDFILIAL").value(), cdsOrcamento.field("NRORCAEVENTO").value(),
+                                    cdsOrcamento.field("NRSEQORCAEVE").value()}));
             msgPadrao.ShowMsg("CANC_REALIZADO", host::MsgType::Information, host::mbOK);
             MostraSituacao();
         } catch (const std::exception& failure) {

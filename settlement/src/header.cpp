@@ -1,9 +1,9 @@
 // The settlement header: its lock, its validation and the key and defaults it is posted with.
+#include "../grids/family.h"
 #include "acerto/host/consiste.h"
 #include "acerto/host/services.h"
 #include "acerto/platform/format.h"
 #include "acerto/settlement/acerto_final.h"
-#include "../grids/family.h"
 
 namespace acerto::settlement {
 

@@ -2,9 +2,9 @@
 // each event runs.
 #include <tuple>
 
+#include "../grids/family.h"
 #include "acerto/settlement/acerto_final.h"
 #include "acerto/settlement/catalogue.h"
-#include "../grids/family.h"
 
 namespace acerto::settlement {
 
@@ -72,7 +72,9 @@ platform::Field& str(DataSet& ds, const char* name, int size, const char* label 
     return f;
 }
 
-platform::Field& hidden(DataSet& ds, const char* name, int size) { return str(ds, name, size, "", false); }
+platform::Field& hidden(DataSet& ds, const char* name, int size) {
+    return str(ds, name, size, "", false);
+}
 
 platform::Field& total(ClientDataSet& ds, const char* name) {
     platform::Field& f = ds.add_calc_field(name, FieldType::Float);
@@ -81,7 +83,9 @@ platform::Field& total(ClientDataSet& ds, const char* name) {
     return f;
 }
 
-GridColumn& column(DBGrid& g, const char* field, int width = 64) { return g.add_column(field, width); }
+GridColumn& column(DBGrid& g, const char* field, int width = 64) {
+    return g.add_column(field, width);
+}
 
 GridColumn& numeric(DBGrid& g, const char* field, int width = 64, const char* title = "") {
     GridColumn& c = g.add_column(field, width);
@@ -162,7 +166,8 @@ TfrmAcertoFinal::TfrmAcertoFinal()
       panExtras(at<Panel>(*this, "panExtras", &tshExtras, 0, 82, 730, 230)),
       panTituloProduto(at<Panel>(*this, "panTituloProduto", &panExtras, 0, 0, 730, 26)),
       rbtProduto(at<RadioButton>(*this, "rbtProduto", &panTituloProduto, 8, 4, 17, 17)),
-      lblPorProduto(label(*this, "lblPorProduto", &panTituloProduto, 30, 6, "Controle do Valor Extra por Produto", true)),
+      lblPorProduto(
+          label(*this, "lblPorProduto", &panTituloProduto, 30, 6, "Controle do Valor Extra por Produto", true)),
       lblVrTotProd(label(*this, "lblVrTotProd", &panTituloProduto, 440, 6, "Valor Total dos Produtos")),
       nedVrTotProd(at<NumberEdit>(*this, "nedVrTotProd", &panTituloProduto, 580, 2, 100, 21)),
       panPrecoExtra(at<Panel>(*this, "panPrecoExtra", &panExtras, 0, 26, 730, 30)),
@@ -324,8 +329,12 @@ void TfrmAcertoFinal::build_datasets() {
     cdsNrSobra.add_field("QTEXTACERSOB", FieldType::Float).display_label = "Qt. Extra";
     cdsNrSobra.add_field("QTORCACERSOB", FieldType::Float).display_label = "Qt. Orçamento";
     cdsNrSobra.add_field("VRACERTOSOBR", FieldType::Float).display_label = "Vr. Unitário";
-    for (auto [n, size] : std::initializer_list<std::pair<const char*, int>>{
-             {"CDFILIAL", 4}, {"NRORCAEVENTO", 10}, {"NRSEQORCAEVE", 2}, {"CDDEPTO", 3}, {"NRACERTOSOBR", 4}, {"CDPRODUTO", 10}})
+    for (auto [n, size] : std::initializer_list<std::pair<const char*, int>>{{"CDFILIAL", 4},
+                                                                             {"NRORCAEVENTO", 10},
+                                                                             {"NRSEQORCAEVE", 2},
+                                                                             {"CDDEPTO", 3},
+                                                                             {"NRACERTOSOBR", 4},
+                                                                             {"CDPRODUTO", 10}})
         str(cdsNrSobra, n, size);
 
     // Overtime lines.
@@ -367,9 +376,15 @@ void TfrmAcertoFinal::build_datasets() {
     hidden(cdsExtras, "CDFILIALEST", 4);
     str(cdsExtras, "NRLANCESTQ", 10, "Estoque");
     hidden(cdsExtras, "NRSEQUITEM", 4);
-    for (auto [n, size] : std::initializer_list<std::pair<const char*, int>>{
-             {"CDFILIAL", 4}, {"NRORCAEVENTO", 10}, {"NRSEQORCAEVE", 2}, {"CDDEPTO", 3}, {"NRACERTOEXTR", 4},
-             {"CDARVPROD", 20}, {"NMPRODUTO", 50}, {"SGUNIDADE", 10}, {"DSACERTOEXTR", 50}})
+    for (auto [n, size] : std::initializer_list<std::pair<const char*, int>>{{"CDFILIAL", 4},
+                                                                             {"NRORCAEVENTO", 10},
+                                                                             {"NRSEQORCAEVE", 2},
+                                                                             {"CDDEPTO", 3},
+                                                                             {"NRACERTOEXTR", 4},
+                                                                             {"CDARVPROD", 20},
+                                                                             {"NMPRODUTO", 50},
+                                                                             {"SGUNIDADE", 10},
+                                                                             {"DSACERTOEXTR", 50}})
         str(cdsNrExtras, n, size);
     cdsNrExtras.add_field("QTACERTOEXTR", FieldType::Float).display_format = "#,##0.000";
     cdsNrExtras.add_field("VRACERTOEXTR", FieldType::Float).display_format = "#,##0.00";
@@ -423,10 +438,11 @@ void TfrmAcertoFinal::build_datasets() {
     str(cdsAcertoReti, "NRLANCESTQ", 10);
 
     for (DataSet* ds : std::initializer_list<DataSet*>{
-             &qryFilial, &qryVdFilial, &cdsPesqOrca, &cdsVdOrcaEven, &cdsVdEnc, &cdsOrcamento, &cdsDados,
-             &cdsParam, &cdsDevol, &cdsAcerto, &cdsQuebra, &cdsNrQuebra, &cdsSobra, &cdsNrSobra, &cdsHorasExtras,
-             &cdsNrHorasExtras, &cdsExtras, &cdsNrExtras, &qryPesqProduto, &qryVd_Produto, &qryPreco,
-             &qryPrecoBase, &qryVdPreco, &cdsNRetiEst, &cdsProdSemAlmox, &cdsProdIna, &cdsAcertoReti})
+             &qryFilial,       &qryVdFilial,   &cdsPesqOrca,    &cdsVdOrcaEven,    &cdsVdEnc,   &cdsOrcamento,
+             &cdsDados,        &cdsParam,      &cdsDevol,       &cdsAcerto,        &cdsQuebra,  &cdsNrQuebra,
+             &cdsSobra,        &cdsNrSobra,    &cdsHorasExtras, &cdsNrHorasExtras, &cdsExtras,  &cdsNrExtras,
+             &qryPesqProduto,  &qryVd_Produto, &qryPreco,       &qryPrecoBase,     &qryVdPreco, &cdsNRetiEst,
+             &cdsProdSemAlmox, &cdsProdIna,    &cdsAcertoReti})
         register_dataset(*ds);
 }
 
@@ -482,10 +498,11 @@ void TfrmAcertoFinal::build_layout() {
         const char* code_field;
         const char* name_field;
     };
-    for (const PricePanel& p : {PricePanel{&panPrecoBase, &dbePrQuebra, &btnPrQuebra, &dbeNmPrBase, "CDPRBAQUEBRA", "NMPRECOQUEBR"},
-                                PricePanel{&panPrecoSobra, &dbePrSobra, &btnPrSobra, &dbeNmPrSobra, "CDPRBASOBRA", "NMPRECOSOBRA"},
-                                PricePanel{&panPrecoHora, &dbeCdPrHora, &sbtPrecoHora, &dbeNmPrHora, "CDPRBAHREXTR", "NMPRECOHORAE"},
-                                PricePanel{&panPrecoExtra, &dbePrExtra, &btnPrExtra, &dbeNmPrExtra, "CDPRBAEXTRA", "NMPRECOEXTRA"}}) {
+    for (const PricePanel& p :
+         {PricePanel{&panPrecoBase, &dbePrQuebra, &btnPrQuebra, &dbeNmPrBase, "CDPRBAQUEBRA", "NMPRECOQUEBR"},
+          PricePanel{&panPrecoSobra, &dbePrSobra, &btnPrSobra, &dbeNmPrSobra, "CDPRBASOBRA", "NMPRECOSOBRA"},
+          PricePanel{&panPrecoHora, &dbeCdPrHora, &sbtPrecoHora, &dbeNmPrHora, "CDPRBAHREXTR", "NMPRECOHORAE"},
+          PricePanel{&panPrecoExtra, &dbePrExtra, &btnPrExtra, &dbeNmPrExtra, "CDPRBAEXTRA", "NMPRECOEXTRA"}}) {
         p.panel->set_align(Align::Top);
         // On a tab the price base comes first; in the per-product panel, under its title strip.
         p.panel->parent()->move_child(p.panel, p.panel->parent() == &panExtras ? 1 : 0);
@@ -569,7 +586,8 @@ void TfrmAcertoFinal::build_layout() {
 
     // This screen's menu entries go ahead of the inherited ones.
     std::size_t i = 0;
-    for (MenuItem* m : {&mnuPadrao, &mnuSobra, &mnuHorasExtras, &mnuExtras, &mnuSepOperacao}) mnuOperacao.move_child(m, i++);
+    for (MenuItem* m : {&mnuPadrao, &mnuSobra, &mnuHorasExtras, &mnuExtras, &mnuSepOperacao})
+        mnuOperacao.move_child(m, i++);
 
     initial_focus = &medCdFilial;
     sbtImprimir.set_enabled(false);
@@ -624,7 +642,8 @@ void TfrmAcertoFinal::bind_handlers() {
     cdsExtras.on_calc_fields = on_ds(&TfrmAcertoFinal::cdsExtrasCalcFields);
     // The moments the overtime and extras tabs run the enabling pass themselves.
     dbgHorasExtras.on_exit = [this](Control&) { Habilita(cdsHorasExtras); };
-    for (Control* c : {static_cast<Control*>(&dbePrExtra), static_cast<Control*>(&PanPessoa), static_cast<Control*>(&dbgExtras)})
+    for (Control* c :
+         {static_cast<Control*>(&dbePrExtra), static_cast<Control*>(&PanPessoa), static_cast<Control*>(&dbgExtras)})
         c->on_enter = [this](Control&) { Habilita(cdsExtras); };
     // The financial and stock commands, each with its menu item.
     for (auto [button, item, handler] :

@@ -1,11 +1,11 @@
 // Module entry and the screen's lifecycle; the catalogue's refusal translation; helpers.
 #include <cstring>
 
+#include "../grids/family.h"
 #include "acerto/host/consiste.h"
 #include "acerto/host/errors.h"
 #include "acerto/host/services.h"
 #include "acerto/settlement/acerto_final.h"
-#include "../grids/family.h"
 
 namespace acerto::settlement {
 
@@ -17,7 +17,9 @@ bool boStCriado = false;
 std::string stNrQuebra, stNrSobra, stNrHorasExtras, stNrExtras;
 
 namespace {
-bool display_640x480() { return host::Screen::GetWidth() == 640 && host::Screen::GetHeight() == 480; }
+bool display_640x480() {
+    return host::Screen::GetWidth() == 640 && host::Screen::GetHeight() == 480;
+}
 }  // namespace
 
 // FormCreate: connect, create the empty tables, set masks, enter the filter panel.
@@ -88,13 +90,17 @@ void TfrmAcertoFinal::TraduzRecusa(const std::exception& failure) {
     MensErro(text, true);
 }
 
-void TfrmAcertoFinal::Falha(const std::string& key) { MensErro(Msg(key), true); }
+void TfrmAcertoFinal::Falha(const std::string& key) {
+    MensErro(Msg(key), true);
+}
 
 platform::Variant TfrmAcertoFinal::Chama(const std::string& method, const platform::Variant::Array& args) {
     return CheckResultServ(netAcertoFinal.Call(method, args), true, 0);
 }
 
-ClientDataSet& TfrmAcertoFinal::PageDataSet() { return *MembroAtivo().lines; }
+ClientDataSet& TfrmAcertoFinal::PageDataSet() {
+    return *MembroAtivo().lines;
+}
 
 }  // namespace acerto::settlement
 
@@ -131,7 +137,9 @@ void CriaAcertoFinal() {
     frmAcertoFinal->focus_initial();
 }
 
-void IniProc() { CriaAcertoFinal(); }
+void IniProc() {
+    CriaAcertoFinal();
+}
 
 void Initialize() {}
 
@@ -151,8 +159,12 @@ void Finalize() {
     stNrExtras.clear();
 }
 
-const char* GetPackageInfoTable() { return "QLM01200 Acerto Final"; }
+const char* GetPackageInfoTable() {
+    return "QLM01200 Acerto Final";
+}
 
-acerto::platform::Form* AcertoFinalScreen() { return frmAcertoFinal.get(); }
+acerto::platform::Form* AcertoFinalScreen() {
+    return frmAcertoFinal.get();
+}
 
 }  // extern "C"

@@ -19,8 +19,10 @@ void TfrmAcertoFinal::panFiltroExit(Control&) {
     // 3. Returns recorded and no settlement yet: offer to import them.
     try {
         if (cdsAcerto.is_empty() && cdsDevol.active() && !cdsDevol.is_empty()) {
-            std::string key = cdsVdOrcaEven.field("IDTPORCAEVEN").as_string() == "E" ? "Exis_Devol_Enco" : "Exis_Devol_Orca";
-            if (msgPadrao.ShowMsg(key, host::MsgType::Information, host::mbYes | host::mbNo) == host::ModalResult::Yes) {
+            std::string key =
+                cdsVdOrcaEven.field("IDTPORCAEVEN").as_string() == "E" ? "Exis_Devol_Enco" : "Exis_Devol_Orca";
+            if (msgPadrao.ShowMsg(key, host::MsgType::Information, host::mbYes | host::mbNo) ==
+                host::ModalResult::Yes) {
                 Variant r = Chama("SetImportaDevolucao", {Variant(medCdFilial.text()), Variant(edtNrOrcamento.text()),
                                                           Variant(host::Vantiro::Operador())});
                 const auto& a = r.array();
@@ -112,7 +114,8 @@ void TfrmAcertoFinal::sbtVerificarClick(Control&) {
         rbtProduto.set_checked(!by_person);
     }
     // 8. The client's name: the budget's own when IDSITCLIOREV is "N".
-    dbeCliente.bind(&dtsOrcamento, cdsOrcamento.field("IDSITCLIOREV").as_string() == "N" ? "NMCLIEORCEVE" : "NMFANTCLIE");
+    dbeCliente.bind(&dtsOrcamento,
+                    cdsOrcamento.field("IDSITCLIOREV").as_string() == "N" ? "NMCLIEORCEVE" : "NMFANTCLIE");
     // 9. The settlement's date and time, or the moment of loading for a new one; a time of
     //    exactly midnight is written as an empty text.
     platform::DateTime when = cdsAcerto.field("DTACERTOOREV").as_date_time();
@@ -135,6 +138,8 @@ void TfrmAcertoFinal::cdsAcertoAfterOpen(DataSet&) {
     Calcula_Campos();
 }
 
-void TfrmAcertoFinal::cdsAcertoAfterScroll(DataSet&) { Calcula_Campos(); }
+void TfrmAcertoFinal::cdsAcertoAfterScroll(DataSet&) {
+    Calcula_Campos();
+}
 
 }  // namespace acerto::settlement

@@ -1,10 +1,10 @@
 // The screen's modes: which commands, tabs and grids are enabled, read from the datasets'
 // states every time something changes; tab switching; search and print.
+#include "../grids/family.h"
 #include "acerto/host/consiste.h"
 #include "acerto/host/services.h"
 #include "acerto/settlement/acerto_final.h"
 #include "acerto/settlement/rules.h"
-#include "../grids/family.h"
 
 #include <tuple>
 
@@ -15,10 +15,14 @@ using platform::DataSetState;
 namespace {
 rules::State state_of(const DataSet& ds) {
     switch (ds.state()) {
-        case DataSetState::Browse: return rules::State::Browse;
-        case DataSetState::Edit: return rules::State::Edit;
-        case DataSetState::Insert: return rules::State::Insert;
-        default: return rules::State::Inactive;
+        case DataSetState::Browse:
+            return rules::State::Browse;
+        case DataSetState::Edit:
+            return rules::State::Edit;
+        case DataSetState::Insert:
+            return rules::State::Insert;
+        default:
+            return rules::State::Inactive;
     }
 }
 }  // namespace
@@ -46,17 +50,15 @@ void TfrmAcertoFinal::Habilita(DataSet& page) {
     in.extras_empty = cdsExtras.is_empty();
     const rules::Enabling out = rules::decide_enabling(in);
 
-    for (auto [button, menu, on] : {std::tuple{&sbtIncluir, &mnuIncluir, out.include},
-                                    std::tuple{&sbtAlterar, &mnuAlterar, out.alter},
-                                    std::tuple{&sbtExcluir, &mnuExcluir, out.remove},
-                                    std::tuple{&sbtProcurar, &mnuProcurar, out.search},
-                                    std::tuple{&sbtVerificar, &mnuVerificar, out.verify},
-                                    std::tuple{&sbtConfirmar, &mnuConfirmar, out.confirm},
-                                    std::tuple{&sbtCancelar, &mnuCancelar, out.cancel},
-                                    std::tuple{&sbtAtuaFina, &mnuAtuaFina, out.update_financial},
-                                    std::tuple{&sbtCanAcerto, &mnuCanAcerto, out.cancel_financial},
-                                    std::tuple{&sbtRetProdExt, &mnuRetProdExt, out.withdrawal},
-                                    std::tuple{&sbtCancRetProdExt, &mnuCancRetProdExt, out.withdrawal}}) {
+    for (auto [button, menu, on] :
+         {std::tuple{&sbtIncluir, &mnuIncluir, out.include}, std::tuple{&sbtAlterar, &mnuAlterar, out.alter},
+          std::tuple{&sbtExcluir, &mnuExcluir, out.remove}, std::tuple{&sbtProcurar, &mnuProcurar, out.search},
+          std::tuple{&sbtVerificar, &mnuVerificar, out.verify}, std::tuple{&sbtConfirmar, &mnuConfirmar, out.confirm},
+          std::tuple{&sbtCancelar, &mnuCancelar, out.cancel},
+          std::tuple{&sbtAtuaFina, &mnuAtuaFina, out.update_financial},
+          std::tuple{&sbtCanAcerto, &mnuCanAcerto, out.cancel_financial},
+          std::tuple{&sbtRetProdExt, &mnuRetProdExt, out.withdrawal},
+          std::tuple{&sbtCancRetProdExt, &mnuCancRetProdExt, out.withdrawal}}) {
         static_cast<Control*>(button)->set_enabled(on);
         menu->set_enabled(on);
     }
@@ -90,10 +92,18 @@ void TfrmAcertoFinal::MostraAba(GridMember& m) {
     pgcPadraoChange(pgcPadrao);
 }
 
-void TfrmAcertoFinal::mnuPadraoClick(Control&) { MostraAba(Quebra()); }
-void TfrmAcertoFinal::mnuSobraClick(Control&) { MostraAba(Sobra()); }
-void TfrmAcertoFinal::mnuHorasExtrasClick(Control&) { MostraAba(Horas()); }
-void TfrmAcertoFinal::mnuExtrasClick(Control&) { MostraAba(Extras()); }
+void TfrmAcertoFinal::mnuPadraoClick(Control&) {
+    MostraAba(Quebra());
+}
+void TfrmAcertoFinal::mnuSobraClick(Control&) {
+    MostraAba(Sobra());
+}
+void TfrmAcertoFinal::mnuHorasExtrasClick(Control&) {
+    MostraAba(Horas());
+}
+void TfrmAcertoFinal::mnuExtrasClick(Control&) {
+    MostraAba(Extras());
+}
 
 void TfrmAcertoFinal::sbtProcurarClick(Control& sender) {
     GridMember& active = MembroAtivo();
@@ -101,10 +111,13 @@ void TfrmAcertoFinal::sbtProcurarClick(Control& sender) {
         TfrmPadraoGrid::sbtProcurarClick(sender);
         return;
     }
-    if (active.source->dataset() && active.source->dataset()->active()) host::Procurar::Procura(*active.source->dataset());
+    if (active.source->dataset() && active.source->dataset()->active())
+        host::Procurar::Procura(*active.source->dataset());
 }
 
 // Print opens the report screen.
-void TfrmAcertoFinal::sbtImprimirClick(Control&) { CriaRelAcerto(); }
+void TfrmAcertoFinal::sbtImprimirClick(Control&) {
+    CriaRelAcerto();
+}
 
 }  // namespace acerto::settlement

@@ -38,8 +38,8 @@ Enabling decide_enabling(const EnablingInputs& in) {
     out.tabs[Extras] = !in.focus_on_filter && !others_editing(Extras) && !in.is_order;
 
     // 13, 14. Update financial reads Cancel financial as it was before this pass.
-    out.update_financial = not_number && page_browse && !in.page_empty && header_browse &&
-                           !in.cancel_financial_was_enabled;
+    out.update_financial =
+        not_number && page_browse && !in.page_empty && header_browse && !in.cancel_financial_was_enabled;
     out.cancel_financial = !in.budget_empty && in.situation != "P" && !in.header_empty;
 
     // 15. The withdrawal commands.

@@ -1,9 +1,9 @@
 // Include, Alter, Confirm and Cancel: the one saving call sends the change logs of the header
 // and the four line datasets together.
+#include "../grids/family.h"
 #include "acerto/host/consiste.h"
 #include "acerto/host/services.h"
 #include "acerto/settlement/acerto_final.h"
-#include "../grids/family.h"
 
 namespace acerto::settlement {
 
@@ -42,7 +42,9 @@ void TfrmAcertoFinal::sbtAlterarClick(Control&) {
 }
 
 // The active tab's current line, every value required.
-void TfrmAcertoFinal::Vd_Geral() { MembroAtivo().confirm_checks(); }
+void TfrmAcertoFinal::Vd_Geral() {
+    MembroAtivo().confirm_checks();
+}
 
 void TfrmAcertoFinal::sbtConfirmarClick(Control&) {
     ClientDataSet* const five[] = {&cdsAcerto, &cdsQuebra, &cdsSobra, &cdsHorasExtras, &cdsExtras};

@@ -1,7 +1,7 @@
 // The GUI tests run offscreen, with one application object for all of them, and every dialog
 // they open is answered (see modal_responder.h).
-#include <QApplication>
 #include <gtest/gtest.h>
+#include <QApplication>
 
 #include "modal_responder.h"
 

@@ -1,5 +1,8 @@
 // The desktop host, offscreen: the table adapter under Qt's model tester, and an operator's
 // keystrokes through real Qt key events.
+#include <gtest/gtest-spi.h>
+#include <gtest/gtest.h>
+#include <signal.h>
 #include <QAbstractButton>
 #include <QAbstractItemModelTester>
 #include <QApplication>
@@ -8,9 +11,6 @@
 #include <QTableView>
 #include <QTest>
 #include <QTimer>
-#include <gtest/gtest.h>
-#include <gtest/gtest-spi.h>
-#include <signal.h>
 
 #include "acerto/host/module_loader.h"
 #include "acerto/host/services.h"
@@ -19,14 +19,16 @@
 #include "main_window.h"
 #include "modal_responder.h"
 #include "qt_ui.h"
-#include "test_host.h"
 #include "table_model.h"
+#include "test_host.h"
 
 using namespace acerto;
 
 namespace {
 
-QApplication& app() { return *static_cast<QApplication*>(QCoreApplication::instance()); }
+QApplication& app() {
+    return *static_cast<QApplication*>(QCoreApplication::instance());
+}
 
 // Answers the next message box that opens with `button`.
 void answer_next_box(QMessageBox::StandardButton button) {
@@ -34,7 +36,7 @@ void answer_next_box(QMessageBox::StandardButton button) {
 }
 
 class Gui : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         app();
         env = std::make_unique<test::TestHost>(ACERTO_SCENARIO_FIXTURES "/buffet.json", ui);
@@ -48,7 +50,8 @@ protected:
         QApplication::processEvents();
     }
     void TearDown() override {
-        EXPECT_EQ(test::ModalResponder::instance().take_unused(), 0u) << "an answer was queued for a box that never opened";
+        EXPECT_EQ(test::ModalResponder::instance().take_unused(), 0u)
+            << "an answer was queued for a box that never opened";
         window.reset();
         module().Finalize();
         env.reset();

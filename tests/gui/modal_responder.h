@@ -2,13 +2,13 @@
 // Every dialog a GUI test opens is answered: with the button the test queued for it, or, when
 // nothing was queued, the dialog is closed at once and the test fails naming it. No test waits
 // for a click that never comes.
+#include <gtest/gtest.h>
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDialog>
 #include <QEvent>
 #include <QMessageBox>
 #include <QTimer>
-#include <gtest/gtest.h>
 
 #include <deque>
 #include <string>
@@ -16,7 +16,7 @@
 namespace acerto::test {
 
 class ModalResponder : public QObject {
-public:
+  public:
     // One per test program, made after the application object and installed on it.
     explicit ModalResponder(QApplication& app) {
         current() = this;
@@ -35,7 +35,7 @@ public:
     }
     const std::deque<std::string>& seen() const { return seen_; }
 
-protected:
+  protected:
     bool eventFilter(QObject* watched, QEvent* event) override {
         if (event->type() == QEvent::Show)
             if (auto* dialog = qobject_cast<QDialog*>(watched))
@@ -44,7 +44,7 @@ protected:
         return false;
     }
 
-private:
+  private:
     static ModalResponder*& current() {
         static ModalResponder* r = nullptr;
         return r;

@@ -8,9 +8,9 @@ using namespace acerto;
 using namespace acerto::host;
 
 TEST(TMessages, LookupIgnoresCaseAndAMissingKeyReadsAsItself) {
-    TMessages m("msgPadrao", {"VR_Zero|Valor deve ser maior que zero.",
-                              "N_PARAM_TPCTREC|Tipo de conta a receber não parametrizado para o tipo de operação (%s).",
-                              "Vazio|"});
+    TMessages m("msgPadrao",
+                {"VR_Zero|Valor deve ser maior que zero.",
+                 "N_PARAM_TPCTREC|Tipo de conta a receber não parametrizado para o tipo de operação (%s).", "Vazio|"});
     EXPECT_EQ(m.Msg("Vr_Zero"), "Valor deve ser maior que zero.");
     EXPECT_EQ(m.Msg("VR_ZERO"), "Valor deve ser maior que zero.");
     EXPECT_EQ(m.Msg("Vazio"), "");

@@ -30,10 +30,14 @@ struct LoopbackServer {
             ++calls;
             std::string method = req.matches[1];
             json args = json::parse(req.body);
-            if (method == "Echo") r.set_content(json{{"result", args}}.dump(), "application/json");
-            else if (method == "Refuse") r.set_content(R"({"error":"N_PARAM_TPCTREC|05"})", "application/json");
-            else if (method == "Garbage") r.set_content("<html>", "text/html");
-            else r.set_content(R"({"error":"Método desconhecido: )" + method + "\"}", "application/json");
+            if (method == "Echo")
+                r.set_content(json{{"result", args}}.dump(), "application/json");
+            else if (method == "Refuse")
+                r.set_content(R"({"error":"N_PARAM_TPCTREC|05"})", "application/json");
+            else if (method == "Garbage")
+                r.set_content("<html>", "text/html");
+            else
+                r.set_content(R"({"error":"Método desconhecido: )" + method + "\"}", "application/json");
         });
         port = server.bind_to_any_port("127.0.0.1");
         thread = std::thread([this] { server.listen_after_bind(); });
@@ -110,8 +114,7 @@ TEST(TNetConnection, AnUnreachableServerIsAClearConnectionError) {
         net.Open();
         FAIL() << "connected to nothing";
     } catch (const ConnectionError& e) {
-        EXPECT_NE(std::string(e.what()).find("Não foi possível conectar ao servidor de aplicação"),
-                  std::string::npos);
+        EXPECT_NE(std::string(e.what()).find("Não foi possível conectar ao servidor de aplicação"), std::string::npos);
     }
     EXPECT_FALSE(net.Connected());
 }

@@ -21,9 +21,9 @@ struct Screen {
     Edit& edtC = form.make<Edit>("edtC", &panDados);
     std::vector<std::string> log;
     Screen() {
-        for (Control* c : {static_cast<Control*>(&panFiltro), static_cast<Control*>(&edtA),
-                           static_cast<Control*>(&edtB), static_cast<Control*>(&panDados),
-                           static_cast<Control*>(&edtC)}) {
+        for (Control* c :
+             {static_cast<Control*>(&panFiltro), static_cast<Control*>(&edtA), static_cast<Control*>(&edtB),
+              static_cast<Control*>(&panDados), static_cast<Control*>(&edtC)}) {
             c->on_enter = [this](Control& s) { log.push_back("enter " + s.name()); };
             c->on_exit = [this](Control& s) { log.push_back("exit " + s.name()); };
         }

@@ -19,9 +19,7 @@ struct Lines {
         cds.add_field("QT", FieldType::Float);
         cds.add_field("VR", FieldType::Float);
         cds.add_calc_field("VrTotal", FieldType::Float);
-        cds.on_calc_fields = [](DataSet& d) {
-            d["VrTotal"].set_as_float(d["QT"].as_float() * d["VR"].as_float());
-        };
+        cds.on_calc_fields = [](DataSet& d) { d["VrTotal"].set_as_float(d["QT"].as_float() * d["VR"].as_float()); };
         auto log = [this](const char* name) { return [this, name](DataSet&) { events.push_back(name); }; };
         cds.before_insert = log("before_insert");
         cds.after_insert = log("after_insert");
@@ -258,9 +256,7 @@ struct RecordingLink : DataLink {
     void active_changed() override { heard.push_back("active"); }
     void state_changed() override { heard.push_back("state"); }
     void data_changed(Field*) override { heard.push_back("data"); }
-    void source_destroyed() override {
-        heard.push_back(data_source() ? "destroyed, still bound" : "destroyed");
-    }
+    void source_destroyed() override { heard.push_back(data_source() ? "destroyed, still bound" : "destroyed"); }
 };
 }  // namespace
 

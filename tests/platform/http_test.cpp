@@ -34,7 +34,9 @@ struct EchoServer {
     explicit EchoServer(std::size_t limit = 64u << 20, std::chrono::seconds idle = 30s)
         : server(
               limits(limit, idle), [this](Request&& r, Reply reply) { answer(r, reply); },
-              [](Refusal why) { return why == Refusal::TooLarge ? Answer{413, "grande"} : Answer{400, "inválido"}; }) {
+              [](Refusal why) {
+                  return why == Refusal::TooLarge ? Answer{413, "grande"} : Answer{400, "inválido"};
+              }) {
         port = server.bind("127.0.0.1", 0);
         answer = [](const Request& r, Reply& c) { c.send(200, r.method + " " + r.target + " " + r.body); };
         thread = std::thread([this] { server.run(); });
@@ -78,7 +80,8 @@ TEST(Http, CallsShareOneConnectionAndLargeBodiesTravelWhole) {
     EXPECT_EQ(r.status, 200);
     ASSERT_EQ(r.body.size(), big.size() + std::string("POST /modulo/Metodo ").size());
     EXPECT_EQ(r.body.back(), 'y');
-    for (int i = 0; i < 20; ++i) EXPECT_EQ(client.request("POST", "/m", std::to_string(i)).body, "POST /m " + std::to_string(i));
+    for (int i = 0; i < 20; ++i)
+        EXPECT_EQ(client.request("POST", "/m", std::to_string(i)).body, "POST /m " + std::to_string(i));
     EXPECT_EQ(server.connections(), 1u);
 }
 
@@ -157,7 +160,8 @@ TEST(Http, TheServerSideAnswersGarbageAndWaitsForContinue) {
     };
     EXPECT_EQ(raw("nada disso\r\n\r\n").rfind("HTTP/1.1 400", 0), 0u);
     std::string answer = raw(
-        "POST /x HTTP/1.1\r\nHost: a\r\nExpect: 100-continue\r\nContent-Length: 5\r\nConnection: close\r\n\r\ncorpo", true);
+        "POST /x HTTP/1.1\r\nHost: a\r\nExpect: 100-continue\r\nContent-Length: 5\r\nConnection: close\r\n\r\ncorpo",
+        true);
     EXPECT_EQ(answer.rfind("HTTP/1.1 200", 0), 0u) << answer;
     EXPECT_NE(answer.find("POST /x corpo"), std::string::npos);
 }

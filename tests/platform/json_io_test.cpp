@@ -13,7 +13,8 @@
 using namespace acerto::platform;
 
 TEST(JsonIo, NumbersAndTextsArriveExactly) {
-    Variant v = read_json_variant(R"([0.1, 12.5, -3, 1e-7, 9007199254740993, 18446744073709551615, "ação \u00e7\n\"x\"", true, null])");
+    Variant v = read_json_variant(
+        R"([0.1, 12.5, -3, 1e-7, 9007199254740993, 18446744073709551615, "ação \u00e7\n\"x\"", true, null])");
     const auto& a = v.array();
     ASSERT_EQ(a.size(), 9u);
     EXPECT_EQ(a[0].number(), 0.1);
@@ -27,7 +28,8 @@ TEST(JsonIo, NumbersAndTextsArriveExactly) {
     EXPECT_TRUE(a[8].is_null());
 
     // What is written reads back the same, the date-time included.
-    Variant::Array in{Variant("a\"b\\c\x01"), Variant(0.30000000000000004), Variant(DateTime::parse_iso("2026-12-07 09:30:00"))};
+    Variant::Array in{Variant("a\"b\\c\x01"), Variant(0.30000000000000004),
+                      Variant(DateTime::parse_iso("2026-12-07 09:30:00"))};
     std::string text;
     write_json(text, Variant(in));
     Variant back = read_json_variant(text);
@@ -115,10 +117,9 @@ long status_kb(const char* name) {
 
 TEST(JsonIo, NumbersAreWrittenSoTheyReadBackAndStayTheSame) {
     // Texts the reader takes; what the writer makes of them reads back and is written the same.
-    for (const char* text :
-         {"[-0]", "[-0E4]", "[-0.0]", "[1e20]", "[99999999999199991e3]", "[18446744073709551615]",
-          "[-9223372036854775808]", "[123456789012345678]", "[1.7976931348623157e308]", "[5e-324]",
-          "[1e-400]", "[0.1]", "[-12.5e-3]", "[4503599627370497.5]"}) {
+    for (const char* text : {"[-0]", "[-0E4]", "[-0.0]", "[1e20]", "[99999999999199991e3]", "[18446744073709551615]",
+                             "[-9223372036854775808]", "[123456789012345678]", "[1.7976931348623157e308]", "[5e-324]",
+                             "[1e-400]", "[0.1]", "[-12.5e-3]", "[4503599627370497.5]"}) {
         std::string once = rewritten(text);
         EXPECT_EQ(rewritten(once), once) << text << " -> " << once;
     }
@@ -126,8 +127,7 @@ TEST(JsonIo, NumbersAreWrittenSoTheyReadBackAndStayTheSame) {
               "[0,1e+20,9.999999999919999e+19,1.8446744073709552e+19]");
     // What JSON cannot hold is written as null.
     std::string out;
-    write_json(
-        out, Variant(Variant::Array{Variant(std::nan("")), Variant(HUGE_VAL), Variant(-HUGE_VAL)}));
+    write_json(out, Variant(Variant::Array{Variant(std::nan("")), Variant(HUGE_VAL), Variant(-HUGE_VAL)}));
     EXPECT_EQ(out, "[null,null,null]");
     // The same in a packet's cells, integers included.
     DataPacket p({{"QT", FieldType::Float, 0}, {"N", FieldType::Integer, 0}});
@@ -150,9 +150,7 @@ TEST(JsonIo, APacketsSizesTypesAndDatesAreCheckedBeforeUse) {
     EXPECT_THROW(read_json_variant(packet(R"({"name":"A","size":-4})", "null")), PacketError);
     EXPECT_THROW(read_json_variant(packet(R"({"name":"A","size":"4"})", "null")), PacketError);
     EXPECT_THROW(read_json_variant(packet(R"({"name":"A","type":5})", "null")), PacketError);
-    EXPECT_EQ(
-        read_json_variant(packet(R"({"name":"A","size":4.0})", "\"x\"")).packet()->fields()[0].size,
-        4);
+    EXPECT_EQ(read_json_variant(packet(R"({"name":"A","size":4.0})", "\"x\"")).packet()->fields()[0].size, 4);
     // A date as days since 1899-12-30: only days of years 1 to 9999.
     const std::string dt = R"({"name":"D","type":"datetime"})";
     EXPECT_THROW(read_json_variant(packet(dt, "1e308")), PacketError);
@@ -188,9 +186,7 @@ TEST(JsonIo, ARequestIsBoundedInBytesValuesAndDepth) {
     EXPECT_EQ(read_json_variant(texts).array().size(), 100000u);
     // Depth: as deep as a delta inside an argument list is far within it; beyond it, refused
     // with its own message rather than as bad JSON.
-    auto nested = [](std::size_t depth) {
-        return std::string(depth, '[') + std::string(depth, ']');
-    };
+    auto nested = [](std::size_t depth) { return std::string(depth, '[') + std::string(depth, ']'); };
     EXPECT_NO_THROW(read_json_variant(nested(limits.max_depth)));
     EXPECT_THROW(read_json_variant(nested(limits.max_depth + 1)), JsonLimitError);
     EXPECT_THROW(read_json_variant(nested(100000)), JsonLimitError);
@@ -204,12 +200,10 @@ TEST(JsonIo, AMaximumRequestOfEmptyArraysCostsLessThanItsOwnSize) {
     std::string text = "[";
     while (text.size() + 4 < size) text += "[],";
     text += "[]]";
-    EXPECT_EXIT(exit_with_peak_growth(text, static_cast<long>(size / 1024)),
-                ::testing::ExitedWithCode(0), "");
+    EXPECT_EXIT(exit_with_peak_growth(text, static_cast<long>(size / 1024)), ::testing::ExitedWithCode(0), "");
     // The largest text of empty arrays that is read costs a bounded amount: well under 64 MB.
     std::string within = "[";
-    for (std::size_t i = 0; i < JsonLimits::request().max_values / 2 - 1; ++i)
-        within += i ? ",[]" : "[]";
+    for (std::size_t i = 0; i < JsonLimits::request().max_values / 2 - 1; ++i) within += i ? ",[]" : "[]";
     within += "]";
     EXPECT_EXIT(exit_with_peak_growth(within, 64 * 1024), ::testing::ExitedWithCode(0), "");
 }

@@ -69,7 +69,10 @@ TEST(Packet, MalformedInputIsRefusedWithAClearText) {
 }
 
 TEST(VariantJson, EveryKindTravels) {
-    Variant::Array a{Variant(), Variant("texto"), Variant(1.5), Variant(true),
+    Variant::Array a{Variant(),
+                     Variant("texto"),
+                     Variant(1.5),
+                     Variant(true),
                      Variant(DateTime::parse_iso("2026-01-02 03:04:05")),
                      Variant(Variant::Array{Variant("x")}),
                      Variant(std::make_shared<const DataPacket>(sample()))};
@@ -86,9 +89,8 @@ TEST(PacketJson, MalformedObjectsArePacketErrorsNotTheJsonLibrarysOwn) {
     // Each of these once escaped as the JSON library's type error, or converted out of range.
     for (const json& j :
          {field({{"name", "A"}, {"type", 5}}), field({{"name", "A"}, {"size", 1e20}}),
-          field({{"name", "A"}, {"size", -1}}), field({{"name", "A"}, {"size", "4"}}),
-          field({{"name", 7}}), json{{"fields", json::array({"A"})}},
-          json{{"fields", json::array()}, {"delta", json::array({{{"op", 1}}})}},
+          field({{"name", "A"}, {"size", -1}}), field({{"name", "A"}, {"size", "4"}}), field({{"name", 7}}),
+          json{{"fields", json::array({"A"})}}, json{{"fields", json::array()}, {"delta", json::array({{{"op", 1}}})}},
           json{{"fields", json::array()}, {"delta", json::object()}}}) {
         EXPECT_THROW(DataPacket::from_json(j), PacketError) << j.dump();
         EXPECT_THROW(Variant::from_json(j), PacketError) << j.dump();
@@ -98,8 +100,7 @@ TEST(PacketJson, MalformedObjectsArePacketErrorsNotTheJsonLibrarysOwn) {
     // A date as days: only days of years 1 to 9999.
     EXPECT_THROW(cell_from_json(json(1e308), FieldType::DateTime), PacketError);
     EXPECT_THROW(cell_from_json(json(-1e14), FieldType::DateTime), PacketError);
-    EXPECT_EQ(cell_from_json(json(46363), FieldType::DateTime).as_date_time().iso(),
-              "2026-12-07 00:00:00");
+    EXPECT_EQ(cell_from_json(json(46363), FieldType::DateTime).as_date_time().iso(), "2026-12-07 00:00:00");
 }
 
 TEST(PacketJson, CellsOutsideSixtyFourBitsAreWrittenWithoutOverflow) {

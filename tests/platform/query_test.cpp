@@ -10,8 +10,8 @@ using namespace acerto::platform;
 
 namespace {
 struct Db {
-    std::string path = (std::filesystem::temp_directory_path() /
-                        ("acerto_query_test_" + std::to_string(::getpid()) + ".db")).string();
+    std::string path =
+        (std::filesystem::temp_directory_path() / ("acerto_query_test_" + std::to_string(::getpid()) + ".db")).string();
     Db() {
         std::filesystem::remove(path);
         SqliteConnection w(path, false);
@@ -36,8 +36,9 @@ TEST(Query, NamedParametersAndDeclaredFields) {
     q.add_field("CDPRODUTO", FieldType::String, 10);
     q.add_field("VRITEPREBASE", FieldType::Float);
     q.add_field("DTINIVALIPB", FieldType::DateTime);
-    q.set_sql("SELECT CDPRODUTO, VRITEPREBASE, DTINIVALIPB FROM ITEMPREBASE "
-              "WHERE CDPRECOBASE = :P_CDPRECOBASE AND DTINIVALIPB <= :P_DTINIVALIPB");
+    q.set_sql(
+        "SELECT CDPRODUTO, VRITEPREBASE, DTINIVALIPB FROM ITEMPREBASE "
+        "WHERE CDPRECOBASE = :P_CDPRECOBASE AND DTINIVALIPB <= :P_DTINIVALIPB");
     q.param_by_name("P_CDPRECOBASE").set_as_string("01");
     q.param_by_name("p_dtinivalipb").set_as_date_time(DateTime::parse_iso("2026-12-07"));
     q.open();

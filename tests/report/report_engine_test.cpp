@@ -25,20 +25,25 @@ std::string settlement_definition() {
     return ss.str();
 }
 
-LayoutOptions at_noon() { return {platform::DateTime::parse_iso("2026-12-07 12:00:00"), "ROBO"}; }
+LayoutOptions at_noon() {
+    return {platform::DateTime::parse_iso("2026-12-07 12:00:00"), "ROBO"};
+}
 
 Data settlement_data(int breakage_lines) {
     Data d;
-    auto head = std::make_shared<DataPacket>(std::vector<platform::FieldDef>{
-        {"CDFILIAL", FieldType::String, 4}, {"NMCLIENTE", FieldType::String, 50},
-        {"DTEVENTO", FieldType::DateTime, 0}, {"VRDEVIDO", FieldType::Float, 0}});
-    head->rows().push_back({Variant("0001"), Variant("Maria"), Variant(platform::DateTime::parse_iso("2026-11-28 00:00:00")),
-                            Variant(1234.5)});
-    auto q = std::make_shared<DataPacket>(std::vector<platform::FieldDef>{
-        {"NRACERTOQUEB", FieldType::String, 4}, {"NMPRODUTO", FieldType::String, 50},
-        {"QTACERTOQUEB", FieldType::Float, 0}, {"VRTOTAL", FieldType::Float, 0}});
+    auto head = std::make_shared<DataPacket>(std::vector<platform::FieldDef>{{"CDFILIAL", FieldType::String, 4},
+                                                                             {"NMCLIENTE", FieldType::String, 50},
+                                                                             {"DTEVENTO", FieldType::DateTime, 0},
+                                                                             {"VRDEVIDO", FieldType::Float, 0}});
+    head->rows().push_back({Variant("0001"), Variant("Maria"),
+                            Variant(platform::DateTime::parse_iso("2026-11-28 00:00:00")), Variant(1234.5)});
+    auto q = std::make_shared<DataPacket>(std::vector<platform::FieldDef>{{"NRACERTOQUEB", FieldType::String, 4},
+                                                                          {"NMPRODUTO", FieldType::String, 50},
+                                                                          {"QTACERTOQUEB", FieldType::Float, 0},
+                                                                          {"VRTOTAL", FieldType::Float, 0}});
     for (int i = 1; i <= breakage_lines; ++i)
-        q->rows().push_back({Variant(std::to_string(i)), Variant("Produto " + std::to_string(i)), Variant(1.0), Variant(0.1)});
+        q->rows().push_back(
+            {Variant(std::to_string(i)), Variant("Produto " + std::to_string(i)), Variant(1.0), Variant(0.1)});
     d.sets["CABECALHO"] = head;
     d.sets["QUEBRA"] = q;
     return d;
@@ -76,16 +81,20 @@ TEST(ReportDefinition, AFaultyDefinitionIsRefusedNamingWhatIsWrong) {
         return std::string("accepted");
     };
     EXPECT_NE(refused("[1]").find("não é um objeto"), std::string::npos);
-    EXPECT_NE(refused(R"({"code":"X","title":"T","server":"S","header_dataset":"H"})").find("query"), std::string::npos);
+    EXPECT_NE(refused(R"({"code":"X","title":"T","server":"S","header_dataset":"H"})").find("query"),
+              std::string::npos);
     const std::string base = R"({"code":"X","title":"T","server":"S","header_dataset":"H","query":{"name":"Q"},)";
     EXPECT_NE(refused(base + R"("sections":[{"title":"A","dataset":"D","columns":[]}]})").find("sem colunas"),
               std::string::npos);
-    EXPECT_NE(refused(base + R"("sections":[{"title":"A","dataset":"D","columns":[{"title":"c","field":"f","format":"moeda"}]}]})")
-                  .find("moeda"),
-              std::string::npos);
-    EXPECT_NE(refused(base + R"("sections":[{"title":"A","dataset":"D","columns":[{"title":"c","field":"f","width":-3}]}]})")
-                  .find("largura"),
-              std::string::npos);
+    EXPECT_NE(
+        refused(base +
+                R"("sections":[{"title":"A","dataset":"D","columns":[{"title":"c","field":"f","format":"moeda"}]}]})")
+            .find("moeda"),
+        std::string::npos);
+    EXPECT_NE(
+        refused(base + R"("sections":[{"title":"A","dataset":"D","columns":[{"title":"c","field":"f","width":-3}]}]})")
+            .find("largura"),
+        std::string::npos);
     EXPECT_EQ(refused(base + R"("sections":[]})"), "accepted");
 }
 
@@ -180,7 +189,8 @@ TEST(ReportValues, FormatsAsTheReportPrintsThem) {
     EXPECT_EQ(format_value(Variant(), Format::Number, 2), "");
     EXPECT_EQ(format_value(Variant(-1234.565), Format::Number, 2), "-1.234,57");
     EXPECT_EQ(format_value(Variant(3.0), Format::Number, 0), "3");
-    EXPECT_EQ(format_value(Variant(platform::DateTime::parse_iso("2026-01-02 03:04:05")), Format::Date, 2), "02/01/2026");
+    EXPECT_EQ(format_value(Variant(platform::DateTime::parse_iso("2026-01-02 03:04:05")), Format::Date, 2),
+              "02/01/2026");
     EXPECT_EQ(format_value(Variant("Taça"), Format::Text, 2), "Taça");
 }
 

@@ -13,7 +13,7 @@ namespace {
 
 // Records the cursor while the report screen is shown, and what each report run received.
 class ReportUi : public test::ScriptedUi {
-public:
+  public:
     std::vector<host::Cursor> cursor_while_modal;
     bool fail_modal = false;
     std::vector<std::string> declared{"P_CDFILIAL", "P_NRORCAEVENTO", "P_NRSEQORCAEVE"};
@@ -32,7 +32,7 @@ public:
 };
 
 class ReportScreen : public ::testing::Test {
-protected:
+  protected:
     ReportUi ui;
     test::TestHost host{ACERTO_SCENARIO_FIXTURES "/buffet.json", ui};
     void SetUp() override { CriaAcertoFinal(); }

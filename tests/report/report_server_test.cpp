@@ -16,7 +16,7 @@ namespace {
 const std::string kFixture = ACERTO_REPORT_FIXTURES "/acerto_relatorio.json";
 
 class ReportServer : public ::testing::Test {
-protected:
+  protected:
     static void SetUpTestSuite() { server_ = new test::ServerProcess(test::fresh_database(), kFixture); }
     static void TearDownTestSuite() {
         delete server_;
@@ -119,8 +119,9 @@ TEST_F(ReportServer, WhatTheQueryDoesNotDeclareIsRefused) {
               "A consulta AcertoFinal não declara o parâmetro P_OUTRO.");
     EXPECT_EQ(refusal({Variant("AcertoFinal"), Variant("P_CDFILIAL")}),
               "GetRelatorio: cada parâmetro deve vir com o seu valor.");
-    EXPECT_EQ(refusal({Variant("AcertoFinal"), Variant("P_CDFILIAL"), Variant("1"), Variant("P_CDFILIAL"), Variant("2")}),
-              "GetRelatorio: o parâmetro P_CDFILIAL veio mais de uma vez.");
+    EXPECT_EQ(
+        refusal({Variant("AcertoFinal"), Variant("P_CDFILIAL"), Variant("1"), Variant("P_CDFILIAL"), Variant("2")}),
+        "GetRelatorio: o parâmetro P_CDFILIAL veio mais de uma vez.");
     EXPECT_EQ(refusal({Variant("AcertoFinal"), Variant("P_CDFILIAL"), Variant(3.0)}),
               "GetRelatorio: os parâmetros e seus valores devem ser textos.");
 }
@@ -132,7 +133,7 @@ TEST_F(ReportServer, TheEngineFetchesOnlyTheDeclaredParametersThatWereSet) {
     platform::Params params;
     params.add("P_CDFILIAL").set_as_string("0001");
     params.add("P_NRORCAEVENTO").set_as_string("0000000100");
-    params.add("P_NRSEQORCAEVE");  // declared, never set
+    params.add("P_NRSEQORCAEVE");               // declared, never set
     params.add("P_ALHEIO").set_as_string("x");  // not the query's: not sent
     Args sent;
     net.OnAfterCall = [&](const std::string&, const Args& a, const host::ServerReply&) { sent = a; };

@@ -81,11 +81,11 @@ RobotRun robot(const std::string& name, const std::string& text, const std::stri
 
 TEST(Robot, AnExpectedErrorThatDidNotHappenFailsAtItsLine) {
     RobotRun r = robot("filtro.scn",
-                  "fixture buffet.json\n"
-                  "open\n"
-                  "type medCdFilial \"1\"\n"
-                  "focus edtNrOrcamento\n"
-                  "expect error key FILI_N_CAD\n");
+                       "fixture buffet.json\n"
+                       "open\n"
+                       "type medCdFilial \"1\"\n"
+                       "focus edtNrOrcamento\n"
+                       "expect error key FILI_N_CAD\n");
     EXPECT_NE(r.status, 0);
     EXPECT_NE(r.output.find("FAIL filtro.scn:5: expected error \"Filial não cadastrada.\" but the action ended "
                             "normally; focus is in edtNrOrcamento"),
@@ -96,12 +96,12 @@ TEST(Robot, AnExpectedErrorThatDidNotHappenFailsAtItsLine) {
 
 TEST(Robot, AnUnexpectedErrorFailsAtTheNextAction) {
     RobotRun r = robot("inesperado.scn",
-                  "fixture buffet.json\n"
-                  "open\n"
-                  "type medCdFilial \"9\"\n"
-                  "focus edtNrOrcamento\n"
-                  "expect focus medCdFilial\n"
-                  "focus edtNrOrcamento\n");
+                       "fixture buffet.json\n"
+                       "open\n"
+                       "type medCdFilial \"9\"\n"
+                       "focus edtNrOrcamento\n"
+                       "expect focus medCdFilial\n"
+                       "focus edtNrOrcamento\n");
     EXPECT_NE(r.output.find("FAIL inesperado.scn:6: the action at line 4 ended with the error \"Filial não "
                             "cadastrada.\" and nothing expected it"),
               std::string::npos)
@@ -110,18 +110,18 @@ TEST(Robot, AnUnexpectedErrorFailsAtTheNextAction) {
 
 TEST(Robot, QuestionsAndAnswersMustMatch) {
     RobotRun unanswered = robot("sem_resposta.scn",
-                           "fixture buffet.json\n"
-                           "open\n"
-                           "type medCdFilial \"1\"\n"
-                           "type edtNrOrcamento \"42\"\n"
-                           "key edtNrOrcamento Tab\n");
+                                "fixture buffet.json\n"
+                                "open\n"
+                                "type medCdFilial \"1\"\n"
+                                "type edtNrOrcamento \"42\"\n"
+                                "key edtNrOrcamento Tab\n");
     EXPECT_NE(unanswered.output.find("FAIL sem_resposta.scn:5: a question was asked with no answer queued"),
               std::string::npos)
         << unanswered.output;
     RobotRun unused = robot("resposta_sobrando.scn",
-                       "fixture buffet.json\n"
-                       "answer yes\n"
-                       "open\n");
+                            "fixture buffet.json\n"
+                            "answer yes\n"
+                            "open\n");
     EXPECT_NE(unused.output.find("FAIL resposta_sobrando.scn:2: an answer was queued and not used by the next action"),
               std::string::npos)
         << unused.output;
@@ -129,27 +129,28 @@ TEST(Robot, QuestionsAndAnswersMustMatch) {
 
 TEST(Robot, AnOperatorCannotTouchWhatIsDisabledOrHidden) {
     RobotRun r = robot("desabilitado.scn",
-                  "fixture buffet.json\n"
-                  "open\n"
-                  "click sbtConfirmar\n");
+                       "fixture buffet.json\n"
+                       "open\n"
+                       "click sbtConfirmar\n");
     EXPECT_NE(r.output.find("FAIL desabilitado.scn:3: cannot click sbtConfirmar: it is disabled"), std::string::npos)
         << r.output;
     RobotRun hidden = robot("oculto.scn",
-                       "fixture buffet.json\n"
-                       "open\n"
-                       "focus dbgSobra\n");
+                            "fixture buffet.json\n"
+                            "open\n"
+                            "focus dbgSobra\n");
     EXPECT_NE(hidden.output.find("FAIL oculto.scn:3: cannot focus dbgSobra: it is hidden"), std::string::npos)
         << hidden.output;
 }
 
 TEST(Robot, UnknownWordsAndWrongValuesAreNamed) {
     RobotRun r = robot("desconhecido.scn", "open\nexpect rows cdsNada 1\n");
-    EXPECT_NE(r.output.find("FAIL desconhecido.scn:2: the screen has no dataset cdsNada"), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("FAIL desconhecido.scn:2: the screen has no dataset cdsNada"), std::string::npos)
+        << r.output;
     RobotRun w = robot("valor.scn",
-                  "fixture buffet.json\n"
-                  "open\n"
-                  "type medCdFilial \"1\"\n"
-                  "expect text medCdFilial \"0001\"\n");
+                       "fixture buffet.json\n"
+                       "open\n"
+                       "type medCdFilial \"1\"\n"
+                       "expect text medCdFilial \"0001\"\n");
     EXPECT_NE(w.output.find("FAIL valor.scn:4: expected medCdFilial to show \"0001\", found \"1\""), std::string::npos)
         << w.output;
     RobotRun v = robot("verbo.scn", "dance\n");
@@ -189,8 +190,10 @@ TEST(Robot, NoticesAndTheProductListAreSeen) {
                           "click btnLista\n"
                           "expect info key AVISO\n",
                           module);
-    EXPECT_NE(none.output.find("FAIL sem_aviso.scn:3: expected info \"Operação realizada com sucesso.\", found \"Produtos recusados.\""),
-              std::string::npos)
+    EXPECT_NE(
+        none.output.find(
+            "FAIL sem_aviso.scn:3: expected info \"Operação realizada com sucesso.\", found \"Produtos recusados.\""),
+        std::string::npos)
         << none.output;
 }
 
@@ -215,13 +218,14 @@ TEST(Robot, AServerThatEndsBadlyFailsAScenarioThatPassed) {
     std::filesystem::create_directories(dir);
     auto wrapper = dir / "servidor_com_falha.sh";
     std::ofstream(wrapper) << "#!/bin/sh\n"
-                              "\"" ACERTO_SERVER_BIN "\" \"$@\" &\n"
+                              "\"" ACERTO_SERVER_BIN
+                              "\" \"$@\" &\n"
                               "pid=$!\n"
                               "trap 'kill -TERM $pid; wait $pid; echo \"SUMMARY: falha simulada\" >&2; exit 3' TERM\n"
                               "wait $pid\n";
     std::filesystem::permissions(wrapper, std::filesystem::perms::owner_all);
-    RobotRun r = robot("passa.scn", "fixture buffet.json\nopen\nexpect focus medCdFilial\n",
-                       "--server " + wrapper.string());
+    RobotRun r =
+        robot("passa.scn", "fixture buffet.json\nopen\nexpect focus medCdFilial\n", "--server " + wrapper.string());
     EXPECT_NE(r.output.find("FAIL passa.scn:3: o acerto-server terminou com o status 3: SUMMARY: falha simulada"),
               std::string::npos)
         << r.output;

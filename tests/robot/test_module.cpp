@@ -11,7 +11,7 @@ using namespace acerto;
 namespace {
 
 class TfrmTeste : public host::TfrmPadraoGrid {
-public:
+  public:
     TfrmTeste()
         : host::TfrmPadraoGrid("frmTeste", "TESTE"),
           btnAviso(make<platform::Button>("btnAviso", &panMenu)),
@@ -30,7 +30,8 @@ public:
             msgPadrao.ShowMsg("AVISO", host::MsgType::Information, host::mbOK);
         };
         btnLista.on_click = [this](platform::Control&) {
-            host::Vantiro::LoadBPL("QLM00610", {host::dataset_handle(cdsLista), platform::Variant("Produtos recusados.")});
+            host::Vantiro::LoadBPL("QLM00610",
+                                   {host::dataset_handle(cdsLista), platform::Variant("Produtos recusados.")});
         };
         initial_focus = &dbgPadrao;
     }
@@ -52,6 +53,10 @@ void CriaAcertoFinal() {
     screen->show();
 }
 void Initialize() {}
-void Finalize() { screen.reset(); }
-platform::Form* AcertoFinalScreen() { return screen.get(); }
+void Finalize() {
+    screen.reset();
+}
+platform::Form* AcertoFinalScreen() {
+    return screen.get();
+}
 }

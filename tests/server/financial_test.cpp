@@ -5,9 +5,9 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
-#include <map>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <thread>
 
 #include <nlohmann/json.hpp>
@@ -54,16 +54,27 @@ json base_fixture(const std::vector<std::string>& charging) {
     f["FORNECEDOR"] = {{{"CDFORNECEDOR", "FCLI"}}, {{"CDFORNECEDOR", "FHORA"}}};
     f["CLIENTE"] = {{{"CDCLIENTE", "CLI1"}, {"CDFORNECEDOR", "FCLI"}}};
     f["TIPOOPER"] = {{{"CDTIPOOPER", "001"}, {"CDTPCTREC", "05"}}, {{"CDTIPOOPER", "101"}, {"CDTPCTPAG", "07"}}};
-    f["PARAMETRO"] = {{{"CDFILIAL", "0001"}, {"CDTIPOOPER", "001"}, {"CDTIPOOPERPAG", "101"}, {"CDSERIEENTR", "E1"},
-                       {"CDFORNPADORC", "FHORA"}, {"CDAJCTRECSOB", "SOB"}}};
+    f["PARAMETRO"] = {{{"CDFILIAL", "0001"},
+                       {"CDTIPOOPER", "001"},
+                       {"CDTIPOOPERPAG", "101"},
+                       {"CDSERIEENTR", "E1"},
+                       {"CDFORNPADORC", "FHORA"},
+                       {"CDAJCTRECSOB", "SOB"}}};
     f["ORCAMENTO"] = json::array();
     f["ACERTO"] = json::array();
     for (std::size_t i = 0; i < charging.size(); ++i) {
         std::string nr = "000000000" + std::to_string(i + 1);
-        f["ORCAMENTO"].push_back({{"CDFILIAL", "0001"}, {"NRORCAEVENTO", nr}, {"CDEMPRESA", "01"},
-                                  {"CDCLIENTE", "CLI1"}, {"IDTPCOBRVREXTRA", charging[i]}});
-        f["ACERTO"].push_back({{"CDFILIAL", "0001"}, {"NRORCAEVENTO", nr}, {"IDSITUACERTO", "P"},
-                               {"IDTPVREXTRA", "P"}, {"QTCONVEXTRAACER", 0}, {"VRCONVEXTRAACER", 0}});
+        f["ORCAMENTO"].push_back({{"CDFILIAL", "0001"},
+                                  {"NRORCAEVENTO", nr},
+                                  {"CDEMPRESA", "01"},
+                                  {"CDCLIENTE", "CLI1"},
+                                  {"IDTPCOBRVREXTRA", charging[i]}});
+        f["ACERTO"].push_back({{"CDFILIAL", "0001"},
+                               {"NRORCAEVENTO", nr},
+                               {"IDSITUACERTO", "P"},
+                               {"IDTPVREXTRA", "P"},
+                               {"QTCONVEXTRAACER", 0},
+                               {"VRCONVEXTRAACER", 0}});
     }
     return f;
 }
@@ -89,7 +100,7 @@ std::string refusal_of(F&& f) {
 }
 
 class Financial : public ::testing::Test {
-protected:
+  protected:
     void load(const json& fixture) {
         db_ = Database::open(test::fresh_database());
         db_->ensure_schema();
@@ -116,7 +127,10 @@ protected:
     long long live(const char* table) {
         return static_cast<long long>(scalar(std::string("SELECT COUNT(*) FROM ") + table + " WHERE DTCANCEL IS NULL"));
     }
-    long long titles() { return static_cast<long long>(scalar("SELECT COUNT(*) FROM CONTARECEBER") + scalar("SELECT COUNT(*) FROM CONTAPAGAR")); }
+    long long titles() {
+        return static_cast<long long>(scalar("SELECT COUNT(*) FROM CONTARECEBER") +
+                                      scalar("SELECT COUNT(*) FROM CONTAPAGAR"));
+    }
 
     std::unique_ptr<Database> db_;
     std::unique_ptr<AcertoModule> module_;
@@ -124,8 +138,12 @@ protected:
 
 TEST_F(Financial, EachLineIsValuedAsItsGridValuesItAndTheTitlesCarryTheParameters) {
     json f = base_fixture({"P"});
-    f["ACERTOQUEBRA"] = {line("ACERTOQUEBRA", kFirst, 1, {{"QTACERTOQUEB", 3}, {"VRACERTOQUEB", 8.126}, {"VRACREACEQUE", 1.5}, {"VRDESCACEQUE", 0.5}})};
-    f["ACERTOSOBRA"] = {line("ACERTOSOBRA", kFirst, 1, {{"QTRESACERSOB", 10}, {"QTEXTACERSOB", 2}, {"QTORCACERSOB", 3}, {"VRACERTOSOBR", 1.004}})};
+    f["ACERTOQUEBRA"] = {
+        line("ACERTOQUEBRA", kFirst, 1,
+             {{"QTACERTOQUEB", 3}, {"VRACERTOQUEB", 8.126}, {"VRACREACEQUE", 1.5}, {"VRDESCACEQUE", 0.5}})};
+    f["ACERTOSOBRA"] = {
+        line("ACERTOSOBRA", kFirst, 1,
+             {{"QTRESACERSOB", 10}, {"QTEXTACERSOB", 2}, {"QTORCACERSOB", 3}, {"VRACERTOSOBR", 1.004}})};
     f["ACERTOHREXTRA"] = {line("ACERTOHREXTRA", kFirst, 1, {{"QTACERTOHREX", 2.5}, {"VRACERTOHREX", 35.555}})};
     f["ACERTOEXTRA"] = {line("ACERTOEXTRA", kFirst, 1, {{"QTACERTOEXTR", 3}, {"VRACERTOEXTR", 4.005}})};
     load(f);
@@ -136,17 +154,19 @@ TEST_F(Financial, EachLineIsValuedAsItsGridValuesItAndTheTitlesCarryTheParameter
         "SELECT NRTITULO, CDCLIENTE, NRORCAEVENTO, NRSEQORCAEVE, CDTIPOOPER, CDTPCTREC, CDSERIE, VRTITULO, CDAJUSTE, "
         "DTEMISSAO, CDOPERADOR FROM CONTARECEBER");
     ASSERT_EQ(r.rows.size(), 1u);
-    EXPECT_EQ(r.rows[0][0].as_string() + r.rows[0][1].as_string() + r.rows[0][2].as_string() + r.rows[0][3].as_string() +
-                  r.rows[0][4].as_string() + r.rows[0][5].as_string() + r.rows[0][6].as_string(),
+    EXPECT_EQ(r.rows[0][0].as_string() + r.rows[0][1].as_string() + r.rows[0][2].as_string() +
+                  r.rows[0][3].as_string() + r.rows[0][4].as_string() + r.rows[0][5].as_string() +
+                  r.rows[0][6].as_string(),
               "0000000001CLI1000000000100001051");
     EXPECT_DOUBLE_EQ(r.rows[0][7].as_number(), 135.36);
     EXPECT_TRUE(r.rows[0][8].is_null());
     EXPECT_EQ(r.rows[0][9].as_string().substr(0, 19), "2026-12-07 10:00:00");
     EXPECT_EQ(r.rows[0][10].as_string(), "ANA");
-    auto p = db_->session().query("SELECT NRTITULO, CDFORNECEDOR, CDTIPOOPER, CDTPCTPAG, CDSERIE, VRTITULO FROM CONTAPAGAR");
+    auto p =
+        db_->session().query("SELECT NRTITULO, CDFORNECEDOR, CDTIPOOPER, CDTPCTPAG, CDSERIE, VRTITULO FROM CONTAPAGAR");
     ASSERT_EQ(p.rows.size(), 1u);
-    EXPECT_EQ(p.rows[0][0].as_string() + p.rows[0][1].as_string() + p.rows[0][2].as_string() + p.rows[0][3].as_string() +
-                  p.rows[0][4].as_string(),
+    EXPECT_EQ(p.rows[0][0].as_string() + p.rows[0][1].as_string() + p.rows[0][2].as_string() +
+                  p.rows[0][3].as_string() + p.rows[0][4].as_string(),
               "0000000001FHORA10107E1");
     EXPECT_DOUBLE_EQ(p.rows[0][5].as_number(), 88.9);
 }
@@ -154,8 +174,9 @@ TEST_F(Financial, EachLineIsValuedAsItsGridValuesItAndTheTitlesCarryTheParameter
 TEST_F(Financial, LeftoversOwedToTheClientAdjustTheReceivableOrBecomeAPayable) {
     json f = base_fixture({"P", "P"});
     f["ACERTOQUEBRA"] = {line("ACERTOQUEBRA", kFirst, 1, {{"QTACERTOQUEB", 1}, {"VRACERTOQUEB", 100}})};
-    f["ACERTOSOBRA"] = {line("ACERTOSOBRA", kFirst, 1, {{"QTRESACERSOB", 0}, {"QTORCACERSOB", 5}, {"VRACERTOSOBR", 3.002}}),
-                        line("ACERTOSOBRA", "0000000002", 1, {{"QTRESACERSOB", 2}, {"QTORCACERSOB", 7}, {"VRACERTOSOBR", 3}})};
+    f["ACERTOSOBRA"] = {
+        line("ACERTOSOBRA", kFirst, 1, {{"QTRESACERSOB", 0}, {"QTORCACERSOB", 5}, {"VRACERTOSOBR", 3.002}}),
+        line("ACERTOSOBRA", "0000000002", 1, {{"QTRESACERSOB", 2}, {"QTORCACERSOB", 7}, {"VRACERTOSOBR", 3}})};
     load(f);
     update();
     // 100 less 15.01 of leftovers: a title of 100 with an adjustment, netting to 84.99.
@@ -167,7 +188,8 @@ TEST_F(Financial, LeftoversOwedToTheClientAdjustTheReceivableOrBecomeAPayable) {
     // Only leftovers owed: no receivable, a payable of 15 to the client's supplier.
     update("0000000002");
     EXPECT_EQ(scalar("SELECT COUNT(*) FROM CONTARECEBER"), 1);
-    EXPECT_EQ(scalar("SELECT VRTITULO FROM CONTAPAGAR WHERE CDFORNECEDOR = 'FCLI' AND NRORCAEVENTO = '0000000002'"), 15);
+    EXPECT_EQ(scalar("SELECT VRTITULO FROM CONTAPAGAR WHERE CDFORNECEDOR = 'FCLI' AND NRORCAEVENTO = '0000000002'"),
+              15);
 }
 
 TEST_F(Financial, ExtrasArePerPersonOrPerProductAsTheBudgetIsConfigured) {
@@ -292,8 +314,10 @@ TEST_F(Financial, PaidTitlesAndSharedSlipsAreNotCancelledReceivablesFirst) {
         EXPECT_EQ(situation(), "F");
         EXPECT_EQ(live("CONTARECEBER") + live("CONTAPAGAR"), 4);
     };
-    refused_with("UPDATE CONTAPAGAR SET DTBAIXA = '2026-12-08' WHERE NRORCAEVENTO = '0000000001'", "N_PARAM_CONTABAIXADA");
-    refused_with("UPDATE CONTARECEBER SET DTBAIXA = '2026-12-08' WHERE NRORCAEVENTO = '0000000001'", "N_PARAM_CONTARECBAIXADA");
+    refused_with("UPDATE CONTAPAGAR SET DTBAIXA = '2026-12-08' WHERE NRORCAEVENTO = '0000000001'",
+                 "N_PARAM_CONTABAIXADA");
+    refused_with("UPDATE CONTARECEBER SET DTBAIXA = '2026-12-08' WHERE NRORCAEVENTO = '0000000001'",
+                 "N_PARAM_CONTARECBAIXADA");
     sql("UPDATE CONTARECEBER SET DTBAIXA = NULL");
     sql("UPDATE CONTAPAGAR SET DTBAIXA = NULL");
     refused_with("UPDATE CONTAPAGAR SET NRBOLETO = 'B7'", "N_PARAM_BOL_N_CONTAS");
@@ -309,7 +333,8 @@ TEST_F(Financial, PaidTitlesAndSharedSlipsAreNotCancelledReceivablesFirst) {
 
 TEST_F(Financial, AStaleScreenNeitherChangesLinesNorGetsASecondSet) {
     json f = base_fixture({"P"});
-    f["ACERTOQUEBRA"] = {line("ACERTOQUEBRA", kFirst, 1, {{"QTACERTOQUEB", 1}, {"VRACERTOQUEB", 50}, {"NRSEQORCAEVE", "00"}})};
+    f["ACERTOQUEBRA"] = {
+        line("ACERTOQUEBRA", kFirst, 1, {{"QTACERTOQUEB", 1}, {"VRACERTOQUEB", 50}, {"NRSEQORCAEVE", "00"}})};
     load(f);
     Variant loaded = module_->call("GetOrcamento", {Variant("0001"), Variant(kFirst)});
     update();
@@ -318,7 +343,9 @@ TEST_F(Financial, AStaleScreenNeitherChangesLinesNorGetsASecondSet) {
     quebra.edit();
     quebra["QTACERTOQUEB"].set_as_float(9);
     quebra.post();
-    EXPECT_EQ(refusal_of([&] { module_->call("SetConfirmar", {Variant(), quebra.delta(), Variant(), Variant(), Variant()}); }),
+    EXPECT_EQ(refusal_of([&] {
+                  module_->call("SetConfirmar", {Variant(), quebra.delta(), Variant(), Variant(), Variant()});
+              }),
               "Acerto não pode ser alterado. Financeiro já foi atualizado.");
     EXPECT_EQ(refusal_of([&] { update(); }), kAlreadyUpdated);
     EXPECT_EQ(scalar("SELECT QTACERTOQUEB FROM ACERTOQUEBRA"), 1);
@@ -342,7 +369,9 @@ TEST_F(Financial, ASaveWaitsForAnUpdateInProgressAndIsThenRefused) {
     std::atomic<bool> finished{false};
     std::string result;
     std::thread saver([&] {
-        result = refusal_of([&] { module_->call("SetConfirmar", {Variant(), quebra.delta(), Variant(), Variant(), Variant()}); });
+        result = refusal_of([&] {
+            module_->call("SetConfirmar", {Variant(), quebra.delta(), Variant(), Variant(), Variant()});
+        });
         finished = true;
     });
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
@@ -358,13 +387,26 @@ TEST_F(Financial, WhatTheCallsCarryIsChecked) {
     load(base_fixture({"P"}));
     auto delta = std::make_shared<platform::DataPacket>();
     delta->set_delta(true);
-    EXPECT_NE(refusal_of([&] { module_->call("Gera_Financeiro", {Variant(std::shared_ptr<const platform::DataPacket>(delta)), Variant("P"), Variant("ANA")}); }).find("pacote de dados"), std::string::npos);
-    auto empty = std::make_shared<platform::DataPacket>(std::vector<platform::FieldDef>{{"CDFILIAL", platform::FieldType::String, 4}});
-    EXPECT_NE(refusal_of([&] { module_->call("Gera_Financeiro", {Variant(std::shared_ptr<const platform::DataPacket>(empty)), Variant("P"), Variant("ANA")}); }).find("CDFILIAL e NRORCAEVENTO"), std::string::npos);
-    EXPECT_NE(refusal_of([&] { module_->call("Gera_Financeiro", {budget_packet(kFirst), Variant("P"), Variant("OPERADORLONGO")}); }).find("longo demais"), std::string::npos);
+    EXPECT_NE(refusal_of([&] {
+                  module_->call("Gera_Financeiro", {Variant(std::shared_ptr<const platform::DataPacket>(delta)),
+                                                    Variant("P"), Variant("ANA")});
+              }).find("pacote de dados"),
+              std::string::npos);
+    auto empty = std::make_shared<platform::DataPacket>(
+        std::vector<platform::FieldDef>{{"CDFILIAL", platform::FieldType::String, 4}});
+    EXPECT_NE(refusal_of([&] {
+                  module_->call("Gera_Financeiro", {Variant(std::shared_ptr<const platform::DataPacket>(empty)),
+                                                    Variant("P"), Variant("ANA")});
+              }).find("CDFILIAL e NRORCAEVENTO"),
+              std::string::npos);
+    EXPECT_NE(refusal_of([&] {
+                  module_->call("Gera_Financeiro", {budget_packet(kFirst), Variant("P"), Variant("OPERADORLONGO")});
+              }).find("longo demais"),
+              std::string::npos);
     EXPECT_NE(refusal_of([&] { update("0000000099"); }).find("não está cadastrado"), std::string::npos);
     EXPECT_NE(refusal_of([&] { cancel("0000000099"); }).find("não está gravado"), std::string::npos);
-    EXPECT_NE(refusal_of([&] { module_->call("Cancelar_Acerto", {Variant("0001")}); }).find("argumento"), std::string::npos);
+    EXPECT_NE(refusal_of([&] { module_->call("Cancelar_Acerto", {Variant("0001")}); }).find("argumento"),
+              std::string::npos);
     EXPECT_EQ(titles(), 0);
 }
 
@@ -398,8 +440,10 @@ TEST_F(Financial, AFailureAtAnyStatementLeavesNoTitleAndTheSituationUnchanged) {
 TEST_F(Financial, OperatorsAtOnceGetOneSetAndTitlesNumberedPerBranch) {
     json f = base_fixture({"P", "P", "P", "P"});
     for (int i = 1; i <= 4; ++i)
-        f["ACERTOHREXTRA"].push_back(line("ACERTOHREXTRA", "000000000" + std::to_string(i), 1, {{"QTACERTOHREX", i}, {"VRACERTOHREX", 10}}));
-    f["CONTARECEBER"] = {{{"CDFILIAL", "0001"}, {"NRTITULO", "0000000041"}}, {{"CDFILIAL", "0002"}, {"NRTITULO", "0000000900"}},
+        f["ACERTOHREXTRA"].push_back(
+            line("ACERTOHREXTRA", "000000000" + std::to_string(i), 1, {{"QTACERTOHREX", i}, {"VRACERTOHREX", 10}}));
+    f["CONTARECEBER"] = {{{"CDFILIAL", "0001"}, {"NRTITULO", "0000000041"}},
+                         {{"CDFILIAL", "0002"}, {"NRTITULO", "0000000900"}},
                          {{"CDFILIAL", "0001"}, {"NRTITULO", "77"}}};
     load(f);
     // Eight operators on the first settlement, and one on each of the others, all at once.
@@ -423,7 +467,9 @@ TEST_F(Financial, OperatorsAtOnceGetOneSetAndTitlesNumberedPerBranch) {
     EXPECT_EQ(scalar("SELECT COUNT(*) FROM CONTARECEBER WHERE NRORCAEVENTO = '0000000001'"), 1);
     EXPECT_EQ(scalar("SELECT COUNT(*) FROM CONTAPAGAR WHERE NRORCAEVENTO = '0000000001'"), 1);
     // Branch 0001 numbers on from its highest ten-digit number; distinct under concurrency.
-    EXPECT_EQ(scalar("SELECT COUNT(DISTINCT NRTITULO) FROM CONTARECEBER WHERE CDFILIAL = '0001' AND LENGTH(NRTITULO) = 10 AND NRTITULO > '0000000041'"), 4);
+    EXPECT_EQ(scalar("SELECT COUNT(DISTINCT NRTITULO) FROM CONTARECEBER WHERE CDFILIAL = '0001' AND LENGTH(NRTITULO) = "
+                     "10 AND NRTITULO > '0000000041'"),
+              4);
     EXPECT_EQ(scalar("SELECT MAX(NRTITULO) FROM CONTARECEBER WHERE CDFILIAL = '0001' AND LENGTH(NRTITULO) = 10"), 45);
     EXPECT_EQ(scalar("SELECT MAX(NRTITULO) FROM CONTAPAGAR"), 4);
 }
@@ -454,8 +500,10 @@ TEST(FinancialServer, TwoOperatorsThroughTheServerUpdateAndCancelAtOnce) {
                     ++ready;
                     while (ready < 2) std::this_thread::yield();
                     host::ServerReply r = net.Call(method, args);
-                    if (r.ok) ++ok;
-                    else errors[i] = r.error;
+                    if (r.ok)
+                        ++ok;
+                    else
+                        errors[i] = r.error;
                 });
             for (auto& t : ops) t.join();
             if (std::string(method) == "Gera_Financeiro") {
@@ -478,18 +526,22 @@ TEST(FinancialSchema, AVersionOneDatabaseIsUpgradedWithItsParametersKept) {
     Session& s = db->session();
     s.execute("CREATE TABLE SCHEMA_VERSION (VERSAO INTEGER NOT NULL)");
     s.execute("INSERT INTO SCHEMA_VERSION VALUES (1)");
-    s.execute("CREATE TABLE FILIAL (CDFILIAL VARCHAR(4) NOT NULL, NMFILIAL VARCHAR(50), CDEMPRESA VARCHAR(2), "
-              "CDSERIE VARCHAR(5), PRIMARY KEY (CDFILIAL))");
-    s.execute("CREATE TABLE ORCAMENTO (CDFILIAL VARCHAR(4) NOT NULL, NRORCAEVENTO VARCHAR(10) NOT NULL, "
-              "PRIMARY KEY (CDFILIAL, NRORCAEVENTO))");
-    s.execute("CREATE TABLE PARAMETRO (CDFILIAL VARCHAR(4) NOT NULL, CDPRBAREPMAT VARCHAR(2), CDTIPOOPER VARCHAR(3), "
-              "CDTPCTREC VARCHAR(3), CDTIPOOPERPAG VARCHAR(3), CDTPCTPAG VARCHAR(3), CDSERIE VARCHAR(5), "
-              "CDSERIEENTR VARCHAR(5), CDFORNPADORC VARCHAR(10), CDTIPORETI VARCHAR(3), CDAJCTRECSOB VARCHAR(3), "
-              "PRIMARY KEY (CDFILIAL))");
+    s.execute(
+        "CREATE TABLE FILIAL (CDFILIAL VARCHAR(4) NOT NULL, NMFILIAL VARCHAR(50), CDEMPRESA VARCHAR(2), "
+        "CDSERIE VARCHAR(5), PRIMARY KEY (CDFILIAL))");
+    s.execute(
+        "CREATE TABLE ORCAMENTO (CDFILIAL VARCHAR(4) NOT NULL, NRORCAEVENTO VARCHAR(10) NOT NULL, "
+        "PRIMARY KEY (CDFILIAL, NRORCAEVENTO))");
+    s.execute(
+        "CREATE TABLE PARAMETRO (CDFILIAL VARCHAR(4) NOT NULL, CDPRBAREPMAT VARCHAR(2), CDTIPOOPER VARCHAR(3), "
+        "CDTPCTREC VARCHAR(3), CDTIPOOPERPAG VARCHAR(3), CDTPCTPAG VARCHAR(3), CDSERIE VARCHAR(5), "
+        "CDSERIEENTR VARCHAR(5), CDFORNPADORC VARCHAR(10), CDTIPORETI VARCHAR(3), CDAJCTRECSOB VARCHAR(3), "
+        "PRIMARY KEY (CDFILIAL))");
     s.execute("INSERT INTO FILIAL (CDFILIAL) VALUES ('0001')");
     s.execute("INSERT INTO ORCAMENTO VALUES ('0001', '0000000001')");
-    s.execute("INSERT INTO PARAMETRO (CDFILIAL, CDPRBAREPMAT, CDTIPOOPER, CDTPCTREC, CDTIPOOPERPAG, CDTPCTPAG, CDSERIE) "
-              "VALUES ('0001', '02', '001', '05', '101', '07', '9')");
+    s.execute(
+        "INSERT INTO PARAMETRO (CDFILIAL, CDPRBAREPMAT, CDTIPOOPER, CDTPCTREC, CDTIPOOPERPAG, CDTPCTPAG, CDSERIE) "
+        "VALUES ('0001', '02', '001', '05', '101', '07', '9')");
     db->ensure_schema();
     EXPECT_EQ(s.query("SELECT VERSAO FROM SCHEMA_VERSION").rows[0][0].as_number(), kSchemaVersion);
     EXPECT_EQ(s.query("SELECT CDTPCTREC FROM TIPOOPER WHERE CDTIPOOPER = '001'").rows.at(0)[0].as_string(), "05");
@@ -507,12 +559,18 @@ TEST(FinancialDemo, TheDemoUpdatesCancelsAndShowsARefusal) {
     AcertoModule m(*db);
     m.call("Gera_Financeiro", {budget_packet("0000000102"), Variant("P"), Variant("ANA")});
     Session& s = db->session();
-    EXPECT_EQ(s.query("SELECT VRTITULO FROM CONTARECEBER WHERE NRORCAEVENTO = '0000000102'").rows.at(0)[0].as_number(), 1981.1);
-    EXPECT_EQ(s.query("SELECT VRTITULO FROM CONTAPAGAR WHERE NRORCAEVENTO = '0000000102'").rows.at(0)[0].as_number(), 369.6);
+    EXPECT_EQ(s.query("SELECT VRTITULO FROM CONTARECEBER WHERE NRORCAEVENTO = '0000000102'").rows.at(0)[0].as_number(),
+              1981.1);
+    EXPECT_EQ(s.query("SELECT VRTITULO FROM CONTAPAGAR WHERE NRORCAEVENTO = '0000000102'").rows.at(0)[0].as_number(),
+              369.6);
     m.call("Cancelar_Acerto", {Variant("0001"), Variant("0000000105"), Variant("00")});
     EXPECT_EQ(s.query("SELECT COUNT(*) FROM CONTARECEBER WHERE NRORCAEVENTO = '0000000105' AND DTCANCEL IS NOT NULL")
-                  .rows[0][0].as_number(), 1);
-    EXPECT_EQ(refusal_of([&] { m.call("Gera_Financeiro", {budget_packet("0000000302", "0002"), Variant("P"), Variant("ANA")}); }),
+                  .rows[0][0]
+                  .as_number(),
+              1);
+    EXPECT_EQ(refusal_of([&] {
+                  m.call("Gera_Financeiro", {budget_packet("0000000302", "0002"), Variant("P"), Variant("ANA")});
+              }),
               "N_PARAM_TIPOOPER");
 }
 

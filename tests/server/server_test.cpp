@@ -100,7 +100,7 @@ void add_breakage(ClientDataSet& q, const std::string& number, const std::string
 }
 
 class Server : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         db = test::fresh_database();
         server = std::make_unique<test::ServerProcess>(db, kFixture,
@@ -174,8 +174,8 @@ TEST_F(Server, SavesModifiesAndDeletesASettlement) {
     Settlement t;
     t.load(*client, "0001", "0000000042");
     ASSERT_EQ(t.acerto.record_count(), 1);
-    EXPECT_EQ(t.acerto["CDDEPTO"].as_string(), "010");      // from the budget
-    EXPECT_EQ(t.acerto["IDSITUACERTO"].as_string(), "P");   // from the server
+    EXPECT_EQ(t.acerto["CDDEPTO"].as_string(), "010");     // from the budget
+    EXPECT_EQ(t.acerto["IDSITUACERTO"].as_string(), "P");  // from the server
     EXPECT_EQ(t.acerto["DTACERTOOREV"].as_date_time().iso(), "2026-12-07 10:00:00");
     EXPECT_EQ(t.acerto["QTCONVEXTRAACER"].as_float(), 5);
     ASSERT_EQ(t.quebra.record_count(), 1);
@@ -219,7 +219,8 @@ TEST_F(Server, RefusesWhatWouldBreakASettlement) {
     f.quebra.edit();
     f.quebra["QTACERTOQUEB"].set_as_float(9);
     f.quebra.post();
-    EXPECT_EQ(client->refusal("SetConfirmar", f.deltas()), "Acerto não pode ser alterado. Financeiro já foi atualizado.");
+    EXPECT_EQ(client->refusal("SetConfirmar", f.deltas()),
+              "Acerto não pode ser alterado. Financeiro já foi atualizado.");
 
     // Lines without a header.
     Settlement s;
@@ -254,12 +255,15 @@ TEST_F(Server, RefusesWhatWouldBreakASettlement) {
     EXPECT_NE(client->refusal("SetDeletar", {Variant("9"), Variant(), Variant(), Variant(), Variant(), Variant()})
                   .find("código de exclusão inválido"),
               std::string::npos);
-    EXPECT_NE(client->refusal("SetDeletar", {Variant("1"), Variant(), t.quebra.delta(), Variant(), Variant(), Variant()})
-                  .find("precisa do delta da posição 2"),
-              std::string::npos);
-    EXPECT_NE(client->refusal("SetDeletar", {Variant("2"), t.acerto.delta(), t.quebra.delta(), Variant(), Variant(), Variant()})
-                  .find("não envia o delta da posição 2"),
-              std::string::npos);
+    EXPECT_NE(
+        client->refusal("SetDeletar", {Variant("1"), Variant(), t.quebra.delta(), Variant(), Variant(), Variant()})
+            .find("precisa do delta da posição 2"),
+        std::string::npos);
+    EXPECT_NE(
+        client
+            ->refusal("SetDeletar", {Variant("2"), t.acerto.delta(), t.quebra.delta(), Variant(), Variant(), Variant()})
+            .find("não envia o delta da posição 2"),
+        std::string::npos);
 }
 
 TEST_F(Server, ASaveIsAllOrNothing) {
@@ -462,9 +466,7 @@ std::string raw_refusal(int port, const std::string& method, const std::string& 
     auto res = raw.Post("/QLM01200.rdmAcertoFinal/" + method, body, "application/json");
     if (!res) return "(no answer)";
     auto j = nlohmann::json::parse(res->body, nullptr, false);
-    return j.is_object() && j.contains("error") && j["error"].is_string()
-               ? j["error"].get<std::string>()
-               : "";
+    return j.is_object() && j.contains("error") && j["error"].is_string() ? j["error"].get<std::string>() : "";
 }
 
 // What the settlement of budget 42 holds, as one text to compare before and after a refusal.
@@ -484,8 +486,7 @@ TEST_F(Server, ADeltaHoldsOnlyValuesTheScreenCouldHold) {
     s.acerto.edit();
     s.acerto["DTACERTOOREV"].set_as_date_time(platform::DateTime::from_date(1899, 12, 31));
     s.acerto.post();
-    EXPECT_NE(refused(s.deltas()).find("fora do intervalo aceito (anos de 1900 a 2200)"),
-              std::string::npos);
+    EXPECT_NE(refused(s.deltas()).find("fora do intervalo aceito (anos de 1900 a 2200)"), std::string::npos);
     s.acerto.cancel_updates();
     s.acerto.edit();
     s.acerto["DTACERTOOREV"].set_as_date_time(platform::DateTime::from_date(2201, 1, 1));
@@ -500,8 +501,7 @@ TEST_F(Server, ADeltaHoldsOnlyValuesTheScreenCouldHold) {
     std::string date = "\"2026-12-07 10:00:00\",\"DATA\"";
     ASSERT_NE(text.rfind(date), std::string::npos);
     text.replace(text.rfind(date), date.size(), "-106751991167300,\"DATA\"");
-    EXPECT_NE(raw_refusal(server->port(), "SetConfirmar", text)
-                  .find("Valor inválido para um campo do tipo datetime"),
+    EXPECT_NE(raw_refusal(server->port(), "SetConfirmar", text).find("Valor inválido para um campo do tipo datetime"),
               std::string::npos);
     s.acerto.cancel_updates();
 
@@ -516,8 +516,7 @@ TEST_F(Server, ADeltaHoldsOnlyValuesTheScreenCouldHold) {
     s.quebra.edit();
     s.quebra["QTACERTOQUEB"].set_as_float(1e9);
     s.quebra.post();
-    EXPECT_NE(refused(s.deltas()).find("QTACERTOQUEB de ACERTOQUEBRA passa de 999999999"),
-              std::string::npos);
+    EXPECT_NE(refused(s.deltas()).find("QTACERTOQUEB de ACERTOQUEBRA passa de 999999999"), std::string::npos);
     s.quebra.cancel_updates();
     s.quebra.edit();
     s.quebra["QTACERTOQUEB"].set_as_float(123456);
@@ -525,22 +524,19 @@ TEST_F(Server, ADeltaHoldsOnlyValuesTheScreenCouldHold) {
     text = json_of(s.deltas());
     ASSERT_NE(text.find("123456"), std::string::npos);
     text.replace(text.find("123456"), 6, "99999999999199991e3");
-    EXPECT_NE(raw_refusal(server->port(), "SetConfirmar", text).find("passa de 999999999"),
-              std::string::npos);
+    EXPECT_NE(raw_refusal(server->port(), "SetConfirmar", text).find("passa de 999999999"), std::string::npos);
     s.quebra.cancel_updates();
     s.quebra.edit();
     s.quebra["VRACERTOQUEB"].set_as_float(-1e9 - 1);
     s.quebra.post();
-    EXPECT_NE(refused(s.deltas()).find("VRACERTOQUEB de ACERTOQUEBRA passa de 999999999"),
-              std::string::npos);
+    EXPECT_NE(refused(s.deltas()).find("VRACERTOQUEB de ACERTOQUEBRA passa de 999999999"), std::string::npos);
     s.quebra.cancel_updates();
 
     // A NUL inside a text: PostgreSQL would cut it there, SQLite would keep it.
     s.quebra.edit();
     s.quebra["NMPRODUTO"].set_as_string(std::string("Taça\0 de vinho", 14));
     s.quebra.post();
-    EXPECT_NE(refused(s.deltas()).find("NMPRODUTO de ACERTOQUEBRA traz um caractere nulo"),
-              std::string::npos);
+    EXPECT_NE(refused(s.deltas()).find("NMPRODUTO de ACERTOQUEBRA traz um caractere nulo"), std::string::npos);
     s.quebra.cancel_updates();
     EXPECT_NE(client
                   ->refusal("GetPesqOrca", {Variant(std::string("00\0"
@@ -573,9 +569,8 @@ TEST_F(Server, KeysAndTheServersOwnColumnsCannotBeChangedThroughADelta) {
 
     // A line moved to another branch's settlement, or to another number; a header's sequence.
     change(s.quebra, "CDFILIAL", "0002");
-    EXPECT_NE(
-        refused(s.deltas()).find("campo chave CDFILIAL de ACERTOQUEBRA não pode ser alterado"),
-        std::string::npos);
+    EXPECT_NE(refused(s.deltas()).find("campo chave CDFILIAL de ACERTOQUEBRA não pode ser alterado"),
+              std::string::npos);
     s.quebra.cancel_updates();
     change(s.quebra, "NRORCAEVENTO", "0000000043");
     EXPECT_NE(refused(s.deltas()).find("campo chave NRORCAEVENTO"), std::string::npos);
@@ -584,8 +579,7 @@ TEST_F(Server, KeysAndTheServersOwnColumnsCannotBeChangedThroughADelta) {
     EXPECT_NE(refused(s.deltas()).find("campo chave NRACERTOQUEB"), std::string::npos);
     s.quebra.cancel_updates();
     change(s.quebra, "NRSEQORCAEVE", "01");
-    EXPECT_NE(refused(s.deltas()).find("campo chave NRSEQORCAEVE de ACERTOQUEBRA"),
-              std::string::npos);
+    EXPECT_NE(refused(s.deltas()).find("campo chave NRSEQORCAEVE de ACERTOQUEBRA"), std::string::npos);
     s.quebra.cancel_updates();
     change(s.acerto, "NRSEQORCAEVE", "02");
     EXPECT_NE(refused(s.deltas()).find("campo chave NRSEQORCAEVE de ACERTO "), std::string::npos);
@@ -593,12 +587,10 @@ TEST_F(Server, KeysAndTheServersOwnColumnsCannotBeChangedThroughADelta) {
 
     // The situation and the department are the server's: refused, not silently dropped.
     change(s.acerto, "IDSITUACERTO", "F");
-    EXPECT_NE(refused(s.deltas()).find("IDSITUACERTO de ACERTO é gravado só pelo servidor"),
-              std::string::npos);
+    EXPECT_NE(refused(s.deltas()).find("IDSITUACERTO de ACERTO é gravado só pelo servidor"), std::string::npos);
     s.acerto.cancel_updates();
     change(s.acerto, "CDDEPTO", "999");
-    EXPECT_NE(refused(s.deltas()).find("CDDEPTO de ACERTO é gravado só pelo servidor"),
-              std::string::npos);
+    EXPECT_NE(refused(s.deltas()).find("CDDEPTO de ACERTO é gravado só pelo servidor"), std::string::npos);
     s.acerto.cancel_updates();
     Settlement n;
     n.load(*client, "0001", "0000000043");
@@ -607,8 +599,7 @@ TEST_F(Server, KeysAndTheServersOwnColumnsCannotBeChangedThroughADelta) {
     n.acerto["IDSITUACERTO"].set_as_string("T");
     n.acerto.post();
     add_breakage(n.quebra, "0000000043", "0001", 1, 1);
-    EXPECT_NE(refused(n.deltas()).find("IDSITUACERTO de ACERTO é gravado só pelo servidor"),
-              std::string::npos);
+    EXPECT_NE(refused(n.deltas()).find("IDSITUACERTO de ACERTO é gravado só pelo servidor"), std::string::npos);
     n.acerto.cancel_updates();
     n.quebra.cancel_updates();
     // So are what a stock withdrawal records on an extras line.
@@ -623,8 +614,7 @@ TEST_F(Server, KeysAndTheServersOwnColumnsCannotBeChangedThroughADelta) {
         n.extras[f].set_as_string(v);
     n.extras["QTACERTOEXTR"].set_as_float(1);
     n.extras.post();
-    EXPECT_NE(refused(n.deltas()).find("NRLANCESTQ de ACERTOEXTRA é gravado só pelo servidor"),
-              std::string::npos);
+    EXPECT_NE(refused(n.deltas()).find("NRLANCESTQ de ACERTOEXTRA é gravado só pelo servidor"), std::string::npos);
     n.acerto.cancel_updates();
     n.extras.cancel_updates();
 
@@ -652,17 +642,14 @@ TEST_F(Server, KeysAndTheServersOwnColumnsCannotBeChangedThroughADelta) {
     s.quebra.cancel_updates();
     add_breakage(s.quebra, "0000000042", "0002", 1, 1);
     change(s.quebra, "NRSEQORCAEVE", "07");
-    EXPECT_NE(refused(s.deltas())
-                  .find("A sequência '07' de ACERTOQUEBRA não é a do orçamento 0000000042"),
+    EXPECT_NE(refused(s.deltas()).find("A sequência '07' de ACERTOQUEBRA não é a do orçamento 0000000042"),
               std::string::npos);
     s.quebra.cancel_updates();
 
     // Line numbers are four digits.
     for (const char* nr : {"12KW", "0000", "12 3", "-001"}) {
         add_breakage(s.quebra, "0000000042", nr, 1, 1);
-        EXPECT_NE(refused(s.deltas()).find("uma linha é numerada com quatro algarismos"),
-                  std::string::npos)
-            << nr;
+        EXPECT_NE(refused(s.deltas()).find("uma linha é numerada com quatro algarismos"), std::string::npos) << nr;
         s.quebra.cancel_updates();
     }
     EXPECT_EQ(stored(*client), before);
@@ -676,8 +663,7 @@ TEST_F(Server, SetDeletarOnlyDeletesAndADeltaIsBoundedByTheLineLimit) {
     s.merge();
     const std::string before = stored(*client);
     auto deletar = [&](const char* code, Variant header, Variant lines) {
-        return client->refusal("SetDeletar",
-                               {Variant(code), header, lines, Variant(), Variant(), Variant()});
+        return client->refusal("SetDeletar", {Variant(code), header, lines, Variant(), Variant(), Variant()});
     };
 
     // Code "2" deletes one line: an insert or a change in its delta is refused.
@@ -689,17 +675,14 @@ TEST_F(Server, SetDeletarOnlyDeletesAndADeltaIsBoundedByTheLineLimit) {
     s.quebra.edit();
     s.quebra["QTACERTOQUEB"].set_as_float(8);
     s.quebra.post();
-    EXPECT_NE(deletar("2", Variant(), s.quebra.delta()).find("traz uma alteração"),
-              std::string::npos);
+    EXPECT_NE(deletar("2", Variant(), s.quebra.delta()).find("traz uma alteração"), std::string::npos);
     s.quebra.cancel_updates();
     // An even code never takes the settlement's last line, and an odd one needs the header.
     s.quebra.first();
     s.quebra.remove();
     s.quebra.remove();
-    EXPECT_NE(deletar("2", Variant(), s.quebra.delta()).find("é a última do acerto"),
-              std::string::npos);
-    EXPECT_NE(deletar("1", s.acerto.delta(), s.quebra.delta())
-                  .find("o delta da posição 2 não traz exclusão"),
+    EXPECT_NE(deletar("2", Variant(), s.quebra.delta()).find("é a última do acerto"), std::string::npos);
+    EXPECT_NE(deletar("1", s.acerto.delta(), s.quebra.delta()).find("o delta da posição 2 não traz exclusão"),
               std::string::npos);
     s.quebra.cancel_updates();
     EXPECT_EQ(stored(*client), before);
@@ -710,12 +693,10 @@ TEST_F(Server, SetDeletarOnlyDeletesAndADeltaIsBoundedByTheLineLimit) {
         std::string t =
             R"([null,{"fields":[{"name":"CDFILIAL"},{"name":"NRORCAEVENTO"},{"name":"NRACERTOQUEB"}],"delta":[)";
         for (int i = 0; i < n; ++i)
-            t += std::string(i ? "," : "") + R"({"op":"insert","new":["0001","0000000042",")" + nr +
-                 "\"]}";
+            t += std::string(i ? "," : "") + R"({"op":"insert","new":["0001","0000000042",")" + nr + "\"]}";
         return t + "]},null,null,null]";
     };
-    EXPECT_NE(raw_refusal(server->port(), "SetConfirmar", lines(100000, "12KW"))
-                  .find("mais de 500000 valores"),
+    EXPECT_NE(raw_refusal(server->port(), "SetConfirmar", lines(100000, "12KW")).find("mais de 500000 valores"),
               std::string::npos);
     EXPECT_NE(raw_refusal(server->port(), "SetConfirmar", lines(19999, "0005"))
                   .find("o limite é 19998 (9999 linhas por aba)"),

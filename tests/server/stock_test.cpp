@@ -44,20 +44,24 @@ json extra(const std::string& branch, const std::string& number, int line, const
            double quantity) {
     char nr[16];
     std::snprintf(nr, sizeof nr, "%04d", line);
-    return {{"CDFILIAL", branch},     {"NRORCAEVENTO", number}, {"NRSEQORCAEVE", "00"},
-            {"NRACERTOEXTR", nr},     {"CDARVPROD", "T" + product}, {"NMPRODUTO", "Nome " + product},
-            {"SGUNIDADE", "UN"},      {"QTACERTOEXTR", quantity}, {"VRACERTOEXTR", 2.5},
+    return {{"CDFILIAL", branch},  {"NRORCAEVENTO", number},     {"NRSEQORCAEVE", "00"},
+            {"NRACERTOEXTR", nr},  {"CDARVPROD", "T" + product}, {"NMPRODUTO", "Nome " + product},
+            {"SGUNIDADE", "UN"},   {"QTACERTOEXTR", quantity},   {"VRACERTOEXTR", 2.5},
             {"CDPRODUTO", product}};
 }
 
 // A budget with a stored settlement (unless `settled` is false).
 void add_budget(json& f, const std::string& branch, const std::string& number, const char* charging,
                 bool settled = true) {
-    f["ORCAMENTO"].push_back({{"CDFILIAL", branch}, {"NRORCAEVENTO", number}, {"IDTPORCAEVEN", "O"},
-                              {"IDTPCOBRVREXTRA", charging}});
+    f["ORCAMENTO"].push_back(
+        {{"CDFILIAL", branch}, {"NRORCAEVENTO", number}, {"IDTPORCAEVEN", "O"}, {"IDTPCOBRVREXTRA", charging}});
     if (settled)
-        f["ACERTO"].push_back({{"CDFILIAL", branch}, {"NRORCAEVENTO", number}, {"IDSITUACERTO", "P"},
-                               {"IDTPVREXTRA", "P"}, {"QTCONVEXTRAACER", 0}, {"VRCONVEXTRAACER", 0}});
+        f["ACERTO"].push_back({{"CDFILIAL", branch},
+                               {"NRORCAEVENTO", number},
+                               {"IDSITUACERTO", "P"},
+                               {"IDTPVREXTRA", "P"},
+                               {"QTCONVEXTRAACER", 0},
+                               {"VRCONVEXTRAACER", 0}});
 }
 
 // Branch 0001 has a withdrawal type, 0002 none. Products: P1 active, dispatched from the cellar
@@ -70,8 +74,10 @@ json stock_fixture() {
     f["PRODUTO"] = json::array();
     for (auto [code, active] : std::vector<std::pair<const char*, const char*>>{
              {"P1", "S"}, {"P2", "N"}, {"P3", "S"}, {"P4", "S"}, {"P5", nullptr}}) {
-        json p = {{"CDPRODUTO", code}, {"CDARVPROD", std::string("T") + code},
-                  {"NMPRODUTO", std::string("Nome ") + code}, {"CDNVPRODUTO", "3"}};
+        json p = {{"CDPRODUTO", code},
+                  {"CDARVPROD", std::string("T") + code},
+                  {"NMPRODUTO", std::string("Nome ") + code},
+                  {"CDNVPRODUTO", "3"}};
         if (active) p["IDATIVO"] = active;
         f["PRODUTO"].push_back(p);
     }
@@ -99,17 +105,17 @@ json stock_fixture() {
         int line = 0;
         for (auto [p, q] : items) f["ACERTOEXTRA"].push_back(extra(branch, nr10(n), ++line, p, q));
     };
-    lines("0001", 1, "D", {{"P1", 10}, {"P5", 3}, {"P1", 5}});               // withdraws
-    lines("0001", 2, "P", {{"P2", 1}});                                      // inactive
-    lines("0001", 3, "P", {{"P3", 2}});                                      // without storeroom
-    lines("0001", 4, "P", {{"P4", 4}, {"P4", 2}});                           // short: 6 of 5
+    lines("0001", 1, "D", {{"P1", 10}, {"P5", 3}, {"P1", 5}});                        // withdraws
+    lines("0001", 2, "P", {{"P2", 1}});                                               // inactive
+    lines("0001", 3, "P", {{"P3", 2}});                                               // without storeroom
+    lines("0001", 4, "P", {{"P4", 4}, {"P4", 2}});                                    // short: 6 of 5
     lines("0001", 5, "P", {{"P4", 6}, {"P3", 1}, {"P1", 1}, {"P2", 1}, {"P5", 50}});  // all three
-    lines("0001", 6, "S", {{"P1", 1}});                                      // charges per person
-    add_budget(f, "0001", nr10(7), "P", false);                              // no settlement
-    add_budget(f, "0001", nr10(8), "P");                                     // no extras lines
-    lines("0001", 9, "P", {{"P1", 1}, {"P5", 0}});                           // a line of nothing
-    lines("0001", 10, "P", {{"P1", 20}});                                    // taken in 0002
-    lines("0002", 20, "P", {{"P2", 1}, {"P1", 1}});                          // no withdrawal type
+    lines("0001", 6, "S", {{"P1", 1}});                                               // charges per person
+    add_budget(f, "0001", nr10(7), "P", false);                                       // no settlement
+    add_budget(f, "0001", nr10(8), "P");                                              // no extras lines
+    lines("0001", 9, "P", {{"P1", 1}, {"P5", 0}});                                    // a line of nothing
+    lines("0001", 10, "P", {{"P1", 20}});                                             // taken in 0002
+    lines("0002", 20, "P", {{"P2", 1}, {"P1", 1}});                                   // no withdrawal type
     return f;
 }
 
@@ -134,8 +140,7 @@ struct Client {
     Variant extras(const std::string& number, const std::string& branch = "0001") {
         return call("GetOrcamento", {Variant(branch), Variant(number)}).array().at(4);
     }
-    Variant withdraw(const std::string& number, const std::string& proc = "0001",
-                     const std::string& branch = "0001") {
+    Variant withdraw(const std::string& number, const std::string& proc = "0001", const std::string& branch = "0001") {
         return call("RetiraProdExtra", {extras(number, branch), Variant(branch), Variant("ROBO"), Variant(proc)});
     }
 };
@@ -154,7 +159,7 @@ std::vector<std::string> rows_of(const Variant& list) {
 }
 
 class Stock : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { start(stock_fixture()); }
 
     void start(const json& fixture) {
@@ -166,7 +171,8 @@ protected:
     }
     void restart() {
         client.reset();
-        server = std::make_unique<test::ServerProcess>(spec, "", std::vector<std::string>{"--clock", "2026-12-07 09:30:00"});
+        server =
+            std::make_unique<test::ServerProcess>(spec, "", std::vector<std::string>{"--clock", "2026-12-07 09:30:00"});
         client = std::make_unique<Client>(server->port());
     }
 
@@ -254,8 +260,9 @@ TEST_F(Stock, WithdrawsCancelsAndWithdrawsAgain) {
     EXPECT_EQ(records.packet()->rows()[0][0].text(), "0000000001");
 
     // Never twice, and the withdrawn lines stay as they were taken, whatever a stale screen sends.
-    EXPECT_EQ(client->refusal("RetiraProdExtra", {client->extras(n1), Variant("0001"), Variant("ROBO"), Variant("0001")}),
-              kExists);
+    EXPECT_EQ(
+        client->refusal("RetiraProdExtra", {client->extras(n1), Variant("0001"), Variant("ROBO"), Variant("0001")}),
+        kExists);
     stale.first();
     stale.edit();
     stale["QTACERTOEXTR"].set_as_float(1);
@@ -263,7 +270,8 @@ TEST_F(Stock, WithdrawsCancelsAndWithdrawsAgain) {
     EXPECT_EQ(client->refusal("SetConfirmar", {Variant(), Variant(), Variant(), Variant(), stale.delta()}), kExists);
     stale.cancel_updates();
     stale.append();
-    for (auto [f, v] : {std::pair{"CDFILIAL", "0001"}, {"NRSEQORCAEVE", "00"}, {"NRACERTOEXTR", "0004"}, {"CDPRODUTO", "P5"}})
+    for (auto [f, v] :
+         {std::pair{"CDFILIAL", "0001"}, {"NRSEQORCAEVE", "00"}, {"NRACERTOEXTR", "0004"}, {"CDPRODUTO", "P5"}})
         stale[f].set_as_string(v);
     stale["NRORCAEVENTO"].set_as_string(n1);
     stale["QTACERTOEXTR"].set_as_float(1);
@@ -399,12 +407,12 @@ TEST_F(Stock, CancellingRestoresAPositionGoneAndToleratesARecordWithoutPosting) 
     json linked = extra("0001", nr10(2), 2, "P1", 4);
     linked.update({{"CDFILIALEST", "0001"}, {"NRLANCESTQ", "0000000007"}, {"NRSEQUITEM", "0002"}});
     f["ACERTOEXTRA"].push_back(linked);
-    f["ACERTORETI"] = {{{"CDFILIAL", "0001"}, {"NRORCAEVENTO", nr10(2)}, {"NRSEQORCAEVE", "00"},
-                        {"NRLANCESTQ", "0000000007"}}};
+    f["ACERTORETI"] = {
+        {{"CDFILIAL", "0001"}, {"NRORCAEVENTO", nr10(2)}, {"NRSEQORCAEVE", "00"}, {"NRLANCESTQ", "0000000007"}}};
     start(f);
     const std::string stock = snapshot().substr(0, snapshot().find("--"));
-    EXPECT_EQ(client->refusal("RetiraProdExtra", {client->extras(nr10(2)), Variant("0001"), Variant("ROBO"),
-                                                  Variant("0001")}),
+    EXPECT_EQ(client->refusal("RetiraProdExtra",
+                              {client->extras(nr10(2)), Variant("0001"), Variant("ROBO"), Variant("0001")}),
               kExists);
     ClientDataSet extras("cdsExtras");
     extras.set_data(client->call("DeletaReti", {Variant("0001"), Variant(nr10(2)), Variant("00")}));
@@ -420,8 +428,9 @@ TEST_F(Stock, RefusesWhatNamesNoSettlementItMayWithdraw) {
         return client->refusal("RetiraProdExtra", {packet, Variant(branch), Variant(op), Variant(proc)});
     };
     Variant one = client->extras(nr10(1));
-    EXPECT_NE(refused(one, "0002", "ROBO", "0001").find("traz uma linha da filial '0001', e a filial informada é '0002'"),
-              std::string::npos);
+    EXPECT_NE(
+        refused(one, "0002", "ROBO", "0001").find("traz uma linha da filial '0001', e a filial informada é '0002'"),
+        std::string::npos);
     EXPECT_NE(refused(client->extras(nr10(8)), "0001", "ROBO", "0001").find("não traz linhas"), std::string::npos);
     EXPECT_NE(refused(one, "0001", "ROBO", "0009").find("filial de processamento '0009' não está cadastrada"),
               std::string::npos);
@@ -485,7 +494,7 @@ json contention_fixture(int settlements, double stock, double each) {
 }  // namespace
 
 class StockContention : public Stock, public ::testing::WithParamInterface<int> {
-protected:
+  protected:
     void SetUp() override {}
 };
 
@@ -509,8 +518,10 @@ TEST_P(StockContention, NeverTakesAPositionBelowZero) {
             while (ready < clients) std::this_thread::yield();
             host::ServerReply r =
                 each[i]->net.Call("RetiraProdExtra", {packets[i], Variant("0001"), Variant("ROBO"), Variant("0001")});
-            if (r.ok) answers[i] = r.payload;
-            else errors[i] = r.error;
+            if (r.ok)
+                answers[i] = r.payload;
+            else
+                errors[i] = r.error;
         });
     for (auto& t : threads) t.join();
 
@@ -525,8 +536,9 @@ TEST_P(StockContention, NeverTakesAPositionBelowZero) {
         } else {
             ++short_of;
             // The position the withdrawals before it left.
-            EXPECT_EQ(rows_of(a[0]), std::vector<std::string>{"CDPRODUTO=C1;CDARVPROD=TC1;NMPRODUTO=Nome C1;QTPOSESTPROD=" +
-                                                              platform::Variant(stock - 7 * fit).as_string()});
+            EXPECT_EQ(rows_of(a[0]),
+                      std::vector<std::string>{"CDPRODUTO=C1;CDARVPROD=TC1;NMPRODUTO=Nome C1;QTPOSESTPROD=" +
+                                               platform::Variant(stock - 7 * fit).as_string()});
         }
     }
     EXPECT_EQ(withdrawn, fit);
@@ -546,7 +558,8 @@ TEST_P(StockContention, NeverTakesAPositionBelowZero) {
         threads.emplace_back([&, i] {
             ++ready;
             while (ready < clients) std::this_thread::yield();
-            host::ServerReply r = each[i]->net.Call("DeletaReti", {Variant("0001"), Variant(nr10(i + 1)), Variant("00")});
+            host::ServerReply r =
+                each[i]->net.Call("DeletaReti", {Variant("0001"), Variant(nr10(i + 1)), Variant("00")});
             errors[i] = r.ok || r.error == kNone ? "" : r.error;
         });
     for (auto& t : threads) t.join();
@@ -596,7 +609,8 @@ TEST(StockFaults, AFailureAtAnyStatementLeavesEverythingAsItWas) {
         EXPECT_GE(failures, 8) << method;
         EXPECT_NE(snapshot(), before) << method;
     }
-    EXPECT_EQ(real->session().query("SELECT QTPOSESTPROD FROM ESTOQUE WHERE CDALMOXARIFE = '02' AND CDPRODUTO = 'P1'")
+    EXPECT_EQ(real->session()
+                  .query("SELECT QTPOSESTPROD FROM ESTOQUE WHERE CDALMOXARIFE = '02' AND CDPRODUTO = 'P1'")
                   .rows.at(0)[0]
                   .as_number(),
               100);
@@ -608,15 +622,18 @@ TEST_F(Stock, ACrashHalfWayLeavesPositionsAndLinksAsBefore) {
     const std::string before = snapshot();
     // The last write of a withdrawal made slow, so that the server dies in the middle of it.
     if (test::using_postgres()) {
-        s().execute("CREATE FUNCTION LENTO() RETURNS trigger AS $$ BEGIN PERFORM pg_sleep(3); RETURN NEW; END $$ "
-                    "LANGUAGE plpgsql");
+        s().execute(
+            "CREATE FUNCTION LENTO() RETURNS trigger AS $$ BEGIN PERFORM pg_sleep(3); RETURN NEW; END $$ "
+            "LANGUAGE plpgsql");
         s().execute("CREATE TRIGGER LENTO BEFORE INSERT ON ACERTORETI FOR EACH ROW EXECUTE FUNCTION LENTO()");
     } else {
         s().execute("CREATE TABLE T_LENTO (X INTEGER)");
-        s().execute("INSERT INTO T_LENTO WITH RECURSIVE C(X) AS (SELECT 1 UNION ALL SELECT X + 1 FROM C WHERE X < 3000) "
-                    "SELECT X FROM C");
-        s().execute("CREATE TRIGGER LENTO BEFORE INSERT ON ACERTORETI BEGIN SELECT COUNT(*) FROM T_LENTO A, T_LENTO B, "
-                    "T_LENTO C; END");
+        s().execute(
+            "INSERT INTO T_LENTO WITH RECURSIVE C(X) AS (SELECT 1 UNION ALL SELECT X + 1 FROM C WHERE X < 3000) "
+            "SELECT X FROM C");
+        s().execute(
+            "CREATE TRIGGER LENTO BEFORE INSERT ON ACERTORETI BEGIN SELECT COUNT(*) FROM T_LENTO A, T_LENTO B, "
+            "T_LENTO C; END");
     }
     Variant packet = client->extras(nr10(1));
     std::thread call([&] {
@@ -628,8 +645,7 @@ TEST_F(Stock, ACrashHalfWayLeavesPositionsAndLinksAsBefore) {
     const char* kSleeping =
         "SELECT COUNT(*) FROM pg_stat_activity WHERE wait_event = 'PgSleep' AND datname = current_database()";
     if (test::using_postgres()) {
-        while (std::chrono::steady_clock::now() < deadline &&
-               number(kSleeping) < 1)
+        while (std::chrono::steady_clock::now() < deadline && number(kSleeping) < 1)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         EXPECT_EQ(number(kSleeping), 1);
     } else {

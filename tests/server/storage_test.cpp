@@ -66,17 +66,16 @@ TEST(Fixture, UnknownNamesAndBadRowsAreRefusedByName) {
               "Fixture: a tabela FILIAL não tem a coluna NMFILAL.");
     EXPECT_EQ(message({{"FILIAL", json::array({{{"NMFILIAL", "x"}}})}}),
               "Fixture: a linha 1 de FILIAL não tem a coluna chave CDFILIAL.");
-    EXPECT_NE(message({{"ORCAMENTO", json::array({{{"CDFILIAL", "9"}, {"NRORCAEVENTO", "1"}}})}}).find("cita o que não existe"),
+    EXPECT_NE(message({{"ORCAMENTO", json::array({{{"CDFILIAL", "9"}, {"NRORCAEVENTO", "1"}}})}})
+                  .find("cita o que não existe"),
               std::string::npos);
     EXPECT_NE(message({{"ORCAMENTO", json::array({{{"CDFILIAL", "9"}, {"NRORCAEVENTO", "1"}, {"DTEVENTO", "ontem"}}})}})
                   .find("valor inválido na coluna DTEVENTO"),
               std::string::npos);
     // A date given as a number of days that names no day is refused like any bad value.
-    EXPECT_NE(
-        message({{"ORCAMENTO",
-                  json::array({{{"CDFILIAL", "9"}, {"NRORCAEVENTO", "1"}, {"DTEVENTO", 1e308}}})}})
-            .find("valor inválido na coluna DTEVENTO"),
-        std::string::npos);
+    EXPECT_NE(message({{"ORCAMENTO", json::array({{{"CDFILIAL", "9"}, {"NRORCAEVENTO", "1"}, {"DTEVENTO", 1e308}}})}})
+                  .find("valor inválido na coluna DTEVENTO"),
+              std::string::npos);
     EXPECT_TRUE(db->empty());  // nothing of the refused loads stayed
     load_fixture(*db, {{"FILIAL", json::array({{{"CDFILIAL", "0001"}}})}});
     EXPECT_NE(message({{"FILIAL", json::array()}}).find("banco novo"), std::string::npos);
@@ -101,7 +100,8 @@ TEST(Fixture, TheDemoDataIsWhatACatererWouldRecognise) {
               0);
     // The demo's import works: branch 0001 has its replacement price base.
     AcertoModule m(*db);
-    auto r = m.call("SetImportaDevolucao", {platform::Variant("0001"), platform::Variant("0000000101"), platform::Variant("ANA")});
+    auto r = m.call("SetImportaDevolucao",
+                    {platform::Variant("0001"), platform::Variant("0000000101"), platform::Variant("ANA")});
     EXPECT_GT(r.array()[0].packet()->rows().size(), 0u);
 }
 
@@ -123,9 +123,7 @@ TEST(Storage, NumbersBeyondSixtyFourBitsBindAsTheyAreAndANulNeverReachesPostgres
         EXPECT_THROW(s.execute("INSERT INTO T_VALORES (S) VALUES (?)", {nul}), StorageError);
     } else {
         s.execute("INSERT INTO T_VALORES (S) VALUES (?)", {nul});
-        EXPECT_EQ(s.query("SELECT LENGTH(CAST(S AS BLOB)) FROM T_VALORES WHERE S IS NOT NULL")
-                      .rows[0][0]
-                      .as_number(),
+        EXPECT_EQ(s.query("SELECT LENGTH(CAST(S AS BLOB)) FROM T_VALORES WHERE S IS NOT NULL").rows[0][0].as_number(),
                   3);
     }
 }

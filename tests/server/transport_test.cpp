@@ -36,7 +36,7 @@ const std::string kModule = "/QLM01200.rdmAcertoFinal";
 
 // A plain TCP connection, for what the screen's own client never does.
 class RawSocket {
-public:
+  public:
     explicit RawSocket(int port) {
         fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         sockaddr_in a{};
@@ -79,7 +79,7 @@ public:
         return closed_;
     }
 
-private:
+  private:
     int fd_ = -1;
     bool connected_ = false;
     bool closed_ = false;
@@ -114,7 +114,8 @@ long status_field(pid_t pid, const std::string& name) {
 
 long open_files(pid_t pid) {
     long n = 0;
-    for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd")) ++n;
+    for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd"))
+        ++n;
     return n;
 }
 
@@ -296,7 +297,9 @@ TEST(Transport, StoppingAnswersWhatHasArrivedAndClosesTheRest) {
     // connection; half a request.
     auto busy = connect(server.port());
     host::ServerReply saved;
-    std::thread saving([&] { saved = busy->Call("SetConfirmar", {Variant(), Variant(), Variant(), Variant(), Variant()}); });
+    std::thread saving([&] {
+        saved = busy->Call("SetConfirmar", {Variant(), Variant(), Variant(), Variant(), Variant()});
+    });
     std::this_thread::sleep_for(300ms);
     RawSocket whole(server.port()), silent(server.port()), half(server.port());
     std::string request = post("GetPesqOrca", R"(["0001"])");
@@ -347,8 +350,9 @@ TEST(Transport, ATargetThatIsNotTextIsAnsweredAndNothingRawReachesTheLog) {
     }
     // A refusal that echoes what the request brought: an escape sequence and 5,000 letters.
     auto net = connect(server.port());
-    std::string body = R"([null,{"fields":[{"name":"CDFILIAL","type":"string"},{"name":")" + std::string("\\u001b[31m") +
-                       std::string(5000, 'N') + R"(","type":"string"}],"delta":[]},null,null,null])";
+    std::string body = R"([null,{"fields":[{"name":"CDFILIAL","type":"string"},{"name":")" +
+                       std::string("\\u001b[31m") + std::string(5000, 'N') +
+                       R"(","type":"string"}],"delta":[]},null,null,null])";
     httplib::Client raw("127.0.0.1", server.port());
     auto res = raw.Post(kModule + "/SetConfirmar", body, "application/json");
     ASSERT_TRUE(res);

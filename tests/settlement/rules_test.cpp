@@ -67,8 +67,8 @@ TEST(Enabling, CommandsByModeFocusAndTab) {
              in.header = State::Edit;
          },
          false, false, false, false, true, false},
-        {"cancel financial already enabled",
-         [](EnablingInputs& in) { in.cancel_financial_was_enabled = true; }, true, true, true, true, false, false},
+        {"cancel financial already enabled", [](EnablingInputs& in) { in.cancel_financial_was_enabled = true; }, true,
+         true, true, true, false, false},
     };
     for (const auto& c : cases) {
         EnablingInputs in = browsing();
@@ -94,13 +94,17 @@ TEST(Enabling, TabsCloseWhileAnotherTabsLineIsEdited) {
     };
     const Case cases[] = {
         {"nothing edited", [](EnablingInputs&) {}, {true, true, true, true}},
-        {"leftover line inserted", [](EnablingInputs& in) { in.lines_editing[Leftovers] = true; },
+        {"leftover line inserted",
+         [](EnablingInputs& in) { in.lines_editing[Leftovers] = true; },
          {false, true, false, false}},
-        {"breakage line edited", [](EnablingInputs& in) { in.lines_editing[Breakage] = true; },
+        {"breakage line edited",
+         [](EnablingInputs& in) { in.lines_editing[Breakage] = true; },
          {true, false, false, false}},
-        {"overtime line edited", [](EnablingInputs& in) { in.lines_editing[Overtime] = true; },
+        {"overtime line edited",
+         [](EnablingInputs& in) { in.lines_editing[Overtime] = true; },
          {false, false, true, false}},
-        {"extras line edited", [](EnablingInputs& in) { in.lines_editing[Extras] = true; },
+        {"extras line edited",
+         [](EnablingInputs& in) { in.lines_editing[Extras] = true; },
          {false, false, false, true}},
         {"per-person fields edited on the extras tab",
          [](EnablingInputs& in) {
@@ -108,7 +112,8 @@ TEST(Enabling, TabsCloseWhileAnotherTabsLineIsEdited) {
              in.header = State::Edit;
          },
          {false, false, false, true}},
-        {"header edited on the breakage tab", [](EnablingInputs& in) { in.header = State::Insert; },
+        {"header edited on the breakage tab",
+         [](EnablingInputs& in) { in.header = State::Insert; },
          {true, true, true, true}},
         {"an order", [](EnablingInputs& in) { in.is_order = true; }, {true, true, false, false}},
         {"focus in the filter", [](EnablingInputs& in) { in.focus_on_filter = true; }, {true, false, false, false}},
@@ -131,14 +136,18 @@ TEST(Enabling, FinancialAndWithdrawalCommands) {
         {"pending settlement", [](EnablingInputs&) {}, false, false},
         {"financial updated", [](EnablingInputs& in) { in.situation = "F"; }, true, false},
         {"empty situation counts as not pending", [](EnablingInputs& in) { in.situation = ""; }, true, false},
-        {"no header", [](EnablingInputs& in) {
+        {"no header",
+         [](EnablingInputs& in) {
              in.situation = "";
              in.header_empty = true;
-         }, false, false},
-        {"no budget", [](EnablingInputs& in) {
+         },
+         false, false},
+        {"no budget",
+         [](EnablingInputs& in) {
              in.situation = "F";
              in.budget_empty = true;
-         }, false, false},
+         },
+         false, false},
         {"focus on the number does not matter to cancel financial",
          [](EnablingInputs& in) {
              in.situation = "T";
@@ -218,8 +227,15 @@ TEST(Totals, ExamplesAndWhatIsLeftAlone) {
         {"value blank keeps the value total", "S", "2", "", "100", {}, std::nullopt, 102.0, std::nullopt},
         {"persons blank keeps both", "S", " ", "35,5", "100", {}, std::nullopt, std::nullopt, std::nullopt},
         {"guests blank keeps the persons total", "D", "3", "10", "", {}, 30.0, std::nullopt, 0.0},
-        {"two lines, unit value not rounded", "P", "10", "35,5", "120", {{2, 10.25}, {3, 4}}, std::nullopt,
-         std::nullopt, 32.5},
+        {"two lines, unit value not rounded",
+         "P",
+         "10",
+         "35,5",
+         "120",
+         {{2, 10.25}, {3, 4}},
+         std::nullopt,
+         std::nullopt,
+         32.5},
         {"10.006 counted as it is", "P", "", "", "", {{2, 10.006}}, std::nullopt, std::nullopt, 20.012},
         {"per product with no lines", "P", "", "", "", {}, std::nullopt, std::nullopt, 0.0},
         {"unknown way computes nothing", "", "1", "1", "1", {{1, 1}}, std::nullopt, std::nullopt, std::nullopt},

@@ -6,8 +6,8 @@
 
 #include "acerto/host/errors.h"
 #include "acerto/host/services.h"
-#include "acerto/settlement/acerto_final.h"
 #include "acerto/platform/text.h"
+#include "acerto/settlement/acerto_final.h"
 #include "acerto/settlement/catalogue.h"
 #include "scripted_ui.h"
 #include "test_host.h"
@@ -18,7 +18,7 @@ using namespace acerto::settlement;
 namespace {
 
 class Screen : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         env = std::make_unique<test::TestHost>(ACERTO_SCENARIO_FIXTURES "/buffet.json", ui);
         env->services.config.operator_code = "TESTE";
@@ -54,7 +54,8 @@ TEST(Catalogue, SeventyOneEntriesLetterForLetter) {
     ASSERT_EQ(lines.size(), 71u);
     EXPECT_EQ(lines.front(), "Excl|Confirma exclusão?");
     EXPECT_EQ(lines[2], "Del_Acerto|Se confirmar esta operção o acerto também será excluído. Deseja excluir?");
-    EXPECT_EQ(lines.back(), "N_PARAM_CDEMPRESAORCA|Não foi gravado o código da empresa informada na tela do Contratante.");
+    EXPECT_EQ(lines.back(),
+              "N_PARAM_CDEMPRESAORCA|Não foi gravado o código da empresa informada na tela do Contratante.");
     host::TMessages m("msgPadrao", lines);
     // Texts as stored: no final full stop, two spaces, inner quotes.
     EXPECT_EQ(m.Msg("Quant_Inf"), "Quantidade de convidados deve ser informada");
@@ -65,7 +66,8 @@ TEST(Catalogue, SeventyOneEntriesLetterForLetter) {
               "Conta a receber não pode ser cancelada. O boleta da conta está associada à outros boletos.");
     // Keys are unique regardless of case, and looked up that way.
     std::set<std::string> keys;
-    for (std::size_t i = 0; i < m.size(); ++i) EXPECT_TRUE(keys.insert(platform::to_upper(m.key_at(i))).second) << m.key_at(i);
+    for (std::size_t i = 0; i < m.size(); ++i)
+        EXPECT_TRUE(keys.insert(platform::to_upper(m.key_at(i))).second) << m.key_at(i);
     EXPECT_EQ(m.Msg("Vr_Zero"), "Valor deve ser maior que zero.");
     EXPECT_EQ(m.Msg("orc"), "ORÇAMENTO");
     // The three texts with a placeholder.
@@ -85,7 +87,8 @@ TEST_F(Screen, RefusalTranslation) {
             }
         });
     };
-    EXPECT_EQ(translate("N_PARAM_TPCTREC|05"), "Tipo de conta a receber não parametrizado para o tipo de operação (05).");
+    EXPECT_EQ(translate("N_PARAM_TPCTREC|05"),
+              "Tipo de conta a receber não parametrizado para o tipo de operação (05).");
     EXPECT_EQ(translate("N_PARAM_TIPOOPER"), "Não há tipo de operação parametrizado na tela Parâmetros do Orçamento.");
     EXPECT_EQ(translate("N_PARAM_SERIE|0002"), "Série não parametrizada para o filial (0002).");
     // A text without "%s" is shown unchanged even with an argument.

@@ -11,7 +11,7 @@
 namespace acerto::test {
 
 class ScriptedUi : public host::OperatorUi {
-public:
+  public:
     std::deque<host::ModalResult> answers;
     std::deque<std::optional<int>> picks;
     std::vector<std::string> errors, messages, titles, screens;
@@ -39,9 +39,7 @@ public:
         ++busy_calls;
     }
     void set_cursor(host::Cursor c) override { cursor = c; }
-    void open_screen(const std::string& code, const platform::Variant::Array&) override {
-        screens.push_back(code);
-    }
+    void open_screen(const std::string& code, const platform::Variant::Array&) override { screens.push_back(code); }
     void show_modal(platform::Form& f) override { screens.push_back(f.name()); }
     std::vector<std::string> report_parameters(const std::string&) override { return {}; }
     void run_report(const std::string&, platform::Params&) override {}

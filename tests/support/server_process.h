@@ -53,15 +53,15 @@ inline std::string fresh_database() {
 }
 
 class ServerProcess {
-public:
+  public:
     // With a `log` path, the server's log goes to that file (else to the test's stderr); a
     // "--log-level" in `extra` replaces the default "warn".
     ServerProcess(const std::string& db, const std::string& fixture, std::vector<std::string> extra = {},
                   const std::string& log = {}) {
         port_file_ = temp_dir() + "/port" + std::to_string(++counter()) + ".txt";
         std::filesystem::remove(port_file_);
-        std::vector<std::string> args = {ACERTO_SERVER_BIN, "--db", db, "--listen", "127.0.0.1:0",
-                                         "--port-file", port_file_};
+        std::vector<std::string> args = {ACERTO_SERVER_BIN, "--db",        db,        "--listen",
+                                         "127.0.0.1:0",     "--port-file", port_file_};
         if (std::find(extra.begin(), extra.end(), "--log-level") == extra.end()) {
             args.push_back("--log-level");
             args.push_back("warn");
@@ -125,7 +125,7 @@ public:
         return exit_;
     }
 
-private:
+  private:
     static int& counter() {
         static int c = 0;
         return c;

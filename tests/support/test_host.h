@@ -16,7 +16,8 @@ struct TestHost {
     host::Services services;
 
     TestHost(const std::string& fixture, host::OperatorUi& ui) {
-        server = std::make_unique<ServerProcess>(db, fixture, std::vector<std::string>{"--clock", "2026-12-07 09:30:00"});
+        server =
+            std::make_unique<ServerProcess>(db, fixture, std::vector<std::string>{"--clock", "2026-12-07 09:30:00"});
         reference = std::make_unique<platform::SqliteConnection>(db, true);
         services.ui = &ui;
         services.database = reference.get();

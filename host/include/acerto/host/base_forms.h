@@ -11,7 +11,7 @@
 namespace acerto::host {
 
 class TfrmPadraoGrid : public platform::Form {
-public:
+  public:
     TfrmPadraoGrid(std::string name, std::string screen_code);
     ~TfrmPadraoGrid() override;
 
@@ -78,12 +78,12 @@ public:
 // The report dialog: before the report engine reads its query's parameters, the screen sets
 // their values.
 class TReportDialog {
-public:
+  public:
     std::function<void(platform::Params&)> OnBeforeGetQueryParams;
 };
 
 class TfrmDadosGerRel : public platform::Form {
-public:
+  public:
     TfrmDadosGerRel(std::string name, std::string screen_code, std::string report_code);
 
     platform::Label& lblCodTela;

@@ -13,7 +13,7 @@ namespace acerto::host {
 // flag); an empty list fails with EmptyError; after a pick (the picked row current) it runs
 // OnAfterPesq and gives the focus to the associated box.
 class TBtnPesquisa : public platform::Button {
-public:
+  public:
     TBtnPesquisa(platform::Form& form, std::string name, platform::Control* parent);
     const char* kind() const override { return "searchbutton"; }
 
@@ -30,7 +30,7 @@ public:
 
 // A read-only query on the host's database connection (taken when it first opens).
 class TADOIBQuery : public platform::Query {
-public:
+  public:
     explicit TADOIBQuery(std::string name) : platform::Query(std::move(name)) {}
     void open() override;
 };

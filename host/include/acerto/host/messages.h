@@ -11,7 +11,7 @@
 namespace acerto::host {
 
 class TMessages {
-public:
+  public:
     explicit TMessages(std::string name, std::vector<std::string> lines = {});
     const std::string& name() const { return name_; }
 
@@ -27,7 +27,7 @@ public:
     // Shows the key's text as a dialog with the given buttons; returns the button pressed.
     ModalResult ShowMsg(std::string_view key, MsgType type, unsigned buttons, int help = 0) const;
 
-private:
+  private:
     std::string name_;
     std::vector<std::string> lines_;
 };

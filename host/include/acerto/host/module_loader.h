@@ -8,7 +8,7 @@
 namespace acerto::host {
 
 class ScreenModule {
-public:
+  public:
     ScreenModule() = default;
     ~ScreenModule();
     ScreenModule(const ScreenModule&) = delete;
@@ -27,7 +27,7 @@ public:
     // Where the module is looked for when no path is given: beside the running program.
     static std::string default_path();
 
-private:
+  private:
     void* handle_ = nullptr;
     void (*cria_)() = nullptr;
     void (*initialize_)() = nullptr;

@@ -19,15 +19,15 @@ struct ServerReply {
 };
 
 class TNetConnection {
-public:
+  public:
     explicit TNetConnection(std::string name = "netConnection");
     ~TNetConnection();
     TNetConnection(const TNetConnection&) = delete;
     TNetConnection& operator=(const TNetConnection&) = delete;
 
     const std::string& name() const { return name_; }
-    std::string ServerName;           // the remote data module, e.g. "QLM01200.rdmAcertoFinal"
-    std::string Host = "127.0.0.1";   // replaced by the before-connect event
+    std::string ServerName;          // the remote data module, e.g. "QLM01200.rdmAcertoFinal"
+    std::string Host = "127.0.0.1";  // replaced by the before-connect event
     int Port = 8211;
     bool ThrowException = false;
     int ConnectTimeoutMs = 3000;
@@ -56,11 +56,10 @@ public:
     // Counters, for tests, traces and benchmarks: calls made, and seconds spent inside them.
     unsigned long calls() const { return calls_; }
     double call_seconds() const { return call_seconds_; }
-    std::function<void(const std::string& method, const platform::Variant::Array& args,
-                       const ServerReply& reply)>
+    std::function<void(const std::string& method, const platform::Variant::Array& args, const ServerReply& reply)>
         OnAfterCall;
 
-private:
+  private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
     std::string name_;

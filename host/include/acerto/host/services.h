@@ -36,7 +36,7 @@ struct HostConfig {
     void apply_json(const std::string& json_text);
     void set_server(const std::string& host_port);  // "host:port"
 
-private:
+  private:
     void apply_json_checked(const std::string& json_text);
 };
 
@@ -47,8 +47,8 @@ struct Services {
     platform::DbConnection* database = nullptr;  // reference data (read-only queries)
     // Told of every application-server call (scenario hosts count and trace them): the
     // method, its arguments, and the reply, or null with the transport failure's text.
-    std::function<void(const std::string& method, const platform::Variant::Array& args,
-                       const ServerReply* reply, const std::string& failure)>
+    std::function<void(const std::string& method, const platform::Variant::Array& args, const ServerReply* reply,
+                       const std::string& failure)>
         on_server_call;
 };
 
@@ -62,12 +62,12 @@ OperatorUi& ui();
 
 // The product-code picture: its mask and number of levels.
 class TDBPicture {
-public:
+  public:
     explicit TDBPicture(std::string mask = {}, int levels = 0) : mask_(std::move(mask)), levels_(levels) {}
     const std::string& GetMascara() const { return mask_; }
     int GetTtNiveis() const { return levels_; }
 
-private:
+  private:
     std::string mask_;
     int levels_;
 };
@@ -98,7 +98,7 @@ void DeactiveShowAvi();
 // The busy indicator for the length of a scope: on when made, off when the scope ends, however
 // it ends (a failure included), so no command leaves it on.
 class Busy {
-public:
+  public:
     explicit Busy(platform::Form& form, int kind = 1) { ActiveShowAvi(form, kind); }
     ~Busy() {
         try {

@@ -20,7 +20,7 @@ enum class ModalResult { None, OK, Cancel, Yes, No };
 enum class Cursor { Default, HourGlass };
 
 class OperatorUi {
-public:
+  public:
     virtual ~OperatorUi() = default;
 
     // An error that ended an operation (shown by the host when it catches the failure).

@@ -8,7 +8,7 @@
 namespace acerto::platform {
 
 class ClientDataSet : public DataSet {
-public:
+  public:
     using DataSet::DataSet;
 
     // Opens empty with the declared fields.
@@ -36,13 +36,13 @@ public:
 
     void open() override;
 
-protected:
+  protected:
     void record_inserted(const std::shared_ptr<Record>& rec) override;
     void record_modified(const std::shared_ptr<Record>& rec) override;
     void record_deleted(const std::shared_ptr<Record>& rec, int position) override;
     void content_cleared() override;
 
-private:
+  private:
     std::vector<std::shared_ptr<Record>> log_;
     std::vector<std::pair<std::shared_ptr<Record>, int>> deleted_;
 };

@@ -16,9 +16,8 @@ class Form;
 
 // Virtual keys (key down) and characters (key press) the screen knows.
 namespace vk {
-constexpr int Back = 8, Tab = 9, Return = 13, Escape = 27, Space = 32, Prior = 33, Next = 34,
-              End = 35, Home = 36, Left = 37, Up = 38, Right = 39, Down = 40, Insert = 45,
-              Delete = 46;
+constexpr int Back = 8, Tab = 9, Return = 13, Escape = 27, Space = 32, Prior = 33, Next = 34, End = 35, Home = 36,
+              Left = 37, Up = 38, Right = 39, Down = 40, Insert = 45, Delete = 46;
 }
 namespace ch {
 constexpr char32_t Back = 8, Tab = 9, Return = 13, Escape = 27;
@@ -35,7 +34,7 @@ enum class Alignment { Left, Right, Center };
 enum class Property { Text, Enabled, Visible, Checked, Layout, Focus, Data, Items, Caption, Font };
 
 class Control {
-public:
+  public:
     Control(Form& form, std::string name, Control* parent);
     virtual ~Control();
     Control(const Control&) = delete;
@@ -108,14 +107,14 @@ public:
     void remove_observer(int id);
     void changed(Property p);
 
-protected:
+  protected:
     // Applies a key that passed the handlers (default: edit the text).
     virtual void take_key(char32_t key);
     void set_text_silently(std::string_view t) { text_ = t; }
 
     std::string text_;
 
-private:
+  private:
     friend class Form;
     Form& form_;
     std::string name_;
@@ -129,20 +128,20 @@ private:
 };
 
 class Panel : public Control {
-public:
+  public:
     using Control::Control;
     const char* kind() const override { return "panel"; }
 };
 
 class Label : public Control {
-public:
+  public:
     using Control::Control;
     const char* kind() const override { return "label"; }
 };
 
 // A one-line edit box: maximum length, upper-case conversion, read-only.
 class Edit : public Control {
-public:
+  public:
     using Control::Control;
     const char* kind() const override { return "edit"; }
     bool focusable() const override { return true; }
@@ -150,14 +149,14 @@ public:
     bool upper_case = false;
     bool read_only = false;
 
-protected:
+  protected:
     void take_key(char32_t key) override;
 };
 
 // An edit box with an edit mask: text() is what the mask keeps (see EditMask::text_of),
 // edit_text() what the box shows.
 class MaskEdit : public Edit {
-public:
+  public:
     MaskEdit(Form& form, std::string name, Control* parent, std::string_view mask = {});
     const char* kind() const override { return "maskedit"; }
     void set_edit_mask(std::string_view mask);
@@ -165,10 +164,10 @@ public:
     void set_text(std::string_view t) override;
     std::string edit_text() const { return mask_.empty() ? text_ : mask_.format(inputs_); }
 
-protected:
+  protected:
     void take_key(char32_t key) override;
 
-private:
+  private:
     EditMask mask_;
     std::string inputs_;  // the characters typed into the input positions
 };
@@ -176,7 +175,7 @@ private:
 // An edit box bound to a field: shows the field's text, puts the dataset into edit when the
 // operator types, and writes the text into the field when it is left or the record is posted.
 class DBEdit : public Edit, public DataLink {
-public:
+  public:
     DBEdit(Form& form, std::string name, Control* parent);
     const char* kind() const override { return "dbedit"; }
     void bind(DataSource* source, std::string field_name);
@@ -195,7 +194,7 @@ public:
     void update_data() override;
     bool focus_field(Field& f) override;
 
-private:
+  private:
     void reload();
     std::string field_name_;
     bool modified_ = false;
@@ -204,7 +203,7 @@ private:
 
 // A label bound to a field (its display text).
 class DBText : public Control, public DataLink {
-public:
+  public:
     DBText(Form& form, std::string name, Control* parent);
     const char* kind() const override { return "dbtext"; }
     void bind(DataSource* source, std::string field_name);
@@ -213,14 +212,14 @@ public:
     void active_changed() override { reload(); }
     void data_changed(Field*) override { reload(); }
 
-private:
+  private:
     void reload();
     std::string field_name_;
 };
 
 // A number box: its text is a number in general format; it shows `decimals` places.
 class NumberEdit : public Edit {
-public:
+  public:
     using Edit::Edit;
     const char* kind() const override { return "numberedit"; }
     int decimals = 2;
@@ -229,7 +228,7 @@ public:
 };
 
 class Button : public Control {
-public:
+  public:
     using Control::Control;
     const char* kind() const override { return "button"; }
     bool focusable() const override { return !flat; }
@@ -237,7 +236,7 @@ public:
 };
 
 class RadioButton : public Control {
-public:
+  public:
     using Control::Control;
     const char* kind() const override { return "radiobutton"; }
     bool focusable() const override { return true; }
@@ -246,12 +245,12 @@ public:
     void set_checked(bool c);
     void click() override;
 
-private:
+  private:
     bool checked_ = false;
 };
 
 class MenuItem : public Control {
-public:
+  public:
     using Control::Control;
     const char* kind() const override { return "menuitem"; }
     std::string shortcut;  // e.g. "Ctrl+N"
@@ -260,7 +259,7 @@ public:
     void set_checked(bool c);
     void click() override;
 
-private:
+  private:
     bool checked_ = false;
 };
 
@@ -269,7 +268,7 @@ class TabSheet;
 // A page control: its tab sheets are its children; one is active. Setting the active page
 // from code raises no change event; an operator's tab click does.
 class PageControl : public Control {
-public:
+  public:
     using Control::Control;
     const char* kind() const override { return "pagecontrol"; }
     // The tabs themselves take the focus (the arrow keys move between them).
@@ -280,12 +279,12 @@ public:
     void select_page(TabSheet* page);  // as the operator's click: on_change runs
     std::function<void(Control&)> on_changing_check;
 
-private:
+  private:
     TabSheet* active_ = nullptr;
 };
 
 class TabSheet : public Control {
-public:
+  public:
     TabSheet(Form& form, std::string name, Control* parent);  // parent: a PageControl
     const char* kind() const override { return "tabsheet"; }
     PageControl& page_control() const { return *static_cast<PageControl*>(parent()); }
@@ -294,7 +293,7 @@ public:
 };
 
 class Navigator : public Control {
-public:
+  public:
     using Control::Control;
     const char* kind() const override { return "navigator"; }
     DataSourceRef data_source;
@@ -314,7 +313,7 @@ struct GridColumn {
 // A data grid over a data source: columns bound to fields, a selected column, the dataset's
 // current row, and an in-place editor whose typed text is readable before it reaches the field.
 class DBGrid : public Control, public DataLink {
-public:
+  public:
     DBGrid(Form& form, std::string name, Control* parent);
     const char* kind() const override { return "dbgrid"; }
     bool focusable() const override { return true; }
@@ -369,7 +368,7 @@ public:
     bool focus_field(Field& f) override;
     void source_destroyed() override { reset_editor(); }
 
-private:
+  private:
     bool begin_edit();
     void reset_editor();
     int selected_ = 0;

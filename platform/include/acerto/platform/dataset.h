@@ -31,7 +31,7 @@ struct Record {
 };
 
 class DataSet {
-public:
+  public:
     using Event = std::function<void(DataSet&)>;
 
     explicit DataSet(std::string name);
@@ -103,14 +103,13 @@ public:
     const Row* active_row() const;
     Row* active_row_mut();
     const Record* record_at(int index) const {  // 0-based, for grids
-        return index >= 0 && index < record_count() ? rows_[static_cast<std::size_t>(index)].get()
-                                                    : nullptr;
+        return index >= 0 && index < record_count() ? rows_[static_cast<std::size_t>(index)].get() : nullptr;
     }
     // Fields read this record while a grid paints row `index` (0-based); -1 ends it.
     void set_display_record(int index);
     void field_changed(Field& field);
 
-protected:
+  protected:
     // Hooks for the change log of a client dataset.
     virtual void record_inserted(const std::shared_ptr<Record>&) {}
     // Runs before the record's values are replaced, so the old values can be kept.
@@ -131,7 +130,7 @@ protected:
     std::vector<std::shared_ptr<Record>> rows_;
     int cur_ = -1;  // index of the current record, -1 when empty
 
-private:
+  private:
     void fire(const Event& e, const char* event);
     void ensure_active(const char* op) const;
     void do_insert(bool append);
@@ -144,10 +143,10 @@ private:
     DataSetState state_ = DataSetState::Inactive;
     bool modified_ = false;
     bool eof_ = true, bof_ = true;
-    Row buffer_;                  // the record being edited or inserted
+    Row buffer_;  // the record being edited or inserted
     int insert_pos_ = 0;
     int saved_cur_ = -1;
-    Row* calc_row_ = nullptr;     // the record being calculated
+    Row* calc_row_ = nullptr;  // the record being calculated
     const Row* display_row_ = nullptr;
     std::vector<DataSource*> sources_;
 };
@@ -156,7 +155,7 @@ private:
 // other, and whichever is destroyed first detaches the other, so that neither is left holding
 // a freed object whatever order a form's members, controls and datasets go in.
 class DataLink {
-public:
+  public:
     DataLink() = default;
     virtual ~DataLink();
     DataLink(const DataLink&) = delete;
@@ -176,7 +175,7 @@ public:
     // this runs while the form that owns both may be half torn down.
     virtual void source_destroyed() {}
 
-private:
+  private:
     friend class DataSource;
     DataSource* source_ = nullptr;
 };
@@ -184,7 +183,7 @@ private:
 // A pointer to a data source that becomes null when the source is destroyed, for what refers
 // to a source without being told of its changes (a navigator).
 class DataSourceRef : public DataLink {
-public:
+  public:
     DataSourceRef(DataSource* source = nullptr) { link_to(source); }
     DataSourceRef& operator=(DataSource* source) {
         link_to(source);
@@ -196,7 +195,7 @@ public:
 };
 
 class DataSource {
-public:
+  public:
     explicit DataSource(std::string name, DataSet* dataset = nullptr);
     ~DataSource();
     DataSource(const DataSource&) = delete;
@@ -224,7 +223,7 @@ public:
     void notify_update();
     bool notify_focus(Field& field);
 
-private:
+  private:
     friend class DataLink;
     std::string name_;
     DataSet* dataset_ = nullptr;

@@ -13,7 +13,7 @@ struct DateParts {
 };
 
 class DateTime {
-public:
+  public:
     constexpr DateTime() = default;
     constexpr explicit DateTime(double days) : days_(days) {}
 
@@ -35,7 +35,7 @@ public:
 
     auto operator<=>(const DateTime&) const = default;
 
-private:
+  private:
     double days_ = 0.0;
 };
 

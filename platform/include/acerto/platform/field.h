@@ -13,7 +13,7 @@ namespace acerto::platform {
 class DataSet;
 
 class Field {
-public:
+  public:
     Field(DataSet& dataset, FieldDef def, bool calculated, int index);
 
     DataSet& dataset() const { return dataset_; }
@@ -72,7 +72,7 @@ public:
     // Converts a value to this field's type (throws ConversionError).
     Variant coerce(const Variant& v) const;
 
-private:
+  private:
     std::string format_value(bool display) const;
 
     DataSet& dataset_;

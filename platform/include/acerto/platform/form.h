@@ -20,7 +20,7 @@ enum class WindowState { Normal, Minimized, Maximized };
 enum class CloseAction { None, Hide, Free, Minimize };
 
 class Form : public Control {
-public:
+  public:
     explicit Form(std::string name);
     ~Form() override;
     const char* kind() const override { return "form"; }
@@ -78,7 +78,7 @@ public:
     CloseAction close();
     bool closed() const { return closed_; }
 
-private:
+  private:
     void adopt(std::unique_ptr<Control> c);
 
     std::vector<std::unique_ptr<Control>> owned_;

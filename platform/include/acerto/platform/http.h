@@ -25,11 +25,11 @@ enum class Failure {
 };
 
 class TransportError : public std::runtime_error {
-public:
+  public:
     TransportError(Failure failure, const std::string& what) : std::runtime_error(what), failure_(failure) {}
     Failure failure() const { return failure_; }
 
-private:
+  private:
     Failure failure_;
 };
 
@@ -40,7 +40,7 @@ struct Response {
 
 // A client's kept-alive connection to one address.
 class Client {
-public:
+  public:
     Client(std::string host, int port, std::chrono::milliseconds connect_timeout, std::chrono::milliseconds io_timeout);
     ~Client();
     Client(const Client&) = delete;
@@ -57,7 +57,7 @@ public:
     Response request(std::string_view method, const std::string& target, const std::string& body = {},
                      std::string_view content_type = "application/json");
 
-private:
+  private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };
@@ -71,7 +71,7 @@ struct Request {
 
 // Reads one request from a connection's bytes as they arrive (parsed by Beast).
 class RequestReader {
-public:
+  public:
     enum class Status {
         More,       // the request is not whole yet
         Done,       // take() it
@@ -90,7 +90,7 @@ public:
     bool wants_continue() const;
     Request take();
 
-private:
+  private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };
@@ -128,7 +128,7 @@ class Connection;
 // The answer a request is owed. Given to the handler with the request, it may be moved to
 // another thread and sent from there, once. One never sent closes the connection.
 class Reply {
-public:
+  public:
     Reply() = default;
     explicit Reply(std::shared_ptr<detail::Connection> connection);
     ~Reply();
@@ -139,7 +139,7 @@ public:
     // request asked to, `keep_alive` allows it and the server is not stopping.
     void send(int status, std::string body, bool keep_alive = true, std::string_view content_type = "application/json");
 
-private:
+  private:
     std::shared_ptr<detail::Connection> connection_;
 };
 
@@ -147,7 +147,7 @@ private:
 // that calls run(), so an idle or slow connection costs a socket and a few hundred bytes,
 // never a thread; only a whole request is handed on.
 class Server {
-public:
+  public:
     // Runs on the I/O thread with each whole request: it answers at once or hands the reply to
     // a thread of its own, and never blocks.
     using Handler = std::function<void(Request&&, Reply)>;
@@ -168,7 +168,7 @@ public:
     // Connections accepted so far, refused ones included.
     unsigned long long accepted() const;
 
-private:
+  private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };

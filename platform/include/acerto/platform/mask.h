@@ -10,7 +10,7 @@
 namespace acerto::platform {
 
 class EditMask {
-public:
+  public:
     EditMask() = default;
     explicit EditMask(std::string_view mask);
 
@@ -36,7 +36,7 @@ public:
     // Whether `key` is the literal that follows input position `pos` (typing it just moves on).
     bool is_literal_after(std::size_t pos, char32_t key) const;
 
-private:
+  private:
     enum class Case { None, Upper, Lower };
     struct Item {
         bool literal = false;

@@ -36,7 +36,7 @@ struct Change {
 };
 
 class DataPacket {
-public:
+  public:
     DataPacket() = default;
     explicit DataPacket(std::vector<FieldDef> fields) : fields_(std::move(fields)) {}
 

@@ -12,7 +12,7 @@ struct sqlite3_stmt;
 namespace acerto::platform {
 
 class Param {
-public:
+  public:
     explicit Param(std::string name) : name_(std::move(name)) {}
     const std::string& name() const { return name_; }
     const Variant& value() const { return value_; }
@@ -24,13 +24,13 @@ public:
     std::string as_string() const { return value_.as_string(); }
     void clear() { value_ = Variant(); }
 
-private:
+  private:
     std::string name_;
     Variant value_;
 };
 
 class Params {
-public:
+  public:
     Param& add(std::string name);
     Param& param_by_name(std::string_view name);  // throws DataSetError when missing
     Param* find(std::string_view name);
@@ -40,7 +40,7 @@ public:
     Param& operator[](std::size_t i) { return *list_[i]; }
     void clear() { list_.clear(); }
 
-private:
+  private:
     std::vector<std::unique_ptr<Param>> list_;
 };
 
@@ -53,7 +53,7 @@ struct ResultSet {
 // A database the screen reads reference data from. SQL uses positional "?" parameters; a
 // date-time parameter travels as ISO text "YYYY-MM-DD HH:MM:SS".
 class DbConnection {
-public:
+  public:
     virtual ~DbConnection() = default;
     virtual ResultSet query(const std::string& sql, const std::vector<Variant>& params) = 0;
 };
@@ -65,7 +65,7 @@ void bind_sqlite(sqlite3_stmt* statement, int index, const Variant& value);
 
 // SQLite connection (read-only unless asked otherwise).
 class SqliteConnection : public DbConnection {
-public:
+  public:
     explicit SqliteConnection(const std::string& path, bool read_only = true);
     ~SqliteConnection() override;
     SqliteConnection(const SqliteConnection&) = delete;
@@ -73,7 +73,7 @@ public:
     ResultSet query(const std::string& sql, const std::vector<Variant>& params) override;
     void execute(const std::string& sql);  // statements without result, for set-up
 
-private:
+  private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };
@@ -85,7 +85,7 @@ std::pair<std::string, std::vector<std::string>> parse_sql_params(std::string_vi
 // A read-only query: declared fields (or the result's columns), parameters by name, reopened
 // for each use. Columns are matched to declared fields by name; values take the field's type.
 class Query : public DataSet {
-public:
+  public:
     explicit Query(std::string name, DbConnection* connection = nullptr);
 
     void set_connection(DbConnection* c) { connection_ = c; }
@@ -97,7 +97,7 @@ public:
 
     void open() override;  // throws DatabaseError
 
-private:
+  private:
     DbConnection* connection_;
     std::string sql_;
     std::string positional_sql_;

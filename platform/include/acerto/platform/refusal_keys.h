@@ -40,8 +40,7 @@ inline constexpr std::string_view kPayableSlipShared = "N_PARAM_BOL_N_CONTAS";
 // Refusals that travel as the catalogue's plain text (no "N_PARAM_"), keyed here by the
 // catalogue key whose text they are.
 inline constexpr std::string_view kFinancialAlreadyUpdatedKey = "FINANC_JA_CAD";
-inline constexpr std::string_view kFinancialAlreadyUpdatedText =
-    "Operação bloqueada. Financeiro já foi atualizado.";
+inline constexpr std::string_view kFinancialAlreadyUpdatedText = "Operação bloqueada. Financeiro já foi atualizado.";
 // Stock withdrawal: one already recorded (also a change to withdrawn extras lines), none to cancel.
 inline constexpr std::string_view kWithdrawalExistsKey = "EXISTE_RETIRADA";
 inline constexpr std::string_view kWithdrawalExistsText =

@@ -15,7 +15,7 @@ namespace acerto::platform {
 class DataPacket;
 
 class Variant {
-public:
+  public:
     enum class Kind { Null, Text, Number, Boolean, DateTime, Array, Packet };
     using Array = std::vector<Variant>;
 
@@ -58,10 +58,8 @@ public:
     nlohmann::json to_json() const;
     static Variant from_json(const nlohmann::json& j);
 
-private:
-    std::variant<std::monostate, std::string, double, bool, DateTime, Array,
-                 std::shared_ptr<const DataPacket>>
-        v_;
+  private:
+    std::variant<std::monostate, std::string, double, bool, DateTime, Array, std::shared_ptr<const DataPacket>> v_;
 };
 
 const char* kind_name(Variant::Kind k);

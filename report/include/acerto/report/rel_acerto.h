@@ -8,7 +8,7 @@
 namespace acerto::report {
 
 class TfrmRelAcerto : public host::TfrmDadosGerRel {
-public:
+  public:
     TfrmRelAcerto();
 
     // Sets the parameters the report's query declares, and only those.

@@ -10,7 +10,7 @@
 namespace acerto::server {
 
 class FaultInjectingDatabase : public Database {
-public:
+  public:
     explicit FaultInjectingDatabase(Database& real) : real_(real) {}
 
     // The n-th statement from now (1 the next one; queries and writes alike, on any session of
@@ -30,7 +30,7 @@ public:
     // Called before each statement: throws when it is the armed one.
     void before_statement();
 
-private:
+  private:
     Database& real_;
     std::atomic<long long> countdown_{0};
     std::atomic<long long> statements_{0};

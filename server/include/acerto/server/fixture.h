@@ -11,7 +11,7 @@
 namespace acerto::server {
 
 class FixtureError : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 

@@ -18,19 +18,19 @@ namespace acerto::server {
 
 struct ServerOptions {
     std::string host = "127.0.0.1";
-    int port = 8211;          // 0: any free port
-    int threads = 32;         // method calls run at once; as many more may wait, beyond them a clear refusal
+    int port = 8211;   // 0: any free port
+    int threads = 32;  // method calls run at once; as many more may wait, beyond them a clear refusal
     std::size_t max_body = platform::JsonLimits::request().max_bytes;  // what the reader takes
-    int keep_alive_seconds = 60;  // an idle screen's connection is kept this long
-    std::chrono::milliseconds request_timeout{10000};  // a request must arrive whole within this
-    std::size_t max_connections = 4000;  // open at once; beyond them a clear refusal
-    bool test_hooks = false;  // /_test/... endpoints for scenario hosts
+    int keep_alive_seconds = 60;                                       // an idle screen's connection is kept this long
+    std::chrono::milliseconds request_timeout{10000};                  // a request must arrive whole within this
+    std::size_t max_connections = 4000;                                // open at once; beyond them a clear refusal
+    bool test_hooks = false;                                           // /_test/... endpoints for scenario hosts
 };
 
 class MethodPool;
 
 class AppServer {
-public:
+  public:
     AppServer(AcertoModule& module, ServerOptions options);
     ~AppServer();
 
@@ -46,7 +46,7 @@ public:
     // The envelope for a call, as a JSON text (exposed for in-process tests and benchmarks).
     std::string handle_call(const std::string& method, const std::string& body);
 
-private:
+  private:
     // A whole request, on the transport's I/O thread: a method call goes to the pool, anything
     // else is answered at once.
     void dispatch(platform::http::Request&& request, platform::http::Reply reply);

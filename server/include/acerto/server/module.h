@@ -17,7 +17,7 @@ constexpr const char* kModuleName = "QLM01200.rdmAcertoFinal";
 
 // A refusal: the call is answered with this text, unchanged, and nothing of it is written.
 class Refusal : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 
@@ -28,7 +28,7 @@ struct Clock {
 };
 
 class AcertoModule {
-public:
+  public:
     AcertoModule(Database& db, Clock clock = {});
 
     // Runs a method by name; throws Refusal for the caller's errors.
@@ -37,7 +37,7 @@ public:
 
     Database& database() { return db_; }
 
-private:
+  private:
     Database& db_;
     Clock clock_;
 };

@@ -18,24 +18,24 @@ using platform::Variant;
 
 // A failure of the database itself (not of the caller's data).
 class StorageError : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 
 // A key or reference constraint refused a write.
 class ConstraintViolation : public StorageError {
-public:
+  public:
     using StorageError::StorageError;
 };
 
 // Another writer holds the database longer than the busy timeout.
 class BusyError : public StorageError {
-public:
+  public:
     using StorageError::StorageError;
 };
 
 class Session {
-public:
+  public:
     virtual ~Session() = default;
     virtual Dialect dialect() const = 0;
     // SQL uses "?" placeholders in both dialects.
@@ -51,7 +51,7 @@ public:
 };
 
 class Database {
-public:
+  public:
     virtual ~Database() = default;
     virtual Dialect dialect() const = 0;
     virtual std::string describe() const = 0;
@@ -74,16 +74,16 @@ public:
     // "postgresql://..." or "postgres://..." opens PostgreSQL; anything else is a SQLite file.
     static std::unique_ptr<Database> open(const std::string& spec);
 
-protected:
+  protected:
     Database();
 
-private:
+  private:
     unsigned long long id_;
 };
 
 // Commits when asked; rolls back when left without a commit (an exception on the way).
 class Transaction {
-public:
+  public:
     enum class Kind { Write, Read };
     Transaction(Session& s, Kind k = Kind::Write);
     ~Transaction();
@@ -91,7 +91,7 @@ public:
     Transaction& operator=(const Transaction&) = delete;
     void commit();
 
-private:
+  private:
     Session& s_;
     bool done_ = false;
 };

@@ -32,7 +32,7 @@ struct GridMember;
 struct ValueCheck;
 
 class TfrmAcertoFinal : public host::TfrmPadraoGrid {
-public:
+  public:
     TfrmAcertoFinal();
     ~TfrmAcertoFinal() override;
 
@@ -258,10 +258,10 @@ public:
     void Vd_InfPreco(const std::string& code, DBEdit& box);
     void Vd_PrcBase(GridMember& m, bool flag);
     void Vd_Prod(GridMember& m, bool flag);
-    void ProdutoPesquisa(GridMember& m);      // the ellipsis of a grid: product pick
+    void ProdutoPesquisa(GridMember& m);  // the ellipsis of a grid: product pick
     void TeclaNumerica(GridMember& m, char32_t& key);
-    void NumeraLinha(GridMember& m);          // before insert: the next line number
-    void GravaNumeroLinha(GridMember& m);     // after insert
+    void NumeraLinha(GridMember& m);       // before insert: the next line number
+    void GravaNumeroLinha(GridMember& m);  // after insert
     void qryPesqProdutoCDARVPRODGetText(platform::Field& sender, std::string& text, bool display);
     void Vd_PrcBaseQuebra(bool flag) { Vd_PrcBase(Quebra(), flag); }
     void Vd_PrcBaseSobra(bool flag) { Vd_PrcBase(Sobra(), flag); }
@@ -272,7 +272,7 @@ public:
     void Vd_ProdHora(bool flag) { Vd_Prod(Horas(), flag); }
     void Vd_ProdExtra(bool flag) { Vd_Prod(Extras(), flag); }
 
-    GridMember& MembroAtivo();  // the member of the active tab
+    GridMember& MembroAtivo();                      // the member of the active tab
     void ColunaSaida(GridMember& m, DBGrid& grid);  // a grid's column exit
     void AntesGravarLinha(GridMember& m);           // a line dataset's before-post
     void Vd_Valor(GridMember& m, const char* field, bool flag, const char* blank_key, const char* below_key,
@@ -307,7 +307,8 @@ public:
     void dbeVrPessoaKeyPress(Control& sender, char32_t& key);
 
     // Messages of our own, outside the screen's catalogue.
-    host::TMessages msgAcerto{"msgAcerto", {"LINHA_MAX|Esta aba já tem 9999 linhas, o máximo de um acerto. A linha não pode ser incluída."}};
+    host::TMessages msgAcerto{
+        "msgAcerto", {"LINHA_MAX|Esta aba já tem 9999 linhas, o máximo de um acerto. A linha não pode ser incluída."}};
 
     // The dataset edited on the active tab (the page dataset).
     ClientDataSet& PageDataSet();
@@ -319,7 +320,7 @@ public:
 
     bool first_activation() const { return primeira_ativacao_; }
 
-private:
+  private:
     void build_datasets();
     void build_layout();
     void bind_handlers();

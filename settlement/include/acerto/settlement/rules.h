@@ -14,7 +14,9 @@ enum Tab { Breakage = 0, Leftovers = 1, Overtime = 2, Extras = 3 };
 constexpr int kTabs = 4;
 
 enum class State { Inactive, Browse, Edit, Insert };
-inline bool editing(State s) { return s == State::Edit || s == State::Insert; }
+inline bool editing(State s) {
+    return s == State::Edit || s == State::Insert;
+}
 
 struct EnablingInputs {
     bool focus_on_number = false;       // the budget number box has the focus
@@ -28,7 +30,7 @@ struct EnablingInputs {
     std::array<bool, kTabs> lines_editing{};  // each tab's line dataset in edit or insert
     bool is_order = false;                    // an order has neither overtime nor extras
     bool budget_empty = true;
-    std::string situation;                     // IDSITUACERTO
+    std::string situation;                      // IDSITUACERTO
     bool cancel_financial_was_enabled = false;  // read before this pass recomputes it
     bool withdrawal_visible = false;
     bool extras_open = false;
