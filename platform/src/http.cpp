@@ -206,6 +206,7 @@ struct Client::Impl {
     std::chrono::milliseconds connect_timeout, io_timeout;
     int fd = -1;
     beast::flat_buffer buffer;
+    std::string authorization;
 
     void close() {
         if (fd >= 0) ::close(fd);
@@ -224,7 +225,7 @@ struct Client::Impl {
 
 Client::Client(std::string host, int port, std::chrono::milliseconds connect_timeout,
                std::chrono::milliseconds io_timeout)
-    : impl_(new Impl{std::move(host), port, connect_timeout, io_timeout, -1, {}}) {
+    : impl_(new Impl{std::move(host), port, connect_timeout, io_timeout, -1, {}, {}}) {
     impl_->buffer.reserve(kReadRoom);
 }
 
@@ -238,6 +239,10 @@ bool Client::is_open() const {
 
 void Client::close() {
     impl_->close();
+}
+
+void Client::set_authorization(std::string value) {
+    impl_->authorization = std::move(value);
 }
 
 void Client::connect() {
@@ -271,6 +276,7 @@ Response Client::request(std::string_view method, const std::string& target, con
     req.target(target);
     req.version(11);
     req.set(bhttp::field::host, d.host + ":" + std::to_string(d.port));
+    if (!d.authorization.empty()) req.set(bhttp::field::authorization, d.authorization);
     if (!body.empty() || method == "POST") {
         req.set(bhttp::field::content_type, view(content_type));
         req.body() = beast::span<const char>(body.data(), body.size());
@@ -339,6 +345,7 @@ Request RequestReader::take() {
     out.target = std::string(msg.target());
     out.body = std::move(msg.body());
     out.keep_alive = msg.keep_alive();
+    out.authorization = std::string(msg[bhttp::field::authorization]);
     return out;
 }
 
@@ -581,6 +588,9 @@ class Connection : public std::enable_shared_from_this<Connection> {
         Request request = reader_->take();
         reader_.reset();
         keep_alive_ = request.keep_alive;
+        error_code ec;
+        auto remote = socket_.remote_endpoint(ec);
+        if (!ec) request.peer = remote.address().to_string();
         try {
             engine_.handler(std::move(request), Reply(shared_from_this()));
         } catch (...) {

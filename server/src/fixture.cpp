@@ -8,6 +8,7 @@
 #include "acerto/platform/errors.h"
 #include "acerto/platform/packet.h"
 #include "acerto/platform/text.h"
+#include "acerto/server/access.h"
 
 namespace acerto::server {
 
@@ -65,6 +66,9 @@ void load_fixture(Database& db, const json& fixture) {
                     }
                 }
                 if (v.is_null() && c.name == "NRSEQORCAEVE") v = Variant("00");
+                // A fixture gives an operator's password as typed; the table keeps its hash.
+                if (t.name == "OPERADOR" && c.name == "DSSENHA" && v.is_text() && v.text().rfind("$argon2", 0) != 0)
+                    v = Variant(operators::hash_password(v.text()));
                 if (c.key && v.is_null())
                     throw FixtureError("Fixture: a linha " + std::to_string(n) + " de " + t.name +
                                        " não tem a coluna chave " + c.name + ".");

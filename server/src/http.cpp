@@ -38,6 +38,14 @@ const char* const malformed = "Pedido inválido (HTTP 400).";
 const char* const too_slow = "O pedido não chegou inteiro ao servidor de aplicação a tempo; a conexão foi encerrada.";
 const char* const unknown_address = "Endereço desconhecido no servidor de aplicação: ";
 const char* const internal = "Erro interno do servidor de aplicação. O erro foi registrado no servidor.";
+const char* const no_session =
+    "Sessão inválida ou expirada: entre novamente no sistema com o seu operador e a sua senha.";
+const char* const bad_sign_in = "Operador ou senha inválidos.";
+const char* const disabled = "Operador desativado. Procure o administrador do sistema.";
+std::string wait_sign_in(long long seconds) {
+    return "Muitas tentativas de entrada sem sucesso para este operador. Tente novamente em " +
+           std::to_string(seconds) + " segundo(s).";
+}
 
 }  // namespace text
 
@@ -85,7 +93,12 @@ struct Call {
     std::string method;
     std::string body;
     Reply reply;
+    std::string authorization;
+    std::string peer;
 };
+
+// Not a method name (those are letters, digits and "_"): the sign-in's call in the pool.
+const char* const kSignInCall = "/session";
 
 }  // namespace
 
@@ -212,7 +225,8 @@ AppServer::AppServer(AcertoModule& module, ServerOptions options)
       options_(std::move(options)),
       transport_(
           limits_of(options_), [this](Request&& r, Reply reply) { dispatch(std::move(r), std::move(reply)); },
-          [this](TransportRefusal why) { return refusal(why); }) {}
+          [this](TransportRefusal why) { return refusal(why); }),
+      sessions_(options_.session_lifetime) {}
 
 AppServer::~AppServer() {
     stop();
@@ -225,8 +239,10 @@ int AppServer::bind() {
 
 void AppServer::run() {
     auto threads = static_cast<std::size_t>(std::max(1, options_.threads));
-    pool_ = std::make_unique<MethodPool>(threads, threads,
-                                         [this](Call& c) { c.reply.send(200, handle_call(c.method, c.body)); });
+    pool_ = std::make_unique<MethodPool>(threads, threads, [this](Call& c) {
+        c.reply.send(200, c.method == kSignInCall ? handle_sign_in(c.body, c.peer)
+                                                  : handle_call(c.method, c.body, c.authorization, c.peer));
+    });
     transport_.run();
     pool_->shutdown();
 }
@@ -256,12 +272,19 @@ void AppServer::dispatch(Request&& request, Reply reply) {
                 std::all_of(path.begin() + static_cast<std::ptrdiff_t>(base.size()), path.end(), [](char c) {
                     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_';
                 });
+    if (request.method == "POST" && path == kSignInCall) {
+        // Hashing the password takes a worker for a fraction of a second, never the I/O thread.
+        Call c{kSignInCall, std::move(request.body), std::move(reply), {}, std::move(request.peer)};
+        if (!pool_->submit(c)) c.reply.send(503, error_body(text::busy_workers(options_.threads)));
+        return;
+    }
     if (!call) {
         auto [status, body] = route(request);
         reply.send(status, std::move(body));
         return;
     }
-    Call c{std::string(path.substr(base.size())), std::move(request.body), std::move(reply)};
+    Call c{std::string(path.substr(base.size())), std::move(request.body), std::move(reply),
+           std::move(request.authorization), std::move(request.peer)};
     if (!pool_->submit(c)) c.reply.send(503, error_body(text::busy_workers(options_.threads)));
 }
 
@@ -291,8 +314,86 @@ std::pair<int, std::string> AppServer::route(const Request& request) {
     }
 }
 
-std::string AppServer::handle_call(const std::string& method, const std::string& body) {
+std::string AppServer::handle_sign_in(const std::string& body, const std::string& peer) {
     ++requests_;
+    json j = json::parse(body, nullptr, false);
+    if (j.is_discarded() || !j.is_array() || j.size() != 2 || !j[0].is_string() || !j[1].is_string())
+        return error_body("Pedido inválido: a entrada leva o código do operador e a senha.");
+    const std::string code = j[0].get<std::string>(), password = j[1].get<std::string>();
+    try {
+        if (long long wait = sessions_.wait_before_try(code); wait > 0) {
+            spdlog::warn("entrada de {} recusada de {}: espera de {} s após falhas", loggable(code), loggable(peer),
+                         wait);
+            return error_body(text::wait_sign_in(wait));
+        }
+        auto who = operators::verify(module_.database().session(), code, password);
+        if (!who) {
+            sessions_.failed(code);
+            spdlog::warn("entrada recusada para o operador {} de {}", loggable(code), loggable(peer));
+            return error_body(text::bad_sign_in);
+        }
+        if (!who->active) {
+            spdlog::warn("entrada recusada para o operador desativado {} de {}", loggable(code), loggable(peer));
+            return error_body(text::disabled);
+        }
+        sessions_.succeeded(code);
+        std::string token = sessions_.open(*who);
+        spdlog::info("operador {} entrou de {}", loggable(code), loggable(peer));
+        json out{{"result",
+                  {{"token", token},
+                   {"operator", who->code},
+                   {"name", who->name},
+                   {"seconds", static_cast<long long>(sessions_.lifetime().count())}}}};
+        return out.dump(-1, ' ', false, json::error_handler_t::replace);
+    } catch (const Refusal& r) {
+        return error_body(r.what());
+    } catch (const std::exception& e) {
+        spdlog::error("entrada: {}", loggable(e.what(), 1000));
+        return error_body(text::internal);
+    }
+}
+
+std::optional<Caller> AppServer::signed_in(const std::string& authorization, const std::string& peer) {
+    constexpr std::string_view bearer = "Bearer ";
+    if (authorization.size() <= bearer.size() || authorization.compare(0, bearer.size(), bearer) != 0)
+        return std::nullopt;
+    const std::string token = authorization.substr(bearer.size());
+    auto who = sessions_.find(token);
+    if (!who) return std::nullopt;
+    // A disabled operator, or one whose branches changed, is known within seconds, without a
+    // read of the database on every call.
+    if (!sessions_.fresh(token, std::chrono::seconds(5))) {
+        auto now = operators::find(module_.database().session(), who->code);
+        if (!now || !now->active) {
+            sessions_.close(token);
+            return std::nullopt;
+        }
+        sessions_.refresh(token, *now);
+        who = now;
+    }
+    return Caller{std::move(*who), peer};
+}
+
+std::string AppServer::handle_call(const std::string& method, const std::string& body) {
+    return handle_call(method, body, {}, {});
+}
+
+std::string AppServer::handle_call(const std::string& method, const std::string& body,
+                                   const std::string& authorization, const std::string& peer) {
+    ++requests_;
+    std::optional<Caller> caller;
+    if (options_.require_sign_in) {
+        try {
+            caller = signed_in(authorization, peer);
+        } catch (const std::exception& e) {
+            spdlog::error("{}: {}", method, loggable(e.what(), 1000));
+            return error_body(text::internal);
+        }
+        if (!caller) {
+            spdlog::info("{} recusado de {}: sem sessão válida", method, loggable(peer));
+            return error_body(text::no_session);
+        }
+    }
     {
         std::lock_guard<std::mutex> lock(hooks_mutex_);
         auto it = failures_.find(method);
@@ -315,7 +416,7 @@ std::string AppServer::handle_call(const std::string& method, const std::string&
     }
     if (!args.is_array()) return error_body("Pedido inválido: os argumentos de " + method + " devem vir numa lista.");
     try {
-        Variant result = module_.call(method, args.array());
+        Variant result = module_.call(method, args.array(), caller ? &*caller : nullptr);
         std::string out = "{\"result\":";
         platform::write_json(out, result);
         out.push_back('}');

@@ -3,8 +3,12 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 
+#include <termios.h>
+#include <unistd.h>
+
 #include <csignal>
 #include <cstdio>
+#include <iostream>
 #include <regex>
 #include <thread>
 
@@ -14,6 +18,7 @@
 #include <nlohmann/json.hpp>
 
 #include "acerto/platform/errors.h"
+#include "acerto/server/access.h"
 #include "acerto/server/fixture.h"
 #include "acerto/server/http.h"
 
@@ -45,6 +50,27 @@ std::size_t connection_bound(std::size_t wanted, int threads, bool asked) {
     spdlog::log(asked ? spdlog::level::warn : spdlog::level::info,
                 "--max-connections reduzido de {} para {}: o processo pode abrir {} arquivos", wanted, fit, soft);
     return std::max<std::size_t>(1, fit);
+}
+
+// A password from standard input: typed without echo at a terminal, or the first line of a pipe.
+std::string read_password() {
+    bool tty = ::isatty(STDIN_FILENO);
+    termios saved{};
+    if (tty) {
+        std::fprintf(stderr, "Senha: ");
+        ::tcgetattr(STDIN_FILENO, &saved);
+        termios quiet = saved;
+        quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+        ::tcsetattr(STDIN_FILENO, TCSANOW, &quiet);
+    }
+    std::string line;
+    std::getline(std::cin, line);
+    if (tty) {
+        ::tcsetattr(STDIN_FILENO, TCSANOW, &saved);
+        std::fprintf(stderr, "\n");
+    }
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    return line;
 }
 
 }  // namespace
@@ -89,6 +115,36 @@ int main(int argc, char** argv) {
         ->check(CLI::Range(1, 1000000))
         ->capture_default_str();
     app.add_option("--port-file", port_file, "Escreve a porta escutada neste arquivo quando pronto");
+    std::vector<std::string> seed_operators;
+    app.add_option("--seed-operator", seed_operators,
+                   "CODIGO:SENHA: cadastra (ou redefine) este operador com acesso a todas as filiais ao iniciar "
+                   "(roteiros e testes; num banco real use o comando operator)");
+    int session_hours = 12;
+    app.add_option("--session-hours", session_hours, "Horas de validade de uma sessão de operador")
+        ->check(CLI::Range(1, 24 * 30))
+        ->capture_default_str();
+
+    // Administration: the operators and the audit trail, on the database named by --db.
+    app.require_subcommand(0, 1);
+    auto* op_cmd = app.add_subcommand("operator", "Administra os operadores: add, passwd, disable, enable, list");
+    op_cmd->require_subcommand(1);
+    std::string op_code, op_name;
+    std::vector<std::string> op_branches;
+    auto* op_add = op_cmd->add_subcommand("add", "Cadastra um operador (a senha é lida da entrada padrão)");
+    op_add->add_option("code", op_code, "Código do operador")->required();
+    op_add->add_option("--name", op_name, "Nome do operador");
+    op_add->add_option("--branch", op_branches, "Filial em que pode trabalhar (repita; * para todas)")->required();
+    auto* op_passwd = op_cmd->add_subcommand("passwd", "Troca a senha (lida da entrada padrão)");
+    op_passwd->add_option("code", op_code, "Código do operador")->required();
+    auto* op_disable = op_cmd->add_subcommand("disable", "Desativa o operador (suas sessões deixam de valer)");
+    op_disable->add_option("code", op_code, "Código do operador")->required();
+    auto* op_enable = op_cmd->add_subcommand("enable", "Reativa o operador");
+    op_enable->add_option("code", op_code, "Código do operador")->required();
+    auto* op_list = op_cmd->add_subcommand("list", "Lista os operadores");
+    auto* audit_cmd = app.add_subcommand("audit", "Mostra a trilha de auditoria de um acerto");
+    std::string audit_branch, audit_number;
+    audit_cmd->add_option("--branch", audit_branch, "Filial")->required();
+    audit_cmd->add_option("--number", audit_number, "Número do orçamento ou encomenda")->required();
     CLI11_PARSE(app, argc, argv);
 
     // What this server creates (the SQLite database, its -wal and -shm, the port file) is its
@@ -108,6 +164,40 @@ int main(int argc, char** argv) {
     sigaddset(&stop_signals, SIGINT);
     pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
 
+    if (op_cmd->parsed() || audit_cmd->parsed()) {
+        try {
+            auto database = Database::open(db);
+            database->ensure_schema();
+            Session& s = database->session();
+            if (audit_cmd->parsed()) {
+                print_audit(s, audit_branch, audit_number, stdout);
+                return 0;
+            }
+            if (op_list->parsed()) {
+                for (const auto& o : operators::list(s)) {
+                    std::string branches;
+                    for (const auto& b : o.branches) branches += (branches.empty() ? "" : ",") + b;
+                    std::printf("%-12s %-30s %-10s %s\n", o.code.c_str(), o.name.c_str(),
+                                o.active ? "ativo" : "desativado", branches.c_str());
+                }
+                return 0;
+            }
+            Transaction tx(s);
+            if (op_add->parsed())
+                operators::add(s, op_code, op_name, read_password(), op_branches);
+            else if (op_passwd->parsed())
+                operators::set_password(s, op_code, read_password());
+            else
+                operators::set_active(s, op_code, op_enable->parsed());
+            tx.commit();
+            std::printf("operador %s: feito\n", op_code.c_str());
+            return 0;
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "acerto-server: %s\n", masked(e.what()).c_str());
+            return 1;
+        }
+    }
+
     try {
         Clock server_clock;
         if (!clock.empty()) server_clock.fixed = acerto::platform::DateTime::parse_iso(clock);
@@ -121,6 +211,14 @@ int main(int argc, char** argv) {
                 spdlog::info("o banco {} já tem dados; os dados de demonstração não foram carregados",
                              masked(database->describe()));
         }
+        for (const auto& seed : seed_operators) {
+            auto colon = seed.find(':');
+            if (colon == std::string::npos) throw std::runtime_error("--seed-operator deve ser CODIGO:SENHA");
+            Session& s = database->session();
+            Transaction tx(s);
+            operators::put(s, seed.substr(0, colon), seed.substr(0, colon), seed.substr(colon + 1), {kAllBranches});
+            tx.commit();
+        }
         AcertoModule module(*database, server_clock);
         ServerOptions options;
         auto colon = listen.rfind(':');
@@ -131,6 +229,7 @@ int main(int argc, char** argv) {
         options.port = std::stoi(listen.substr(colon + 1));
         options.threads = threads;
         options.test_hooks = test_hooks;
+        options.session_lifetime = std::chrono::hours(session_hours);
         options.keep_alive_seconds = keep_alive;
         options.request_timeout = std::chrono::milliseconds(static_cast<long long>(request_timeout * 1000));
         options.max_connections =

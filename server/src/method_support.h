@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "acerto/platform/packet.h"
+#include "acerto/server/access.h"
 #include "acerto/server/module.h"
 
 namespace acerto::server {
@@ -16,11 +17,14 @@ namespace acerto::server {
 using Args = Variant::Array;
 using PacketPtr = std::shared_ptr<const platform::DataPacket>;
 
-// What a method runs with: the module's database and clock, and the name it was called by.
+// What a method runs with: the module's database (for a write method, one that keeps the audit
+// trail), its clock, the name it was called by, and the signed-in operator (null where no
+// sign-in is asked for: in-process tools and tests).
 struct Call {
     Database& db;
     const Clock& clock;
     const std::string& method;
+    const Caller* caller = nullptr;
 };
 
 // The kinds of argument a method takes: a text, a text or Null, a delta or Null, a data

@@ -13,6 +13,7 @@
 #include "acerto/platform/packet.h"
 #include "acerto/platform/refusal_keys.h"
 #include "acerto/platform/text.h"
+#include "audit.h"
 #include "financial.h"
 #include "method_support.h"
 #include "report.h"
@@ -810,24 +811,130 @@ Variant get_acerto_reti(const Call& c, const Args& args) {
 
 using Handler = Variant (*)(const Call&, const Args&);
 
+// Where a call names the settlement (or branch) it is about.
+enum class Names {
+    Args,     // text arguments: the branch at `branch`, the number at `number` (-1: none)
+    Packets,  // the CDFILIAL and NRORCAEVENTO of every row and change of its packet arguments
+    Pairs,    // name and value pairs: the value of a name ending in CDFILIAL (report queries)
+};
+
+struct Method {
+    const char* name;
+    Handler handler;
+    bool writes;        // a write call: audited
+    Names names;
+    int branch = -1;    // Names::Args: the branch's argument
+    int number = -1;    // Names::Args: the number's argument
+    int operator_ = -1; // an operator code the call carries, which must be the caller's
+};
+
 // The methods of the remote data module, by name.
-const std::vector<std::pair<std::string, Handler>>& method_table() {
-    static const std::vector<std::pair<std::string, Handler>> table = {{"GetPesqOrca", get_pesq_orca},
-                                                                       {"GetVdOrcaEven", get_vd_orca_even},
-                                                                       {"GetVdEncomenda", get_vd_orca_even},
-                                                                       {"GetOrcaEvento", get_orca_evento},
-                                                                       {"GetDados", get_dados},
-                                                                       {"GetOrcamento", get_orcamento},
-                                                                       {"SetConfirmar", set_confirmar},
-                                                                       {"SetDeletar", set_deletar},
-                                                                       {"SetImportaDevolucao", set_importa_devolucao},
-                                                                       {"GetAcertoReti", get_acerto_reti},
-                                                                       {"GetRelatorio", get_relatorio},
-                                                                       {"Gera_Financeiro", gera_financeiro},
-                                                                       {"Cancelar_Acerto", cancelar_acerto},
-                                                                       {"RetiraProdExtra", retira_prod_extra},
-                                                                       {"DeletaReti", deleta_reti}};
+const std::vector<Method>& method_table() {
+    static const std::vector<Method> table = {
+        {"GetPesqOrca", get_pesq_orca, false, Names::Args, 0},
+        {"GetVdOrcaEven", get_vd_orca_even, false, Names::Args, 0, 1},
+        {"GetVdEncomenda", get_vd_orca_even, false, Names::Args, 0, 1},
+        {"GetOrcaEvento", get_orca_evento, false, Names::Args, 0, 1},
+        {"GetDados", get_dados, false, Names::Args, 0, 1},
+        {"GetOrcamento", get_orcamento, false, Names::Args, 0, 1},
+        {"SetConfirmar", set_confirmar, true, Names::Packets},
+        {"SetDeletar", set_deletar, true, Names::Packets},
+        {"SetImportaDevolucao", set_importa_devolucao, true, Names::Args, 0, 1, 2},
+        {"GetAcertoReti", get_acerto_reti, false, Names::Args, 0, 1},
+        {"GetRelatorio", get_relatorio, false, Names::Pairs},
+        {"Gera_Financeiro", gera_financeiro, true, Names::Packets, -1, -1, 2},
+        {"Cancelar_Acerto", cancelar_acerto, true, Names::Args, 0, 1, 3},
+        {"RetiraProdExtra", retira_prod_extra, true, Names::Args, 1, -1, 2},
+        {"DeletaReti", deleta_reti, true, Names::Args, 0, 1, 3},
+    };
     return table;
+}
+
+std::string key_text(const Variant& v) {
+    return v.is_null() ? std::string() : v.as_string();
+}
+
+// The branches a call is about (each must be the caller's) and the settlement the trail names.
+struct Subject {
+    std::set<std::string> branches;
+    std::string branch, number;
+    void add(const std::string& b, const std::string& n) {
+        if (b.empty()) return;
+        branches.insert(b);
+        if (branch.empty()) branch = b;
+        if (number.empty()) number = n;
+    }
+};
+
+Subject subject_of(const Method& m, const Args& args) {
+    Subject out;
+    auto text_at = [&](int i) {
+        return i >= 0 && static_cast<std::size_t>(i) < args.size() && args[i].is_text() ? args[i].text()
+                                                                                          : std::string();
+    };
+    switch (m.names) {
+        case Names::Args:
+            out.add(text_at(m.branch), text_at(m.number));
+            break;
+        case Names::Packets:
+            for (const auto& a : args) {
+                if (!a.is_packet()) continue;
+                const auto& p = *a.packet();
+                int b = p.index_of("CDFILIAL"), n = p.index_of("NRORCAEVENTO");
+                if (b < 0) continue;
+                auto take = [&](const platform::Row& r) {
+                    if (static_cast<std::size_t>(b) < r.size())
+                        out.add(key_text(r[b]), n >= 0 && static_cast<std::size_t>(n) < r.size() ? key_text(r[n]) : "");
+                };
+                for (const auto& r : p.rows()) take(r);
+                for (const auto& ch : p.changes()) {
+                    take(ch.values);
+                    take(ch.original);
+                }
+            }
+            break;
+        case Names::Pairs:
+            for (std::size_t i = 1; i + 1 < args.size(); i += 2)
+                if (args[i].is_text() && args[i].text().ends_with("CDFILIAL"))
+                    out.add(key_text(args[i + 1]), "");
+            break;
+    }
+    // The extras packet of a withdrawal names its settlement.
+    if (m.names == Names::Args && out.number.empty())
+        for (const auto& a : args)
+            if (a.is_packet() && !a.packet()->rows().empty())
+                if (int n = a.packet()->index_of("NRORCAEVENTO"); n >= 0) {
+                    out.number = key_text(a.packet()->rows().front()[n]);
+                    break;
+                }
+    return out;
+}
+
+// Refuses a call the signed-in operator may not make: a branch not theirs, or another
+// operator's code in an argument or in a header the call writes.
+void authorize(const Method& m, const Args& args, const Caller& caller, const Subject& subject) {
+    for (const auto& b : subject.branches)
+        if (!caller.who.may_use(b))
+            throw Refusal("O operador " + caller.who.code + " não tem acesso à filial " + b + ".");
+    auto other = [&](const std::string& code) {
+        return Refusal("O operador informado (" + code + ") não é o operador conectado (" + caller.who.code +
+                       "). Entre novamente no sistema.");
+    };
+    if (m.operator_ >= 0 && static_cast<std::size_t>(m.operator_) < args.size()) {
+        const Variant& op = args[m.operator_];
+        if (!op.is_null() && !(op.is_text() && (op.text().empty() || op.text() == caller.who.code)))
+            throw other(op.is_text() ? op.text() : op.as_string());
+    }
+    for (const auto& a : args) {
+        if (!a.is_packet() || !a.packet()->is_delta()) continue;
+        int o = a.packet()->index_of("CDOPERADOR");
+        if (o < 0) continue;
+        for (const auto& ch : a.packet()->changes()) {
+            if (ch.kind == ChangeKind::Delete || static_cast<std::size_t>(o) >= ch.values.size()) continue;
+            const Variant& v = ch.values[o];
+            if (!v.is_null() && key_text(v) != caller.who.code) throw other(key_text(v));
+        }
+    }
 }
 
 }  // namespace
@@ -837,15 +944,22 @@ AcertoModule::AcertoModule(Database& db, Clock clock) : db_(db), clock_(clock) {
 const std::vector<std::string>& AcertoModule::methods() {
     static const std::vector<std::string> all = [] {
         std::vector<std::string> names;
-        for (const auto& [name, handler] : method_table()) names.push_back(name);
+        for (const auto& m : method_table()) names.push_back(m.name);
         return names;
     }();
     return all;
 }
 
-Variant AcertoModule::call(const std::string& method, const Args& args) {
-    for (const auto& [name, handler] : method_table())
-        if (name == method) return handler(Call{db_, clock_, method}, args);
+Variant AcertoModule::call(const std::string& method, const Args& args, const Caller* caller) {
+    for (const auto& m : method_table()) {
+        if (method != m.name) continue;
+        Subject subject = subject_of(m, args);
+        if (caller) authorize(m, args, *caller, subject);
+        if (!m.writes) return m.handler(Call{db_, clock_, method, caller}, args);
+        AuditEntry entry{method, caller, subject.branch, subject.number, {}};
+        AuditingDatabase audited(db_, clock_, entry);
+        return m.handler(Call{audited, clock_, method, caller}, args);
+    }
     throw Refusal("Método desconhecido: " + method + ".");
 }
 

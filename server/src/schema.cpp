@@ -147,6 +147,18 @@ std::vector<TableDef> build() {
           S("NRSEQORCAEVE", 2), S("CDTIPOOPER", 3), S("CDTPCTPAG", 3), S("CDSERIE", 5), F("VRTITULO"), D("DTEMISSAO"),
           D("DTBAIXA"), S("NRBOLETO", 20), S("CDOPERADOR", 12), D("DTCANCEL"), S("CDOPERCANC", 12)},
          {"FOREIGN KEY (CDFILIAL) REFERENCES FILIAL (CDFILIAL)"}});
+    // Operators who may sign in: the password as a memory-hard hash, never as typed.
+    t.push_back({"OPERADOR", {S("CDOPERADOR", 12, true), S("NMOPERADOR", 50), S("DSSENHA", 128), S("IDATIVO", 1)}, {}});
+    // The branches an operator may work in; "*" is every branch.
+    t.push_back({"OPERADORFILIAL",
+                 {S("CDOPERADOR", 12, true), S("CDFILIAL", 4, true)},
+                 {"FOREIGN KEY (CDOPERADOR) REFERENCES OPERADOR (CDOPERADOR)"}});
+    // One row per write call, in the call's own transaction: who, when, from where, on which
+    // settlement, and every statement the call wrote with its values.
+    t.push_back({"AUDITORIA",
+                 {S("NRAUDITORIA", 32, true), D("DTREGISTRO"), S("CDOPERADOR", 12), S("DSENDERECO", 64),
+                  S("NMMETODO", 30), S("CDFILIAL", 4), S("NRORCAEVENTO", 10), S("DSALTERACAO", -1)},
+                 {}});
     return t;
 }
 
@@ -161,6 +173,7 @@ std::string sql_type(const ColumnDef& c, Dialect d) {
         case FieldType::Boolean:
             return "INTEGER";
         default:
+            if (c.size < 0) return "TEXT";  // unbounded (the audit trail's detail)
             return "VARCHAR(" + std::to_string(c.size > 0 ? c.size : 255) + ")";
     }
 }
@@ -226,6 +239,7 @@ std::vector<std::string> create_statements(Dialect d) {
         s += ")";
         out.push_back(s);
     }
+    out.push_back("CREATE INDEX IF NOT EXISTS IX_AUDITORIA_ORCA ON AUDITORIA (CDFILIAL, NRORCAEVENTO, DTREGISTRO)");
     out.push_back("CREATE INDEX IF NOT EXISTS IX_ITEMPREBASE_PRODUTO ON ITEMPREBASE (CDPRODUTO)");
     out.push_back("CREATE INDEX IF NOT EXISTS IX_PRODUTO_ARV ON PRODUTO (CDARVPROD, CDNVPRODUTO)");
     // A product's positions in a branch, whichever storeroom holds them.

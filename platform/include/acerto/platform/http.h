@@ -56,6 +56,8 @@ class Client {
     // the connection is closed then, and also after an answer that asks for it.
     Response request(std::string_view method, const std::string& target, const std::string& body = {},
                      std::string_view content_type = "application/json");
+    // Sent as the "Authorization" header of every request from now on; empty sends none.
+    void set_authorization(std::string value);
 
   private:
     struct Impl;
@@ -67,6 +69,8 @@ struct Request {
     std::string target;
     std::string body;
     bool keep_alive = true;
+    std::string authorization;  // the "Authorization" header, as sent
+    std::string peer;           // the client's address, as the server's log and audit name it
 };
 
 // Reads one request from a connection's bytes as they arrive (parsed by Beast).

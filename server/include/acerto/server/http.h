@@ -7,11 +7,13 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 
 #include "acerto/platform/http.h"
 #include "acerto/platform/json_io.h"
+#include "acerto/server/access.h"
 #include "acerto/server/module.h"
 
 namespace acerto::server {
@@ -25,6 +27,10 @@ struct ServerOptions {
     std::chrono::milliseconds request_timeout{10000};                  // a request must arrive whole within this
     std::size_t max_connections = 4000;                                // open at once; beyond them a clear refusal
     bool test_hooks = false;                                           // /_test/... endpoints for scenario hosts
+    // Every method call needs the token of a signed-in operator (POST /session); off only for
+    // tools and tests that call in-process.
+    bool require_sign_in = true;
+    std::chrono::seconds session_lifetime{12 * 3600};
 };
 
 class MethodPool;
@@ -45,6 +51,10 @@ class AppServer {
 
     // The envelope for a call, as a JSON text (exposed for in-process tests and benchmarks).
     std::string handle_call(const std::string& method, const std::string& body);
+    std::string handle_call(const std::string& method, const std::string& body, const std::string& authorization,
+                            const std::string& peer);
+    // The envelope of a sign-in: ["operator", "password"] gives a token, or a refusal.
+    std::string handle_sign_in(const std::string& body, const std::string& peer);
 
   private:
     // A whole request, on the transport's I/O thread: a method call goes to the pool, anything
@@ -53,6 +63,8 @@ class AppServer {
     // The answer to a request that is not a method call: its status and body.
     std::pair<int, std::string> route(const platform::http::Request& request);
     platform::http::Answer refusal(platform::http::Refusal why) const;
+    // The operator of a "Bearer <token>" header, or nullopt when the token is unknown or expired.
+    std::optional<Caller> signed_in(const std::string& authorization, const std::string& peer);
 
     AcertoModule& module_;
     ServerOptions options_;
@@ -62,6 +74,7 @@ class AppServer {
     std::atomic<unsigned long long> requests_{0};
     std::mutex hooks_mutex_;
     std::map<std::string, std::string> failures_;  // method -> the text its next call fails with
+    SessionTable sessions_;
 };
 
 // A text from a request or a refusal as it may be logged: control characters and bytes that

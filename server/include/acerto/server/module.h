@@ -12,6 +12,10 @@
 #include "acerto/server/storage.h"
 
 namespace acerto::server {
+struct Caller;
+}
+
+namespace acerto::server {
 
 constexpr const char* kModuleName = "QLM01200.rdmAcertoFinal";
 
@@ -31,8 +35,12 @@ class AcertoModule {
   public:
     AcertoModule(Database& db, Clock clock = {});
 
-    // Runs a method by name; throws Refusal for the caller's errors.
-    platform::Variant call(const std::string& method, const platform::Variant::Array& args);
+    // Runs a method by name for a signed-in operator (null: no sign-in asked, as in-process
+    // tools and tests); throws Refusal for the caller's errors. The operator must work in the
+    // branch the call is about, and an operator code it carries must be theirs. A write call
+    // that commits leaves one row in the audit trail, in its own transaction.
+    platform::Variant call(const std::string& method, const platform::Variant::Array& args,
+                           const Caller* caller = nullptr);
     static const std::vector<std::string>& methods();
 
     Database& database() { return db_; }

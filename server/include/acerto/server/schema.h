@@ -30,7 +30,8 @@ struct TableDef {
     std::vector<std::string> key_columns() const;
 };
 
-constexpr int kSchemaVersion = 2;
+// 3: operators, their branches and the audit trail (new tables only).
+constexpr int kSchemaVersion = 3;
 
 // Every table, parents before children (the order tables are created and fixtures loaded).
 const std::vector<TableDef>& tables();

@@ -58,7 +58,7 @@ class Database {
     virtual std::unique_ptr<Session> connect() = 0;
 
     // The calling thread's session on this database, opened on first use.
-    Session& session();
+    virtual Session& session();
 
     // Runs a write transaction's work. SQLite: on the process's one writer thread and
     // connection, one after another (no writer sleeps in SQLite's busy handler, the writer's
