@@ -89,6 +89,7 @@ void update_and_cancel(const std::string& db, const char* backend) {
     net.ServerName = "QLM01200.rdmAcertoFinal";
     net.Host = "127.0.0.1";
     net.Port = server.port();
+    net.Token = test::token_for(server.port(), "BENCH");
     net.Open();
     auto budget = std::make_shared<platform::DataPacket>(std::vector<platform::FieldDef>{
         {"CDFILIAL", platform::FieldType::String, 4}, {"NRORCAEVENTO", platform::FieldType::String, 10}});

@@ -51,6 +51,7 @@ int main(int argc, char** argv) {
     host::TNetConnection net;
     net.ServerName = def.server;
     net.Port = server.port();
+    net.Token = server.token();
     platform::Params params;
     params.add("P_CDFILIAL").set_as_string("0001");
     params.add("P_NRORCAEVENTO").set_as_string("0000000500");

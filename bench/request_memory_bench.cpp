@@ -15,6 +15,8 @@
 #include <atomic>
 #include <filesystem>
 
+#include <nlohmann/json.hpp>
+
 #include "acerto/platform/http.h"
 #include "acerto/platform/json_io.h"
 
@@ -127,6 +129,16 @@ int main(int argc, char** argv) {
         std::printf("%s did not start\n", binary);
         return 1;
     }
+    std::string token;
+    {
+        platform::http::Client c("127.0.0.1", server.port, 5s, 30s);
+        auto j = nlohmann::json::parse(c.request("POST", "/session", R"(["DEMO","demo1234"])").body, nullptr, false);
+        if (!j.is_object() || !j.contains("result")) {
+            std::printf("the demo operator could not sign in\n");
+            return 1;
+        }
+        token = j["result"]["token"].get<std::string>();
+    }
     std::printf("%-52s %9s %10s %10s %9s\n", "shape", "body MB", "requests", "RSS MB", "peak MB");
     for (const auto& shape : shapes) {
         std::atomic<int> done{0};
@@ -135,6 +147,8 @@ int main(int argc, char** argv) {
         for (int c = 0; c < kClients; ++c)
             clients.emplace_back([&] {
                 platform::http::Client client("127.0.0.1", server.port, 5s, 120s);
+                // Signed in, so that each body is read whole, as a screen's would be.
+                client.set_authorization("Bearer " + token);
                 while (std::chrono::steady_clock::now() < end) {
                     try {
                         client.request("POST", std::string("/QLM01200.rdmAcertoFinal/") + shape.method, shape.body);

@@ -124,6 +124,8 @@ int main() {
     services.ui = &ui;
     services.database = &reference;
     services.config.server_port = server.port();
+    services.config.operator_code = "BENCH";
+    services.config.session_token = test::token_for(server.port(), "BENCH");
     services.config.clock = platform::DateTime::parse_iso("2026-12-07 09:30:00");
     host::install(&services);
     Initialize();

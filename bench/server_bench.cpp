@@ -215,6 +215,7 @@ void sequential_save(const std::string& db_spec) {
     host::TNetConnection net;
     net.ServerName = server::kModuleName;
     net.Port = proc.port();
+    net.Token = test::token_for(proc.port(), "BENCH");
     net.Open();
     Args key{Variant("0001"), Variant(number(1))};
     OneLine remote;
@@ -295,6 +296,7 @@ void concurrent_saves(const std::string& db_spec) {
                     net = std::make_unique<host::TNetConnection>();
                     net->ServerName = server::kModuleName;
                     net->Port = proc.port();
+                    net->Token = test::token_for(proc.port(), "BENCH");
                     net->Open();
                     line.load(host::Consiste::CheckResultServ(net->Call("GetOrcamento", key)).array()[1]);
                 } else {
@@ -352,6 +354,7 @@ void big_settlement(const std::string& db_spec) {
     host::TNetConnection net;
     net.ServerName = server::kModuleName;
     net.Port = proc.port();
+    net.Token = test::token_for(proc.port(), "BENCH");
     net.Open();
     ClientDataSet a("cdsAcerto"), q("cdsQuebra"), s("cdsSobra"), h("cdsHorasExtras"), e("cdsExtras"), p("cdsParam");
     q.add_field("CDFILIAL", platform::FieldType::String, 4);  // declared fields, as the screen has them
@@ -506,6 +509,7 @@ void held_connections_load() {
                     host::TNetConnection net;
                     net.ServerName = server::kModuleName;
                     net.Port = proc.port();
+                    net.Token = test::token_for(proc.port(), "BENCH");
                     net.Open();
                     Args key{Variant("0001"), Variant(number(c + 1))};
                     OneLine line;

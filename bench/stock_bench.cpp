@@ -113,6 +113,7 @@ int main(int argc, char** argv) {
         net.ServerName = "QLM01200.rdmAcertoFinal";
         net.Port = proc.port();
         net.CallTimeoutMs = 60000;
+        net.Token = test::token_for(proc.port(), "BENCH");
         net.Open();
         auto call = [&](const char* method, const Args& args) {
             host::ServerReply r = net.Call(method, args);

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QLineEdit>
 #include <QTimer>
 #include <chrono>
 #include <cstdlib>
@@ -17,8 +18,10 @@
 
 #include "acerto/host/module_loader.h"
 #include "acerto/host/services.h"
+#include "acerto/host/sign_in.h"
 #include "acerto/platform/format.h"
 #include "main_window.h"
+#include "sign_in_dialog.h"
 
 using namespace acerto;
 
@@ -82,6 +85,9 @@ int main(int argc, char** argv) {
     app.add_option("--budget", budget, "O orçamento carregado na imagem (filial 0001)");
     app.add_option("--module", module_path, "Biblioteca do módulo da tela");
     app.add_option("--server-bin", server_bin, "O executável acerto-server (para --demo)");
+    std::string sign_in_picture;
+    app.add_option("--sign-in-picture", sign_in_picture,
+                   "Grava a imagem da entrada do operador (com --demo) neste arquivo PNG e sai");
     CLI11_PARSE(app, argc, argv);
 
     const bool has_display = std::getenv("DISPLAY") || std::getenv("WAYLAND_DISPLAY") || std::getenv("QT_QPA_PLATFORM");
@@ -105,7 +111,7 @@ int main(int argc, char** argv) {
         if (levels > 0) services.config.product_levels = levels;
         if (!database.empty()) services.config.database = database;
         DemoServer demo_server;
-        if (demo || !screenshot.empty()) {
+        if (demo || !screenshot.empty() || !sign_in_picture.empty()) {
             auto dir =
                 std::filesystem::path(std::getenv("HOME") ? std::getenv("HOME") : "/tmp") / ".local/share/acerto";
             std::filesystem::create_directories(dir);
@@ -124,6 +130,22 @@ int main(int argc, char** argv) {
         services.database = reference.get();
 
         QApplication qapp(argc, argv);
+        // The operator signs in before any screen opens; the demonstration signs in as its own
+        // operator (the README gives the password).
+        if (!sign_in_picture.empty()) {
+            services.config.operator_code = "DEMO";
+            gui::SignInDialog dialog(services.config);
+            dialog.password_box()->setText(QStringLiteral("demo1234"));
+            dialog.show();
+            qapp.processEvents();
+            return dialog.grab().save(QString::fromStdString(sign_in_picture)) ? 0 : 3;
+        }
+        if (demo || !screenshot.empty()) {
+            host::sign_in(services.config, "DEMO", "demo1234");
+        } else {
+            gui::SignInDialog dialog(services.config);
+            if (dialog.exec() != QDialog::Accepted) return 0;
+        }
         gui::QtUi ui;
         ui.unattended = !screenshot.empty();
         services.ui = &ui;

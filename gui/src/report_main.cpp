@@ -1,6 +1,7 @@
 // acerto-report: a report rendered without a display, for batch printing and for the tests.
-//   acerto-report --server HOST:PORT --branch B --number N -o FILE.pdf|FILE.csv
-// The parameters are those of the settlement report; the file's extension picks the output.
+//   acerto-report --server HOST:PORT --operator OP --branch B --number N -o FILE.pdf|FILE.csv
+// The parameters are those of the settlement report; the file's extension picks the output. The
+// operator signs in with the password in ACERTO_PASSWORD, or the first line of standard input.
 #include <QGuiApplication>
 #include <cstdlib>
 #include <iostream>
@@ -9,6 +10,7 @@
 
 #include "acerto/host/report.h"
 #include "acerto/host/services.h"
+#include "acerto/host/sign_in.h"
 #include "acerto/platform/format.h"
 #include "report_render.h"
 
@@ -27,6 +29,10 @@ int main(int argc, char** argv) {
     std::string server, branch, number, output, code = "QLM012", sequence = "00", png;
     int png_page = 1;
     app.add_option("--server", server, "servidor de aplicação, HOST:PORTA")->required();
+    std::string operator_code;
+    app.add_option("--operator", operator_code,
+                   "operador que entra no servidor (padrão: o das configurações); a senha vem de ACERTO_PASSWORD "
+                   "ou da primeira linha da entrada padrão");
     app.add_option("--branch", branch, "filial")->required();
     app.add_option("--number", number, "número do orçamento ou da encomenda")->required();
     app.add_option("-o,--output", output, "arquivo de saída: .pdf ou .csv")->required();
@@ -47,6 +53,12 @@ int main(int argc, char** argv) {
         host::Services services;
         services.config = host::HostConfig::load();
         services.config.set_server(server);
+        std::string password;
+        if (const char* env = std::getenv("ACERTO_PASSWORD"))
+            password = env;
+        else
+            std::getline(std::cin, password);
+        host::sign_in(services.config, operator_code.empty() ? services.config.operator_code : operator_code, password);
         platform::format_settings().decimal_separator = services.config.decimal_separator;
         platform::format_settings().thousand_separator = services.config.decimal_separator == ',' ? '.' : ',';
         host::install(&services);

@@ -46,6 +46,10 @@ void TNetConnection::Open() {
             if (k == "error" && v.is_text()) throw ConnectionError(v.text());
         throw ConnectionError("O servidor de aplicação " + where + " não oferece " + ServerName + ".");
     }
+    // Every call carries the signed-in operator's session.
+    std::string token = Token;
+    if (Services* s = installed(); token.empty() && s) token = s->config.session_token;
+    if (!token.empty()) client->set_authorization("Bearer " + token);
     impl_->client = std::move(client);
     connected_ = true;
 }

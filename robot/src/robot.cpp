@@ -19,6 +19,7 @@
 #include "acerto/host/module_loader.h"
 #include "acerto/host/report.h"
 #include "acerto/host/services.h"
+#include "acerto/host/sign_in.h"
 #include "acerto/platform/form.h"
 #include "acerto/platform/format.h"
 #include "acerto/platform/packet.h"
@@ -150,7 +151,7 @@ class Scenario {
     std::vector<Command> commands_;
 
     // Setup.
-    std::string fixture_, clock_, operator_ = "ROBO", branch_, mask_ = "9.99.999;0;_";
+    std::string fixture_, clock_, operator_ = "ROBO", password_, branch_, mask_ = "9.99.999;0;_";
     int levels_ = 3, width_ = 1024, height_ = 768;
     char decimal_ = ',';
     bool branch_given_ = false;
@@ -294,7 +295,7 @@ void Scenario::execute(const Command& c) {
     const std::string& verb = c.word(0);
     if (options_.trace) trace_ << "  " << line << ": " << verb << (c.size() > 1 ? " " + c.word(1) : "") << "\n";
     if (verb == "fixture" || verb == "clock" || verb == "display" || verb == "operator" || verb == "branch" ||
-        verb == "decimal" || verb == "productmask") {
+        verb == "decimal" || verb == "productmask" || verb == "password") {
         setup(c);
     } else if (verb == "expect") {
         expect(c);
@@ -360,6 +361,8 @@ void Scenario::setup(const Command& c) {
         height_ = static_cast<int>(h);
     } else if (c.word(0) == "operator") {
         operator_ = v;
+    } else if (c.word(0) == "password") {
+        password_ = v;
     } else if (c.word(0) == "branch") {
         branch_ = v;
         branch_given_ = true;
@@ -381,14 +384,27 @@ void Scenario::start() {
     char tmpl[] = "/tmp/acerto-robot-XXXXXX";
     if (!::mkdtemp(tmpl)) fail("cannot create a temporary folder");
     work_dir_ = tmpl;
-    if (!branch_given_ && !fixture_.empty()) {
+    // The operator signs in with the password the scenario gives, or the one its fixture stores
+    // for them; an operator the fixture does not have is added by the server for every branch.
+    std::string password = password_;
+    bool in_fixture = false;
+    if (!fixture_.empty()) {
         std::ifstream in(fixture_);
         auto j = nlohmann::json::parse(in, nullptr, false);
-        if (j.is_object() && j.contains("FILIAL") && j["FILIAL"].is_array() && !j["FILIAL"].empty() &&
+        if (!branch_given_ && j.is_object() && j.contains("FILIAL") && j["FILIAL"].is_array() && !j["FILIAL"].empty() &&
             j["FILIAL"][0].contains("CDFILIAL"))
             branch_ = j["FILIAL"][0]["CDFILIAL"].get<std::string>();
+        if (j.is_object() && j.contains("OPERADOR") && j["OPERADOR"].is_array())
+            for (const auto& row : j["OPERADOR"])
+                if (row.is_object() && row.value("CDOPERADOR", nlohmann::json()) == operator_) {
+                    in_fixture = true;
+                    if (password.empty() && row.value("DSSENHA", nlohmann::json()).is_string())
+                        password = row["DSSENHA"].get<std::string>();
+                }
     }
-    ServerSetup setup{options_.server_binary, fixture_, clock_, work_dir_};
+    if (password.empty()) password = "robo-" + std::to_string(::getpid()) + "-" + std::to_string(line);
+    ServerSetup setup{options_.server_binary, fixture_, clock_, work_dir_,
+                      in_fixture ? std::string() : operator_ + ":" + password};
     try {
         server_ = std::make_unique<ScenarioServer>(setup);
     } catch (const std::exception& e) {
@@ -409,6 +425,11 @@ void Scenario::start() {
     services_.config.display_height = height_;
     services_.config.decimal_separator = decimal_;
     if (!clock_.empty()) services_.config.clock = platform::DateTime::parse_iso(clock_);
+    try {
+        host::sign_in(services_.config, operator_, password);
+    } catch (const std::exception& e) {
+        fail(std::string("the operator ") + operator_ + " could not sign in: " + e.what());
+    }
     services_.on_server_call = [this](const std::string& method, const Variant::Array& args,
                                       const host::ServerReply* reply, const std::string& failure) {
         ++calls_[method];

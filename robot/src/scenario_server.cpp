@@ -147,6 +147,10 @@ ScenarioServer::ScenarioServer(const ServerSetup& setup) {
         args.push_back("--clock");
         args.push_back(setup.clock);
     }
+    if (!setup.seed_operator.empty()) {
+        args.push_back("--seed-operator");
+        args.push_back(setup.seed_operator);
+    }
     pid_ = ::fork();
     if (pid_ < 0) throw std::runtime_error("não foi possível iniciar o acerto-server");
     if (pid_ == 0) {

@@ -41,6 +41,7 @@ struct ServerSetup {
     std::string fixture;  // path, or empty
     std::string clock;    // "YYYY-MM-DD HH:MM:SS", or empty
     std::string work_dir;
+    std::string seed_operator;  // "CODE:PASSWORD" added for every branch, or empty
 };
 
 class ScenarioServer {

@@ -29,9 +29,8 @@ void check_password(const std::string& password) {
 
 std::vector<std::string> branches_of(Session& s, const std::string& code) {
     std::vector<std::string> out;
-    for (auto& r : s.query("SELECT CDFILIAL FROM OPERADORFILIAL WHERE CDOPERADOR = ? ORDER BY CDFILIAL",
-                           {Variant(code)})
-                       .rows)
+    for (auto& r :
+         s.query("SELECT CDFILIAL FROM OPERADORFILIAL WHERE CDOPERADOR = ? ORDER BY CDFILIAL", {Variant(code)}).rows)
         out.push_back(r[0].as_string());
     return out;
 }
@@ -67,11 +66,13 @@ bool OperatorInfo::may_use(const std::string& branch) const {
 
 namespace operators {
 
-std::string hash_password(const std::string& password) {
+std::string hash_password(const std::string& password, HashCost cost) {
     ensure_sodium();
     char out[crypto_pwhash_STRBYTES];
-    if (crypto_pwhash_str(out, password.data(), password.size(), crypto_pwhash_OPSLIMIT_INTERACTIVE,
-                          crypto_pwhash_MEMLIMIT_INTERACTIVE) != 0)
+    bool minimum = cost == HashCost::Minimum;
+    if (crypto_pwhash_str(out, password.data(), password.size(),
+                          minimum ? crypto_pwhash_OPSLIMIT_MIN : crypto_pwhash_OPSLIMIT_INTERACTIVE,
+                          minimum ? crypto_pwhash_MEMLIMIT_MIN : crypto_pwhash_MEMLIMIT_INTERACTIVE) != 0)
         throw std::runtime_error("sem memória para calcular o resumo da senha");
     return out;
 }
@@ -95,15 +96,15 @@ void add(Session& s, const std::string& code, const std::string& name, const std
 }
 
 void put(Session& s, const std::string& code, const std::string& name, const std::string& password,
-         const std::vector<std::string>& branches) {
+         const std::vector<std::string>& branches, HashCost cost) {
     check_code(code);
     check_password(password);
-    if (!find(s, code)) {
-        add(s, code, name, password, branches);
-        return;
-    }
-    s.execute("UPDATE OPERADOR SET NMOPERADOR = ?, DSSENHA = ?, IDATIVO = 'S' WHERE CDOPERADOR = ?",
-              {Variant(name), Variant(hash_password(password)), Variant(code)});
+    if (find(s, code))
+        s.execute("UPDATE OPERADOR SET NMOPERADOR = ?, DSSENHA = ?, IDATIVO = 'S' WHERE CDOPERADOR = ?",
+                  {Variant(name), Variant(hash_password(password, cost)), Variant(code)});
+    else
+        s.execute("INSERT INTO OPERADOR (CDOPERADOR, NMOPERADOR, DSSENHA, IDATIVO) VALUES (?, ?, ?, 'S')",
+                  {Variant(code), Variant(name), Variant(hash_password(password, cost))});
     store_branches(s, code, branches);
 }
 

@@ -68,7 +68,7 @@ void load_fixture(Database& db, const json& fixture) {
                 if (v.is_null() && c.name == "NRSEQORCAEVE") v = Variant("00");
                 // A fixture gives an operator's password as typed; the table keeps its hash.
                 if (t.name == "OPERADOR" && c.name == "DSSENHA" && v.is_text() && v.text().rfind("$argon2", 0) != 0)
-                    v = Variant(operators::hash_password(v.text()));
+                    v = Variant(operators::hash_password(v.text(), operators::HashCost::Minimum));
                 if (c.key && v.is_null())
                     throw FixtureError("Fixture: a linha " + std::to_string(n) + " de " + t.name +
                                        " não tem a coluna chave " + c.name + ".");

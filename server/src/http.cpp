@@ -362,7 +362,7 @@ std::optional<Caller> AppServer::signed_in(const std::string& authorization, con
     if (!who) return std::nullopt;
     // A disabled operator, or one whose branches changed, is known within seconds, without a
     // read of the database on every call.
-    if (!sessions_.fresh(token, std::chrono::seconds(5))) {
+    if (!sessions_.fresh(token, std::chrono::seconds(2))) {
         auto now = operators::find(module_.database().session(), who->code);
         if (!now || !now->active) {
             sessions_.close(token);
@@ -378,8 +378,8 @@ std::string AppServer::handle_call(const std::string& method, const std::string&
     return handle_call(method, body, {}, {});
 }
 
-std::string AppServer::handle_call(const std::string& method, const std::string& body,
-                                   const std::string& authorization, const std::string& peer) {
+std::string AppServer::handle_call(const std::string& method, const std::string& body, const std::string& authorization,
+                                   const std::string& peer) {
     ++requests_;
     std::optional<Caller> caller;
     if (options_.require_sign_in) {

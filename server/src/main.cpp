@@ -119,9 +119,9 @@ int main(int argc, char** argv) {
     app.add_option("--seed-operator", seed_operators,
                    "CODIGO:SENHA: cadastra (ou redefine) este operador com acesso a todas as filiais ao iniciar "
                    "(roteiros e testes; num banco real use o comando operator)");
-    int session_hours = 12;
-    app.add_option("--session-hours", session_hours, "Horas de validade de uma sessão de operador")
-        ->check(CLI::Range(1, 24 * 30))
+    int session_seconds = 12 * 3600;
+    app.add_option("--session-seconds", session_seconds, "Segundos de validade de uma sessão de operador")
+        ->check(CLI::Range(1, 30 * 24 * 3600))
         ->capture_default_str();
 
     // Administration: the operators and the audit trail, on the database named by --db.
@@ -216,7 +216,8 @@ int main(int argc, char** argv) {
             if (colon == std::string::npos) throw std::runtime_error("--seed-operator deve ser CODIGO:SENHA");
             Session& s = database->session();
             Transaction tx(s);
-            operators::put(s, seed.substr(0, colon), seed.substr(0, colon), seed.substr(colon + 1), {kAllBranches});
+            operators::put(s, seed.substr(0, colon), seed.substr(0, colon), seed.substr(colon + 1), {kAllBranches},
+                           operators::HashCost::Minimum);
             tx.commit();
         }
         AcertoModule module(*database, server_clock);
@@ -229,7 +230,7 @@ int main(int argc, char** argv) {
         options.port = std::stoi(listen.substr(colon + 1));
         options.threads = threads;
         options.test_hooks = test_hooks;
-        options.session_lifetime = std::chrono::hours(session_hours);
+        options.session_lifetime = std::chrono::seconds(session_seconds);
         options.keep_alive_seconds = keep_alive;
         options.request_timeout = std::chrono::milliseconds(static_cast<long long>(request_timeout * 1000));
         options.max_connections =

@@ -66,7 +66,8 @@ struct Rendered {
 Rendered render(int port, const std::string& number, const std::string& name) {
     Rendered r;
     const std::string base = test::temp_dir() + "/" + name;
-    const std::string cli = std::string(ACERTO_REPORT_BIN) + " --server 127.0.0.1:" + std::to_string(port) +
+    const std::string cli = "ACERTO_PASSWORD=" + std::string(test::kTestPassword) + " " + ACERTO_REPORT_BIN +
+                            " --server 127.0.0.1:" + std::to_string(port) + " --operator " + test::kTestOperator +
                             " --branch 0001 --number " + number;
     r.log = run(cli + " -o " + base + ".pdf") + run(cli + " -o " + base + ".csv");
     r.pdf_text = run(std::string(ACERTO_PDFTOTEXT) + " -layout " + base + ".pdf -");

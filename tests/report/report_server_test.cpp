@@ -25,6 +25,7 @@ class ReportServer : public ::testing::Test {
     void SetUp() override {
         net.ServerName = "QLM01200.rdmAcertoFinal";
         net.Port = server_->port();
+        net.Token = server_->token();
     }
     host::ServerReply call(const Args& args) { return net.Call("GetRelatorio", args); }
     host::report::Data settlement(const std::string& branch, const std::string& number) {

@@ -493,6 +493,7 @@ TEST(FinancialServer, TwoOperatorsThroughTheServerUpdateAndCancelAtOnce) {
                     net.ServerName = kModuleName;
                     net.Host = "127.0.0.1";
                     net.Port = server.port();
+                    net.Token = test::token_for(server.port(), "ANA");
                     net.Open();
                     Args args = std::string(method) == "Gera_Financeiro"
                                     ? Args{budget_packet(kFirst), Variant("P"), Variant("ANA")}

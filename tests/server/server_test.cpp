@@ -31,6 +31,11 @@ struct Client {
         net.ServerName = "QLM01200.rdmAcertoFinal";
         net.Host = "127.0.0.1";
         net.Port = port;
+        // A server at its connection bound refuses the sign-in too; then Open says why.
+        try {
+            net.Token = test::token_for(port, "ROBO");
+        } catch (const std::exception&) {
+        }
         net.Open();
     }
     Variant call(const std::string& method, const Args& args) {
@@ -376,6 +381,7 @@ TEST_F(Server, WithdrawalRecordsAndMethodsNotYetAvailable) {
 
 TEST_F(Server, BadInputGetsAClearAnswerAndTheServerGoesOn) {
     httplib::Client raw("127.0.0.1", server->port());
+    raw.set_bearer_token_auth(test::token_for(server->port(), "ROBO"));
     auto post = [&](const std::string& path, const std::string& body) {
         auto res = raw.Post(path, body, "application/json");
         EXPECT_TRUE(res) << path;
@@ -411,6 +417,7 @@ TEST_F(Server, BadInputGetsAClearAnswerAndTheServerGoesOn) {
     }
     // And then a good call still works, on a fresh and on the kept connection.
     httplib::Client again("127.0.0.1", server->port());
+    again.set_bearer_token_auth(test::token_for(server->port(), "ROBO"));
     auto ok = again.Post(m + "GetPesqOrca", "[\"0001\"]", "application/json");
     ASSERT_TRUE(ok);
     EXPECT_NE(ok->body.find("\"result\""), std::string::npos);
@@ -462,6 +469,7 @@ std::string json_of(const Args& args) {
 // Posts a request's text as it stands; the answer's error text ("" when it was accepted).
 std::string raw_refusal(int port, const std::string& method, const std::string& body) {
     httplib::Client raw("127.0.0.1", port);
+    raw.set_bearer_token_auth(test::token_for(port, "ROBO"));
     raw.set_read_timeout(60, 0);
     auto res = raw.Post("/QLM01200.rdmAcertoFinal/" + method, body, "application/json");
     if (!res) return "(no answer)";

@@ -121,11 +121,13 @@ json stock_fixture() {
 
 struct Client {
     host::TNetConnection net;
-    explicit Client(int port) {
+    // Signed in as ROBO, who withdraws; ANA cancels in the tests that check who cancelled.
+    explicit Client(int port, const std::string& op = "ROBO") {
         net.ServerName = "QLM01200.rdmAcertoFinal";
         net.Host = "127.0.0.1";
         net.Port = port;
         net.CallTimeoutMs = 120000;
+        net.Token = test::token_for(port, op);
         net.Open();
     }
     Variant call(const std::string& method, const Args& args) {
@@ -292,7 +294,8 @@ TEST_F(Stock, WithdrawsCancelsAndWithdrawsAgain) {
     client->call("SetConfirmar", {header.delta(), Variant(), Variant(), Variant(), Variant()});
 
     // Cancelled: positions back, the posting kept and marked, the links cleared, the record gone.
-    Variant back = client->call("DeletaReti", {Variant("0001"), Variant(n1), Variant("00"), Variant("ANA")});
+    Variant back =
+        Client(server->port(), "ANA").call("DeletaReti", {Variant("0001"), Variant(n1), Variant("00"), Variant("ANA")});
     ClientDataSet after("cdsExtras");
     after.set_data(back);
     ASSERT_EQ(after.record_count(), 3);
@@ -389,7 +392,8 @@ TEST_F(Stock, StockIsTakenInTheProcessingBranchNumberedThere) {
     client->withdraw(nr10(1));
     EXPECT_EQ(number("SELECT COUNT(*) FROM LANCESTQ WHERE CDFILIAL = '0001' AND NRLANCESTQ = '0000000001'"), 1);
     // Cancelling gives back where it was taken.
-    client->call("DeletaReti", {Variant("0001"), Variant(nr10(10)), Variant("00"), Variant("ANA")});
+    Client(server->port(), "ANA")
+        .call("DeletaReti", {Variant("0001"), Variant(nr10(10)), Variant("00"), Variant("ANA")});
     EXPECT_EQ(position("0002", "01", "P1"), 30);
     EXPECT_EQ(position("0001", "02", "P1"), 85);
 }
@@ -434,7 +438,8 @@ TEST_F(Stock, RefusesWhatNamesNoSettlementItMayWithdraw) {
     EXPECT_NE(refused(client->extras(nr10(8)), "0001", "ROBO", "0001").find("não traz linhas"), std::string::npos);
     EXPECT_NE(refused(one, "0001", "ROBO", "0009").find("filial de processamento '0009' não está cadastrada"),
               std::string::npos);
-    EXPECT_NE(refused(one, "0001", "OPERADOR-LONGO", "0001").find("operador longo demais"), std::string::npos);
+    EXPECT_NE(refused(one, "0001", "OPERADOR-LONGO", "0001").find("não é o operador conectado (ROBO)"),
+              std::string::npos);
     EXPECT_NE(refused(one, "0001", "", "0001").find("operador deve ser informado"), std::string::npos);
     EXPECT_NE(refused(client->extras(nr10(6)), "0001", "ROBO", "0001").find("não cobra extras por produto"),
               std::string::npos);

@@ -18,7 +18,20 @@
 #include <thread>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
+#include "acerto/platform/http.h"
+
 namespace acerto::test {
+
+// The operators every test server has, for every branch, all with the same password: tests sign
+// in as the operator whose code their calls carry.
+constexpr const char* kTestOperator = "TESTE";
+constexpr const char* kTestPassword = "senha-de-teste";
+inline const std::vector<std::string>& test_operators() {
+    static const std::vector<std::string> codes = {kTestOperator, "ROBO", "ANA", "BETO", "BENCH"};
+    return codes;
+}
 
 // The backend the server tests run against: "sqlite" unless ACERTO_TEST_PG holds a base URL
 // ("postgresql://user@host:port"), in which case each database is created on that cluster.
@@ -52,6 +65,20 @@ inline std::string fresh_database() {
     return path;
 }
 
+// Signs in on the server at `port`: the session token, or std::runtime_error with the refusal.
+inline std::string sign_in(int port, const std::string& code, const std::string& password) {
+    platform::http::Client c("127.0.0.1", port, std::chrono::seconds(3), std::chrono::seconds(30));
+    auto res = c.request("POST", "/session", nlohmann::json::array({code, password}).dump());
+    auto j = nlohmann::json::parse(res.body, nullptr, false);
+    if (!j.is_object() || !j.contains("result")) throw std::runtime_error("sign-in refused: " + res.body);
+    return j["result"]["token"].get<std::string>();
+}
+
+// A session token of one of the test operators on the server at `port`.
+inline std::string token_for(int port, const std::string& code = kTestOperator) {
+    return sign_in(port, code, kTestPassword);
+}
+
 class ServerProcess {
   public:
     // With a `log` path, the server's log goes to that file (else to the test's stderr); a
@@ -71,6 +98,10 @@ class ServerProcess {
             args.push_back(fixture);
         }
         args.insert(args.end(), extra.begin(), extra.end());
+        for (const auto& code : test_operators()) {
+            args.push_back("--seed-operator");
+            args.push_back(code + ":" + kTestPassword);
+        }
         pid_ = ::fork();
         if (pid_ == 0) {
             if (!log.empty()) {
@@ -102,6 +133,12 @@ class ServerProcess {
 
     int port() const { return port_; }
     pid_t pid() const { return pid_; }
+
+    // A session token of the test operator (signed in once, then kept).
+    std::string token() {
+        if (token_.empty()) token_ = token_for(port_);
+        return token_;
+    }
     const std::string& port_file() const { return port_file_; }
 
     // SIGTERM; returns the exit status (or -1 when it had to be killed).
@@ -134,6 +171,7 @@ class ServerProcess {
     int port_ = 0;
     int exit_ = -1;
     std::string port_file_;
+    std::string token_;
 };
 
 }  // namespace acerto::test

@@ -22,6 +22,8 @@ struct TestHost {
         services.ui = &ui;
         services.database = reference.get();
         services.config.server_port = server->port();
+        services.config.operator_code = kTestOperator;
+        services.config.session_token = server->token();
         host::install(&services);
     }
     ~TestHost() { host::install(nullptr); }

@@ -32,6 +32,8 @@ class TNetConnection {
     bool ThrowException = false;
     int ConnectTimeoutMs = 3000;
     int CallTimeoutMs = 30000;
+    // The session token every call sends (see sign_in.h); empty: the installed host's.
+    std::string Token;
 
     // Runs just before the connection opens (the screen sets Host and Port there).
     std::function<void(TNetConnection&)> OnBeforeConnect;

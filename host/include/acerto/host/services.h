@@ -25,6 +25,10 @@ struct HostConfig {
     int display_width = 1024, display_height = 768;
     char decimal_separator = ',';
     std::optional<platform::DateTime> clock;  // a fixed "now", for tests and scenarios
+    // Set by signing in (sign_in.h), never read from a file: the signed-in operator's name and
+    // the session token every connection to the server sends.
+    std::string operator_name;
+    std::string session_token;
 
     // Reads a JSON file (keys as the members above: "operator", "server", "branch",
     // "product_mask", "product_levels", "database", "display", "decimal", "clock"), then the

@@ -28,12 +28,16 @@ struct OperatorInfo {
 
 // The operators' table. Refusal (module.h) for what the caller got wrong.
 namespace operators {
+// How much a password's hash costs to compute and so to try. Operators of a real site get
+// libsodium's interactive cost; those of fixtures and --seed-operator exist for tests and
+// demonstrations, which sign in hundreds of times, and get its minimum.
+enum class HashCost { Interactive, Minimum };
 // Adds an operator; refuses a code already stored, an empty password or a branch not stored.
 void add(Session& s, const std::string& code, const std::string& name, const std::string& password,
          const std::vector<std::string>& branches);
 // Adds the operator, or gives one already stored this password, these branches and the active flag.
 void put(Session& s, const std::string& code, const std::string& name, const std::string& password,
-         const std::vector<std::string>& branches);
+         const std::vector<std::string>& branches, HashCost cost = HashCost::Interactive);
 void set_password(Session& s, const std::string& code, const std::string& password);
 void set_active(Session& s, const std::string& code, bool active);
 std::vector<OperatorInfo> list(Session& s);
@@ -42,7 +46,7 @@ std::optional<OperatorInfo> find(Session& s, const std::string& code);
 // deliberate fraction of a second.
 std::optional<OperatorInfo> verify(Session& s, const std::string& code, const std::string& password);
 // The stored form of a password (what verify checks against).
-std::string hash_password(const std::string& password);
+std::string hash_password(const std::string& password, HashCost cost = HashCost::Interactive);
 }  // namespace operators
 
 // The signed-in operator a call runs for.
