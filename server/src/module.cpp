@@ -369,10 +369,12 @@ class DeltaWriter {
     Budget check_settlement(const BudgetKey& key) {
         auto budget = find_budget(s_, key.branch, key.number);
         if (!budget) throw Refusal("O " + budget_name(key.branch, key.number) + " não está cadastrado.");
-        // PostgreSQL: the header stays as read until the end of the transaction, so that a
-        // financial update running at the same moment waits for these changes or refuses them.
+        // PostgreSQL: the header is held until the end of the transaction, so that a financial
+        // update running at the same moment waits for these changes or refuses them. Held for
+        // update from the start: two saves that each held it shared and then changed it would
+        // wait for each other for good (the database ends one as a deadlock).
         std::string sql = "SELECT IDSITUACERTO FROM ACERTO WHERE CDFILIAL = ? AND NRORCAEVENTO = ?";
-        if (s_.dialect() == Dialect::Postgres) sql += " FOR SHARE";
+        if (s_.dialect() == Dialect::Postgres) sql += " FOR UPDATE";
         ResultSet rs = s_.query(sql, {Variant(key.branch), Variant(key.number)});
         if (!rs.rows.empty() && !rs.rows[0][0].is_null())
             if (auto text = lock_text(rs.rows[0][0].as_string())) throw Refusal(*text);
