@@ -17,6 +17,7 @@
 
 #include "acerto/host/base_forms.h"
 #include "acerto/host/module_loader.h"
+#include "acerto/host/net_connection.h"
 #include "acerto/host/report.h"
 #include "acerto/host/services.h"
 #include "acerto/platform/form.h"
@@ -142,6 +143,7 @@ class Scenario {
     std::string shown(Control& c);
     std::string state_text();
     [[noreturn]] void fail(const std::string& message) { throw Failure{line, message}; }
+    void repeat_call(const std::string& method);
 
     std::string path_;
     Options options_;
@@ -167,6 +169,7 @@ class Scenario {
     bool error_seen_ = true;
     std::map<std::string, int> calls_;
     std::map<std::string, Variant::Array> last_args_;
+    bool other_workstation_ = false;  // a call of `server repeat` is running: not the screen's
 };
 
 // ------------------------------------------------------------------------------ RobotUi
@@ -330,12 +333,40 @@ void Scenario::execute(const Command& c) {
             server_->set_down(true);
         } else if (c.word(1) == "up") {
             server_->set_down(false);
+        } else if (c.word(1) == "repeat") {
+            if (c.size() != 3) fail("server repeat takes a method");
+            repeat_call(c.word(2));
         } else {
-            fail("server takes fail, down or up");
+            fail("server takes fail, down, up or repeat");
         }
     } else {
         action(c);
     }
+}
+
+// server repeat METHOD: another workstation sends the screen's last call of METHOD again,
+// straight to the server, so that the screen's data is stale; the screen's counters never see
+// it. The call must succeed: it stands for what another operator did.
+void Scenario::repeat_call(const std::string& method) {
+    auto it = last_args_.find(method);
+    if (it == last_args_.end()) fail("server repeat: " + method + " was never called");
+    struct OtherWorkstation {
+        bool& flag;
+        explicit OtherWorkstation(bool& f) : flag(f) { flag = true; }
+        ~OtherWorkstation() { flag = false; }
+    } other(other_workstation_);
+    host::TNetConnection net("netOutraEstacao");
+    net.ServerName = "QLM01200.rdmAcertoFinal";  // the remote data module the screen calls
+    net.Host = "127.0.0.1";
+    net.Port = server_->port();
+    host::ServerReply reply;
+    try {
+        reply = net.Call(method, it->second);
+    } catch (const std::exception& e) {
+        fail("server repeat " + method + ": " + e.what());
+    }
+    if (!reply.ok) fail("server repeat " + method + ": the server refused it: " + quote(reply.error));
+    say("another workstation called " + method);
 }
 
 void Scenario::setup(const Command& c) {
@@ -411,6 +442,7 @@ void Scenario::start() {
     if (!clock_.empty()) services_.config.clock = platform::DateTime::parse_iso(clock_);
     services_.on_server_call = [this](const std::string& method, const Variant::Array& args,
                                       const host::ServerReply* reply, const std::string& failure) {
+        if (other_workstation_) return;
         ++calls_[method];
         last_args_[method] = args;
         if (options_.trace) {
