@@ -19,6 +19,7 @@
 #include "acerto/host/module_loader.h"
 #include "acerto/host/net_connection.h"
 #include "acerto/host/report.h"
+#include "acerto/host/server_queries.h"
 #include "acerto/host/services.h"
 #include "acerto/platform/form.h"
 #include "acerto/platform/format.h"
@@ -160,7 +161,9 @@ class Scenario {
     // Running state.
     std::string work_dir_;
     std::unique_ptr<ScenarioServer> server_;
-    std::unique_ptr<platform::SqliteConnection> reference_;
+    host::ServerQueries queries_;  // the screen's reference data, read through the server
+    // The scenario's own look at what the server stored (expect stored), never the screen's.
+    std::unique_ptr<platform::SqliteConnection> stored_;
     host::Services services_;
     bool started_ = false, open_ = false;
     bool initialized_ = false;  // the module's Initialize ran: Finalize must too
@@ -425,11 +428,11 @@ void Scenario::start() {
     } catch (const std::exception& e) {
         fail(e.what());
     }
-    reference_ = std::make_unique<platform::SqliteConnection>(server_->database(), true);
+    stored_ = std::make_unique<platform::SqliteConnection>(server_->database(), true);
     platform::format_settings().decimal_separator = decimal_;
     platform::format_settings().thousand_separator = decimal_ == ',' ? '.' : ',';
     services_.ui = &ui_;
-    services_.database = reference_.get();
+    services_.database = &queries_;
     services_.config.operator_code = operator_;
     services_.config.server_host = "127.0.0.1";
     services_.config.server_port = server_->proxy_port();
@@ -471,7 +474,8 @@ std::optional<std::string> Scenario::finish() {
         }
         platform::set_trace_hook(nullptr);
         host::install(nullptr);
-        reference_.reset();
+        queries_.connection().Close();
+        stored_.reset();
         if (server_) problem = server_->stop();
         server_.reset();
         platform::format_settings() = platform::FormatSettings{};
@@ -936,7 +940,7 @@ void Scenario::expect_stored(const Command& c) {
     }
     platform::ResultSet rs;
     try {
-        rs = reference_->query(sql, params);
+        rs = stored_->query(sql, params);
     } catch (const std::exception& e) {
         fail(std::string("expect stored: ") + e.what());
     }

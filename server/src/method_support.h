@@ -16,11 +16,13 @@ namespace acerto::server {
 using Args = Variant::Array;
 using PacketPtr = std::shared_ptr<const platform::DataPacket>;
 
-// What a method runs with: the module's database and clock, and the name it was called by.
+// What a method runs with: the module's database and clock, the name it was called by, and
+// the limits of the workstations' reference reads.
 struct Call {
     Database& db;
     const Clock& clock;
     const std::string& method;
+    const ReadOptions& reads;
 };
 
 // The kinds of argument a method takes: a text, a text or Null, a delta or Null, a data

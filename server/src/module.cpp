@@ -15,6 +15,7 @@
 #include "acerto/platform/text.h"
 #include "financial.h"
 #include "method_support.h"
+#include "reference_read.h"
 #include "report.h"
 #include "stock.h"
 
@@ -828,13 +829,15 @@ const std::vector<std::pair<std::string, Handler>>& method_table() {
                                                                        {"Gera_Financeiro", gera_financeiro},
                                                                        {"Cancelar_Acerto", cancelar_acerto},
                                                                        {"RetiraProdExtra", retira_prod_extra},
-                                                                       {"DeletaReti", deleta_reti}};
+                                                                       {"DeletaReti", deleta_reti},
+                                                                       {"OpenQuery", open_query}};
     return table;
 }
 
 }  // namespace
 
-AcertoModule::AcertoModule(Database& db, Clock clock) : db_(db), clock_(clock) {}
+AcertoModule::AcertoModule(Database& db, Clock clock, ReadOptions reads)
+    : db_(db), clock_(clock), reads_(std::move(reads)) {}
 
 const std::vector<std::string>& AcertoModule::methods() {
     static const std::vector<std::string> all = [] {
@@ -847,7 +850,7 @@ const std::vector<std::string>& AcertoModule::methods() {
 
 Variant AcertoModule::call(const std::string& method, const Args& args) {
     for (const auto& [name, handler] : method_table())
-        if (name == method) return handler(Call{db_, clock_, method}, args);
+        if (name == method) return handler(Call{db_, clock_, method, reads_}, args);
     throw Refusal("Método desconhecido: " + method + ".");
 }
 
