@@ -403,7 +403,15 @@ std::string prepare_reference_reads(Database& db, const ReadOptions& options) {
     }
     if (!failure.empty())
         return "a função " + role + " não pôde ser preparada (" + failure + "); veja em docs/deploy.md como criá-la.";
-    // 2. It reads the reference tables and nothing else.
+    // 2. Texts sort as on SQLite (byte by byte) only under the C collation.
+    const std::string collation =
+        one("SELECT datcollate::text FROM pg_database WHERE datname = current_database()", {});
+    if (collation != "C" && collation != "POSIX")
+        spdlog::warn(
+            "o banco PostgreSQL ordena textos pela colação {}; as consultas das estações podem vir noutra "
+            "ordem que no SQLite: crie o banco com LC_COLLATE 'C' (veja docs/deploy.md)",
+            collation);
+    // 3. It reads the reference tables and nothing else.
     if (one("SELECT rolsuper::text FROM pg_roles WHERE rolname = ?", {Variant(role)}) == "true")
         return "a função " + role + " é superusuário; ela deve poder apenas ler as tabelas de referência.";
     for (const auto& t : tables()) {
