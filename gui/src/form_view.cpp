@@ -535,6 +535,17 @@ void FormView::forward_key(Control& c, QKeyEvent* e) {
 }
 
 bool FormView::eventFilter(QObject* watched, QEvent* event) {
+    // Ctrl+Tab, seen as the application receives it: the document area would otherwise take it
+    // to switch windows.
+    if (event->type() == QEvent::KeyPress) {
+        auto* k = static_cast<QKeyEvent*>(event);
+        auto* target = qobject_cast<QWidget*>(watched);
+        if ((k->key() == Qt::Key_Tab || k->key() == Qt::Key_Backtab) && (k->modifiers() & Qt::ControlModifier) &&
+            target && isAncestorOf(target)) {
+            switch_tab(k->key() == Qt::Key_Tab && !(k->modifiers() & Qt::ShiftModifier));
+            return true;
+        }
+    }
     auto it = controls_.find(watched);
     if (it == controls_.end()) return QWidget::eventFilter(watched, event);
     Control& c = *it->second;
@@ -567,6 +578,13 @@ bool FormView::eventFilter(QObject* watched, QEvent* event) {
         default:
             return false;
     }
+}
+
+void FormView::showEvent(QShowEvent* e) {
+    // Installed last, so it is asked first (before the document area's own filter).
+    qApp->removeEventFilter(this);
+    qApp->installEventFilter(this);
+    QWidget::showEvent(e);
 }
 
 void FormView::resizeEvent(QResizeEvent*) {
@@ -679,11 +697,6 @@ void FormView::fill_menu_bar(QMenuBar& bar) {
 bool FormView::host_key(Control& c, QKeyEvent* e) {
     const auto mods = e->modifiers() & (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier);
     const int key = e->key();
-    // Ctrl+Tab and Ctrl+Shift+Tab: the next and previous tab, as a click on it.
-    if ((key == Qt::Key_Tab || key == Qt::Key_Backtab) && (mods & Qt::ControlModifier)) {
-        switch_tab(key == Qt::Key_Tab && !(mods & Qt::ShiftModifier));
-        return true;
-    }
     if (key == Qt::Key_F1 && mods == Qt::NoModifier) {
         if (on_help) on_help();
         return true;

@@ -40,6 +40,7 @@ class FormView : public QWidget {
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void resizeEvent(QResizeEvent* e) override;
+    void showEvent(QShowEvent* e) override;
 
   private:
     QWidget* build(platform::Control& c, QWidget* parent);

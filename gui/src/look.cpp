@@ -5,6 +5,7 @@
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QPalette>
+#include <QStandardPaths>
 #include <QStyleFactory>
 #include <QTranslator>
 #include <map>
@@ -48,6 +49,11 @@ void apply_look(QApplication& app) {
         "QTableView:focus { border: 2px solid #E07000; }"
         "QRadioButton:focus { border: 2px solid #E07000; }"
         "QToolButton:focus { border: 2px solid #E07000; border-radius: 2px; }");
+    // Some platforms (the offscreen one) look for themes nowhere but in the resources.
+    QStringList paths = QIcon::themeSearchPaths();
+    for (const QString& dir : QStandardPaths::standardLocations(QStandardPaths::GenericDataLocation))
+        if (!paths.contains(dir + "/icons")) paths << dir + "/icons";
+    QIcon::setThemeSearchPaths(paths);
     QIcon::setFallbackThemeName("Adwaita");
     if (QIcon::themeName().isEmpty() || QIcon::themeName() == "hicolor") QIcon::setThemeName("Adwaita");
 }
