@@ -351,6 +351,7 @@ void Scenario::execute(const Command& c) {
 // straight to the server, so that the screen's data is stale; the screen's counters never see
 // it. The call must succeed: it stands for what another operator did.
 void Scenario::repeat_call(const std::string& method) {
+    if (!server_) fail("server repeat needs the scenario's own server");
     auto it = last_args_.find(method);
     if (it == last_args_.end()) fail("server repeat: " + method + " was never called");
     struct OtherWorkstation {
@@ -772,6 +773,32 @@ void Scenario::expect(const Command& c) {
     } else if (what == "nodialog") {
         for (const auto& d : dialogs)
             if (d.kind != Dialog::Screen) fail("expected no dialog, found " + quote(d.text));
+    } else if (what == "dialog") {
+        // expect dialog I TEXT: the I-th question, notice or list of the last action, from 1.
+        long long i;
+        if (c.size() < 4 || !platform::try_str_to_int(c.word(2), i) || i < 1)
+            fail("expect dialog takes a position from 1 and a text");
+        const std::string text = message_arg(c, 3);
+        long long at = 0;
+        for (const auto& d : dialogs) {
+            if (d.kind == Dialog::Screen || ++at != i) continue;
+            if (d.text != text) fail("expected dialog " + c.word(2) + " " + quote(text) + ", found " + quote(d.text));
+            return;
+        }
+        fail("expected dialog " + c.word(2) + " " + quote(text) + ", found only " + std::to_string(at) + " dialogs");
+    } else if (what == "dialogs") {
+        // Exactly so many questions, notices and lists: no list or notice beyond those expected.
+        long long n;
+        if (c.size() != 3 || !platform::try_str_to_int(c.word(2), n)) fail("expect dialogs takes a number");
+        long long shown_count = 0;
+        std::string seen;
+        for (const auto& d : dialogs) {
+            if (d.kind == Dialog::Screen) continue;
+            ++shown_count;
+            seen += (seen.empty() ? ": " : ", ") + quote(d.text);
+        }
+        if (shown_count != n)
+            fail("expected " + std::to_string(n) + " dialogs, found " + std::to_string(shown_count) + seen);
     } else if (what == "text") {
         Control& ctl = control(c.word(2));
         std::string actual = shown(ctl);
