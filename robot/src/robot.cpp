@@ -3,6 +3,7 @@
 #include <dlfcn.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cmath>
 #include <deque>
 #include <filesystem>
@@ -12,6 +13,7 @@
 #include <optional>
 #include <ostream>
 #include <sstream>
+#include <thread>
 
 #include <nlohmann/json.hpp>
 
@@ -145,6 +147,7 @@ class Scenario {
     std::string state_text();
     [[noreturn]] void fail(const std::string& message) { throw Failure{line, message}; }
     void repeat_call(const std::string& method);
+    void sync(const Command& c);
 
     std::string path_;
     Options options_;
@@ -327,8 +330,12 @@ void Scenario::execute(const Command& c) {
         picks.push_back(p);
     } else if (verb == "mark") {
         calls_.clear();
+    } else if (verb == "signal" || verb == "wait") {
+        start();
+        sync(c);
     } else if (verb == "server") {
         start();
+        if (!server_) fail("server commands need the scenario's own server (not with --connect)");
         if (c.word(1) == "fail") {
             if (c.size() != 4) fail("server fail takes a method and a message");
             server_->fail_next(c.word(2), c.word(3));
@@ -371,6 +378,29 @@ void Scenario::repeat_call(const std::string& method) {
     }
     if (!reply.ok) fail("server repeat " + method + ": the server refused it: " + quote(reply.error));
     say("another workstation called " + method);
+}
+
+// signal NAME leaves a mark in the sync folder; wait NAME waits (up to a minute) for one, so that
+// robots running at once on one database take turns.
+void Scenario::sync(const Command& c) {
+    if (options_.sync_dir.empty()) fail(c.word(0) + " needs --sync-dir");
+    if (c.size() != 2) fail(c.word(0) + " takes a name");
+    const std::string& name = c.word(1);
+    if (name.empty() || name.find_first_not_of("abcdefghijklmnopqrstuvwxyz0123456789_-") != std::string::npos)
+        fail(c.word(0) + ": a name is lower-case letters, digits, _ and -");
+    const auto mark = std::filesystem::path(options_.sync_dir) / name;
+    if (c.word(0) == "signal") {
+        std::ofstream(mark) << line << "\n";
+        if (!std::filesystem::exists(mark)) fail("signal: cannot write " + mark.string());
+        say("signalled " + name);
+        return;
+    }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+    while (!std::filesystem::exists(mark)) {
+        if (std::chrono::steady_clock::now() > deadline) fail("wait " + name + ": no signal within a minute");
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    say("got " + name);
 }
 
 void Scenario::setup(const Command& c) {
@@ -423,20 +453,25 @@ void Scenario::start() {
             j["FILIAL"][0].contains("CDFILIAL"))
             branch_ = j["FILIAL"][0]["CDFILIAL"].get<std::string>();
     }
-    ServerSetup setup{options_.server_binary, fixture_, clock_, work_dir_};
-    try {
-        server_ = std::make_unique<ScenarioServer>(setup);
-    } catch (const std::exception& e) {
-        fail(e.what());
+    if (options_.connect.empty()) {
+        ServerSetup setup{options_.server_binary, fixture_, clock_, work_dir_};
+        try {
+            server_ = std::make_unique<ScenarioServer>(setup);
+        } catch (const std::exception& e) {
+            fail(e.what());
+        }
+        stored_ = std::make_unique<platform::SqliteConnection>(server_->database(), true);
     }
-    stored_ = std::make_unique<platform::SqliteConnection>(server_->database(), true);
     platform::format_settings().decimal_separator = decimal_;
     platform::format_settings().thousand_separator = decimal_ == ',' ? '.' : ',';
     services_.ui = &ui_;
     services_.database = &queries_;
     services_.config.operator_code = operator_;
     services_.config.server_host = "127.0.0.1";
-    services_.config.server_port = server_->proxy_port();
+    if (server_)
+        services_.config.server_port = server_->proxy_port();
+    else
+        services_.config.set_server(options_.connect);
     services_.config.branch = branch_;
     services_.config.product_mask = mask_;
     services_.config.product_levels = levels_;
@@ -965,6 +1000,7 @@ void Scenario::expect_stored(const Command& c) {
             params.emplace_back(d);
         }
     }
+    if (!stored_) fail("expect stored needs the scenario's own server (not with --connect)");
     platform::ResultSet rs;
     try {
         rs = stored_->query(sql, params);
