@@ -1,5 +1,6 @@
 #include "form_view.h"
 
+#include <QActionGroup>
 #include <QApplication>
 #include <QFrame>
 #include <QHBoxLayout>
@@ -13,6 +14,7 @@
 #include <QPainter>
 #include <QRadioButton>
 #include <QRegularExpression>
+#include <QScrollBar>
 #include <QStyledItemDelegate>
 #include <QTabWidget>
 #include <QTableView>
@@ -668,6 +670,11 @@ void FormView::fill_menu_bar(QMenuBar& bar) {
             return;
         }
         QAction* a = menu->addAction(with_mnemonic(item.text(), taken));
+        if (item.radio_item) {  // drawn as a choice among its siblings
+            auto* group = menu->findChild<QActionGroup*>(QString(), Qt::FindDirectChildrenOnly);
+            if (!group) group = new QActionGroup(menu);
+            group->addAction(a);
+        }
         if (!item.shortcut.empty()) a->setShortcut(QKeySequence(qs(item.shortcut)));
         a->setShortcutContext(Qt::ApplicationShortcut);
         actions_[&item] = a;
@@ -766,7 +773,9 @@ void FormView::fit_columns(platform::DBGrid& g) {
         widths.push_back(w);
         total += w;
     }
-    const int room = view->viewport()->width();
+    // The viewport follows the view only after this resize is handled: measured from the view.
+    int room = view->contentsRect().width() - view->verticalHeader()->width();
+    if (view->verticalScrollBar()->isVisible()) room -= view->verticalScrollBar()->width();
     for (int v = 0; v < model->columnCount(); ++v) {
         int w = widths[static_cast<std::size_t>(v)];
         if (room > total && total > 0) w = w * room / total;

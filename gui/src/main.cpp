@@ -154,6 +154,8 @@ int main(int argc, char** argv) {
         int rc = 0;
         if (!screenshot.empty()) {
             // A loaded budget, for the documentation: budget 0000000102 of branch 0001.
+            window.setWindowState(Qt::WindowNoState);
+            window.resize(1024, 720);
             window.open_acerto_final();
             auto* view = window.view();
             if (!view) return 3;

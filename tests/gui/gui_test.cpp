@@ -475,3 +475,17 @@ TEST_F(Gui, CaptionsAreNotCut) {
         }
     }
 }
+
+// A grid given more room than its layout's widths spreads its columns over all of it.
+TEST_F(Gui, GridsUseTheRoomTheyGet) {
+    window->resize(1400, 1000);
+    window->screen_window()->resize(1300, 900);
+    QApplication::processEvents();
+    auto* grid = widget<QTableView>("dbgPadrao");
+    int sum = 0;
+    for (int c = 0; c < grid->model()->columnCount(); ++c) sum += grid->columnWidth(c);
+    const int room = grid->viewport()->width();
+    EXPECT_GT(room, 1000);
+    EXPECT_LE(sum, room);
+    EXPECT_GE(sum, room - grid->model()->columnCount()) << "the columns leave room unused";
+}
