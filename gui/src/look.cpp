@@ -56,6 +56,7 @@ void apply_look(QApplication& app) {
     QIcon::setThemeSearchPaths(paths);
     QIcon::setFallbackThemeName("Adwaita");
     if (QIcon::themeName().isEmpty() || QIcon::themeName() == "hicolor") QIcon::setThemeName("Adwaita");
+    app.setWindowIcon(QIcon::fromTheme("accessories-calculator"));
 }
 
 QIcon icon_for(const QString& control_name) {

@@ -12,6 +12,7 @@
 #include <QScrollArea>
 #include <QStatusBar>
 #include <QTextBrowser>
+#include <algorithm>
 
 #include "acerto/host/services.h"
 #include "look.h"
@@ -192,6 +193,7 @@ void MainWindow::open_help() {
     mdi_->addSubWindow(sub);
     QSize room = mdi_->viewport()->size();
     sub->resize(QSize(640, 560).boundedTo(room));
+    sub->move(std::max(0, room.width() - sub->width()), 0);  // beside the screen, whole
     sub->show();
     mdi_->setActiveSubWindow(sub);
     help_ = sub;
