@@ -537,17 +537,6 @@ void FormView::forward_key(Control& c, QKeyEvent* e) {
 }
 
 bool FormView::eventFilter(QObject* watched, QEvent* event) {
-    // Ctrl+Tab, seen as the application receives it: the document area would otherwise take it
-    // to switch windows.
-    if (event->type() == QEvent::KeyPress) {
-        auto* k = static_cast<QKeyEvent*>(event);
-        auto* target = qobject_cast<QWidget*>(watched);
-        if ((k->key() == Qt::Key_Tab || k->key() == Qt::Key_Backtab) && (k->modifiers() & Qt::ControlModifier) &&
-            target && isAncestorOf(target)) {
-            switch_tab(k->key() == Qt::Key_Tab && !(k->modifiers() & Qt::ShiftModifier));
-            return true;
-        }
-    }
     auto it = controls_.find(watched);
     if (it == controls_.end()) return QWidget::eventFilter(watched, event);
     Control& c = *it->second;
@@ -583,9 +572,22 @@ bool FormView::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void FormView::showEvent(QShowEvent* e) {
-    // Installed last, so it is asked first (before the document area's own filter).
-    qApp->removeEventFilter(this);
-    qApp->installEventFilter(this);
+    // Ctrl+Tab is taken as the application receives it, or the document area would take it to
+    // switch windows. Installed last, so it is asked first.
+    if (!ctrl_tab_) {
+        ctrl_tab_ = new EventHook(this, [this](QObject* watched, QEvent* event) {
+            if (event->type() != QEvent::KeyPress) return false;
+            auto* k = static_cast<QKeyEvent*>(event);
+            auto* target = qobject_cast<QWidget*>(watched);
+            if ((k->key() != Qt::Key_Tab && k->key() != Qt::Key_Backtab) || !(k->modifiers() & Qt::ControlModifier) ||
+                !target || !isAncestorOf(target))
+                return false;
+            switch_tab(k->key() == Qt::Key_Tab && !(k->modifiers() & Qt::ShiftModifier));
+            return true;
+        });
+    }
+    qApp->removeEventFilter(ctrl_tab_);
+    qApp->installEventFilter(ctrl_tab_);
     QWidget::showEvent(e);
 }
 

@@ -18,6 +18,18 @@ namespace acerto::gui {
 
 class GridModel;
 
+// An event filter given as a function.
+class EventHook : public QObject {
+  public:
+    EventHook(QObject* parent, std::function<bool(QObject*, QEvent*)> hook) : QObject(parent), hook_(std::move(hook)) {}
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override { return hook_(watched, event); }
+
+  private:
+    std::function<bool(QObject*, QEvent*)> hook_;
+};
+
 class FormView : public QWidget {
   public:
     FormView(platform::Form& form, QWidget* parent = nullptr);
@@ -65,6 +77,7 @@ class FormView : public QWidget {
     std::vector<class QMenu*> menus_;
     int observer_ = 0;
     int self_observer_ = 0;
+    EventHook* ctrl_tab_ = nullptr;
     bool syncing_ = false;
     bool sync_pending_ = false;
 };

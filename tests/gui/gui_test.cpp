@@ -489,3 +489,18 @@ TEST_F(Gui, GridsUseTheRoomTheyGet) {
     EXPECT_LE(sum, room);
     EXPECT_GE(sum, room - grid->model()->columnCount()) << "the columns leave room unused";
 }
+
+// A click into another box whose move the screen refuses shows the refusal once and leaves the
+// focus where it was.
+TEST_F(Gui, ARefusedClickIntoAnotherBoxShowsOneRefusal) {
+    auto* filial = widget<QLineEdit>("medCdFilial");
+    auto* numero = widget<QLineEdit>("edtNrOrcamento");
+    filial->setFocus();
+    QTest::keyClicks(filial, "9");
+    const auto before = test::ModalResponder::instance().seen().size();
+    answer_next_box(QMessageBox::Ok);  // "Filial não cadastrada.", and no second box
+    QTest::mouseClick(numero, Qt::LeftButton);
+    QApplication::processEvents();
+    EXPECT_EQ(test::ModalResponder::instance().seen().size(), before + 1);
+    EXPECT_EQ(focused(), "medCdFilial");
+}
