@@ -69,6 +69,9 @@ QString tr_arg(const char* text, const QString& a) {
 MainWindow::MainWindow(host::ScreenModule& module, QtUi& ui) : module_(module), ui_(ui), mdi_(new QMdiArea(this)) {
     setWindowTitle(texts::TituloPrincipal);
     setCentralWidget(mdi_);
+    // A window made smaller than its screen scrolls to what it hides.
+    mdi_->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    mdi_->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     ui_.set_parent(this);
     const auto& cfg = host::services().config;
     statusBar()->addWidget(new QLabel(tr_arg(texts::Operador, QString::fromStdString(cfg.operator_code))));
