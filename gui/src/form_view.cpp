@@ -778,6 +778,16 @@ void FormView::fit_columns(platform::DBGrid& g) {
     // The viewport follows the view only after this resize is handled: measured from the view.
     int room = view->contentsRect().width() - view->verticalHeader()->width();
     if (view->verticalScrollBar()->isVisible()) room -= view->verticalScrollBar()->width();
+    // Short of room, the widest column (the product's name) gives it up, down to a readable width,
+    // so that the amounts at the right stay in sight.
+    if (total > room && !widths.empty()) {
+        auto widest = std::max_element(widths.begin(), widths.end());
+        const int give = std::min(total - room, *widest - 120);
+        if (give > 0) {
+            *widest -= give;
+            total -= give;
+        }
+    }
     for (int v = 0; v < model->columnCount(); ++v) {
         int w = widths[static_cast<std::size_t>(v)];
         if (room > total && total > 0) w = w * room / total;

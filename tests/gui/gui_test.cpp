@@ -467,6 +467,9 @@ TEST_F(Gui, CaptionsAreNotCut) {
         for (QTableView* t : view->findChildren<QTableView*>()) {
             if (!t->isVisible()) continue;
             QFontMetrics fm(t->horizontalHeader()->font());
+            int sum = 0;
+            for (int c = 0; c < t->model()->columnCount(); ++c) sum += t->columnWidth(c);
+            EXPECT_LE(sum, t->viewport()->width()) << t->objectName().toStdString() << ": the last columns are hidden";
             for (int c = 0; c < t->model()->columnCount(); ++c) {
                 QString title = t->model()->headerData(c, Qt::Horizontal).toString();
                 EXPECT_GE(t->columnWidth(c), fm.horizontalAdvance(title) + 8)
