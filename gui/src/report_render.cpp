@@ -127,6 +127,8 @@ void paint_page(QPainter& painter, const report::Page& page, double dpi) {
 
 void paint_document(QPagedPaintDevice& device, const report::Document& doc) {
     QPainter painter(&device);
+    // A printer or file that would not start draws nothing: said, never taken as printed.
+    if (!painter.isActive()) throw platform::Error("Não foi possível imprimir o relatório.");
     PagePainter pages(painter, device.logicalDpiX());
     for (std::size_t i = 0; i < doc.pages.size(); ++i) {
         if (i) device.newPage();
@@ -173,8 +175,13 @@ void preview_report(QWidget* parent, const report::Produced& r) {
     setup_page(printer, r.document);
     QPrintPreviewDialog dialog(&printer, parent);
     dialog.setWindowTitle("Visualizar impressão - " + qs(r.definition.title));
-    QObject::connect(&dialog, &QPrintPreviewDialog::paintRequested,
-                     [&](QPrinter* p) { paint_document(*p, r.document); });
+    QObject::connect(&dialog, &QPrintPreviewDialog::paintRequested, [&](QPrinter* p) {
+        try {
+            paint_document(*p, r.document);
+        } catch (const std::exception& e) {
+            QMessageBox::critical(&dialog, "Erro", qs(e.what()));
+        }
+    });
     // Beside the preview's own zoom, page and print actions: save as PDF and export as CSV.
     if (auto* bar = dialog.findChild<QToolBar*>()) {
         bar->addSeparator();
