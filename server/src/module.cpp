@@ -510,7 +510,10 @@ class DeltaWriter {
         std::string w;
         for (std::size_t i = 0; i < m.columns.size(); ++i) {
             if (is_header && (m.columns[i]->name == "IDSITUACERTO" || m.columns[i]->name == "CDDEPTO")) continue;
-            w += (w.empty() ? "" : " AND ") + m.columns[i]->name + " " + s_.same() + " ?";
+            // Key columns are NOT NULL, so "=" matches as the null-safe operator would, and lets
+            // PostgreSQL find the row by its key's index (it scans the table for IS NOT DISTINCT FROM).
+            const char* op = m.columns[i]->key ? "=" : s_.same();
+            w += (w.empty() ? "" : " AND ") + m.columns[i]->name + " " + op + " ?";
             params.push_back(to_column(original[i], *m.columns[i], m.table->name));
         }
         return w;
