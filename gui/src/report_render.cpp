@@ -16,6 +16,7 @@
 #include <optional>
 
 #include "acerto/platform/errors.h"
+#include "texts.h"
 
 namespace acerto::gui {
 
@@ -128,7 +129,7 @@ void paint_page(QPainter& painter, const report::Page& page, double dpi) {
 void paint_document(QPagedPaintDevice& device, const report::Document& doc) {
     QPainter painter(&device);
     // A printer or file that would not start draws nothing: said, never taken as printed.
-    if (!painter.isActive()) throw platform::Error("Não foi possível imprimir o relatório.");
+    if (!painter.isActive()) throw platform::Error(texts::ImpressaoNaoIniciada);
     PagePainter pages(painter, device.logicalDpiX());
     for (std::size_t i = 0; i < doc.pages.size(); ++i) {
         if (i) device.newPage();
@@ -140,7 +141,7 @@ void write_pdf(const report::Document& doc, const QString& path) {
     {
         QFile probe(path);
         if (!probe.open(QIODevice::WriteOnly))
-            throw platform::Error("Não foi possível gravar o arquivo " + path.toStdString() + ".");
+            throw platform::Error(QString(texts::ArquivoNaoGravado).arg(path).toStdString());
     }
     QPdfWriter pdf(path);
     pdf.setTitle(qs(doc.title));
@@ -167,42 +168,42 @@ void write_text_file(const std::string& text, const QString& path) {
     QFile f(path);
     if (!f.open(QIODevice::WriteOnly) ||
         f.write(text.data(), static_cast<qint64>(text.size())) != static_cast<qint64>(text.size()))
-        throw platform::Error("Não foi possível gravar o arquivo " + path.toStdString() + ".");
+        throw platform::Error(QString(texts::ArquivoNaoGravado).arg(path).toStdString());
 }
 
 void preview_report(QWidget* parent, const report::Produced& r) {
     QPrinter printer(QPrinter::HighResolution);
     setup_page(printer, r.document);
     QPrintPreviewDialog dialog(&printer, parent);
-    dialog.setWindowTitle("Visualizar impressão - " + qs(r.definition.title));
+    dialog.setWindowTitle(QString(texts::VisualizarImpressao).arg(qs(r.definition.title)));
     QObject::connect(&dialog, &QPrintPreviewDialog::paintRequested, [&](QPrinter* p) {
         try {
             paint_document(*p, r.document);
         } catch (const std::exception& e) {
-            QMessageBox::critical(&dialog, "Erro", qs(e.what()));
+            QMessageBox::critical(&dialog, texts::Erro, qs(e.what()));
         }
     });
     // Beside the preview's own zoom, page and print actions: save as PDF and export as CSV.
     if (auto* bar = dialog.findChild<QToolBar*>()) {
         bar->addSeparator();
-        bar->addAction("Salvar PDF", &dialog, [&] {
-            QString path =
-                QFileDialog::getSaveFileName(&dialog, "Salvar como PDF", qs(r.definition.code) + ".pdf", "PDF (*.pdf)");
+        bar->addAction(texts::SalvarPdf, &dialog, [&] {
+            QString path = QFileDialog::getSaveFileName(&dialog, texts::SalvarComoPdf, qs(r.definition.code) + ".pdf",
+                                                        "PDF (*.pdf)");
             if (path.isEmpty()) return;
             try {
                 write_pdf(r.document, path);
             } catch (const std::exception& e) {
-                QMessageBox::critical(&dialog, "Erro", qs(e.what()));
+                QMessageBox::critical(&dialog, texts::Erro, qs(e.what()));
             }
         });
-        bar->addAction("Exportar CSV", &dialog, [&] {
-            QString path = QFileDialog::getSaveFileName(&dialog, "Exportar linhas (CSV)",
+        bar->addAction(texts::ExportarCsv, &dialog, [&] {
+            QString path = QFileDialog::getSaveFileName(&dialog, texts::ExportarLinhasCsv,
                                                         qs(r.definition.code) + ".csv", "CSV (*.csv)");
             if (path.isEmpty()) return;
             try {
                 write_text_file(report::csv_of(r.definition, r.data, r.masks), path);
             } catch (const std::exception& e) {
-                QMessageBox::critical(&dialog, "Erro", qs(e.what()));
+                QMessageBox::critical(&dialog, texts::Erro, qs(e.what()));
             }
         });
     }

@@ -32,4 +32,13 @@ inline constexpr const char* Proximo = "Próximo";
 inline constexpr const char* Ultimo = "Último";
 inline constexpr const char* EscolherProduto = "Escolher o produto (Ctrl+Enter)";
 
+// The report's print preview and its files.
+inline constexpr const char* VisualizarImpressao = "Visualizar impressão - %1";
+inline constexpr const char* SalvarPdf = "Salvar PDF";
+inline constexpr const char* SalvarComoPdf = "Salvar como PDF";
+inline constexpr const char* ExportarCsv = "Exportar CSV";
+inline constexpr const char* ExportarLinhasCsv = "Exportar linhas (CSV)";
+inline constexpr const char* ArquivoNaoGravado = "Não foi possível gravar o arquivo %1.";
+inline constexpr const char* ImpressaoNaoIniciada = "Não foi possível imprimir o relatório.";
+
 }  // namespace acerto::gui::texts
