@@ -57,6 +57,9 @@ int main(int argc, char** argv) {
     params.add("P_NRORCAEVENTO").set_as_string("0000000500");
     params.add("P_NRSEQORCAEVE").set_as_string("00");
 
+    // Product codes go through the host's mask, as every report run prints them.
+    const host::report::Masks masks{{"product", "9.99.999;0;_"}};
+
     std::vector<double> fetch_ms, layout_ms, pdf_ms, csv_ms, total_pdf_ms;
     const std::string pdf = test::temp_dir() + "/report_bench.pdf";
     host::report::Data data;
@@ -64,12 +67,12 @@ int main(int argc, char** argv) {
     for (int round = 0; round < 5; ++round) {
         bench::sample(fetch_ms, 1, [&] { data = host::report::fetch(net, def, params); });
         bench::sample(layout_ms, 1, [&] {
-            doc = host::report::layout(def, data, {platform::DateTime::now_local(), "BENCH"});
+            doc = host::report::layout(def, data, {platform::DateTime::now_local(), "BENCH", masks});
         });
         bench::sample(pdf_ms, 1, [&] { gui::write_pdf(doc, QString::fromStdString(pdf)); });
         total_pdf_ms.push_back(fetch_ms.back() + layout_ms.back() + pdf_ms.back());
         bench::sample(csv_ms, 1, [&] {
-            std::string csv = host::report::csv_of(def, data);
+            std::string csv = host::report::csv_of(def, data, masks);
             if (csv.size() < 100) std::abort();
         });
     }

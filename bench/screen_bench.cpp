@@ -12,6 +12,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "acerto/host/server_queries.h"
 #include "acerto/host/services.h"
 #include "acerto/settlement/acerto_final.h"
 #include "bench_util.h"
@@ -118,7 +119,7 @@ int main() {
     std::ofstream(path) << fixture().dump();
     std::string db = test::fresh_database();
     test::ServerProcess server(db, path, {});
-    platform::SqliteConnection reference(db, true);
+    host::ServerQueries reference;
     test::ScriptedUi ui;
     host::Services services;
     services.ui = &ui;

@@ -9,6 +9,7 @@ packages=(
   qt6-base-dev libcli11-dev libspdlog-dev libfmt-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   postgresql sqlite3 curl xvfb xauth desktop-file-utils poppler-utils
+  qt6-translations-l10n adwaita-icon-theme fonts-liberation2 openbox xdotool
 )
 
 missing=()

@@ -1,5 +1,6 @@
 #include "form_view.h"
 
+#include <QActionGroup>
 #include <QApplication>
 #include <QFrame>
 #include <QHBoxLayout>
@@ -7,15 +8,23 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMessageBox>
+#include <QMouseEvent>
+#include <QPainter>
 #include <QRadioButton>
+#include <QRegularExpression>
+#include <QScrollBar>
+#include <QStyledItemDelegate>
 #include <QTabWidget>
 #include <QTableView>
 #include <QTimer>
 #include <QToolButton>
 
 #include "acerto/platform/text.h"
+#include "look.h"
 #include "table_model.h"
+#include "texts.h"
 
 namespace acerto::gui {
 
@@ -28,6 +37,68 @@ const QColor kRequired(0xFF, 0xFF, 0xE1);  // the suite's colour for required bo
 QString qs(const std::string& s) {
     return QString::fromStdString(s);
 }
+
+// A menu caption with its accelerator letter: the first letter no sibling took yet.
+QString with_mnemonic(const std::string& text, QString& taken) {
+    QString t = qs(text);
+    t.replace("&", "&&");
+    for (int i = 0; i < t.size(); ++i) {
+        QChar ch = t[i].toLower();
+        if (!t[i].isLetter() || taken.contains(ch)) continue;
+        taken += ch;
+        return t.left(i) + "&" + t.mid(i);
+    }
+    return t;
+}
+
+bool read_only_box(const Control* c) {
+    auto* e = dynamic_cast<const platform::Edit*>(c);
+    return e && e->read_only;
+}
+
+// The ellipsis of a grid's product column: a button drawn in the current cell; a click on it
+// (or Ctrl+Enter, Alt+Down) opens the product pick.
+class EllipsisDelegate : public QStyledItemDelegate {
+  public:
+    EllipsisDelegate(platform::DBGrid& grid, GridModel& model, QTableView& view, std::function<void()> pick)
+        : QStyledItemDelegate(&view), grid_(grid), model_(model), view_(view), pick_(std::move(pick)) {}
+
+    static QRect button_rect(const QRect& cell) {
+        int side = std::min(cell.height() - 2, 18);
+        return QRect(cell.right() - side, cell.top() + (cell.height() - side) / 2, side, side);
+    }
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+        QStyledItemDelegate::paint(painter, option, index);
+        if (!has_button(index)) return;
+        QStyleOptionButton button;
+        button.rect = button_rect(option.rect);
+        button.text = QString("…");
+        button.state = QStyle::State_Enabled | QStyle::State_Raised;
+        view_.style()->drawControl(QStyle::CE_PushButton, &button, painter, &view_);
+    }
+
+    bool editorEvent(QEvent* event, QAbstractItemModel* model, const QStyleOptionViewItem& option,
+                     const QModelIndex& index) override {
+        if (event->type() == QEvent::MouseButtonRelease && has_button(index) &&
+            button_rect(option.rect).contains(static_cast<QMouseEvent*>(event)->position().toPoint())) {
+            pick_();
+            return true;
+        }
+        return QStyledItemDelegate::editorEvent(event, model, option, index);
+    }
+
+  private:
+    bool has_button(const QModelIndex& index) const {
+        int col = model_.grid_column(index.column());
+        return col >= 0 && grid_.columns[static_cast<std::size_t>(col)].ellipsis && index == view_.currentIndex() &&
+               !grid_.read_only && grid_.enabled();
+    }
+    platform::DBGrid& grid_;
+    GridModel& model_;
+    QTableView& view_;
+    std::function<void()> pick_;
+};
 
 // A toolbar button's caption: short enough for the toolbar; the hint tells the rest.
 QString caption_of(const platform::Control& c) {
@@ -48,12 +119,21 @@ FormView::FormView(platform::Form& form, QWidget* parent) : QWidget(parent), for
     build_children(form, this);
     apply_all();
     observer_ = form.add_form_observer([this](Control& c, Property p) { apply(c, p); });
+    // The screen closing itself (Fechar, its menu, Ctrl+F4) takes its menus and window along.
+    self_observer_ = form.add_observer([this](Control&, Property p) {
+        if (p != Property::Visible || form_.shown()) return;
+        for (QMenu* m : menus_) m->menuAction()->setVisible(false);
+        if (on_form_closed) on_form_closed();
+    });
     arrange_all();
     QTimer::singleShot(0, this, [this] { sync_focus(); });
 }
 
 FormView::~FormView() {
     form_.remove_form_observer(observer_);
+    form_.remove_observer(self_observer_);
+    // The menus hold actions bound to this view's controls: they go with it.
+    for (QMenu* m : menus_) delete m;
 }
 
 QWidget* FormView::widget_for(const Control* c) const {
@@ -125,10 +205,13 @@ QWidget* FormView::build(Control& c, QWidget* parent) {
             });
             sync_grid(*grid);
         });
-        QObject::connect(view, &QTableView::doubleClicked, this, [this, grid](const QModelIndex&) {
+        auto pick = [this, grid] {
             if (grid->columns[static_cast<std::size_t>(grid->selected_index())].ellipsis)
                 guard([grid] { grid->edit_button_click(); });
-        });
+        };
+        view->setItemDelegate(new EllipsisDelegate(*grid, *model, *view, pick));
+        view->setToolTip(texts::EscolherProduto);
+        QObject::connect(view, &QTableView::doubleClicked, this, [pick](const QModelIndex&) { pick(); });
         w = view;
     } else if (kind == "label" || kind == "dbtext") {
         auto* l = new QLabel(parent);
@@ -155,8 +238,25 @@ QWidget* FormView::build(Control& c, QWidget* parent) {
         b->setAutoRaise(static_cast<platform::Button&>(c).flat);
         b->setToolTip(qs(c.hint));
         b->setText(kind == "searchbutton" ? QString("…") : caption_of(c));
+        QIcon icon = icon_for(kind == "searchbutton" ? QString("search") : qs(c.name()));
+        if (!icon.isNull()) {
+            b->setIcon(icon);
+            b->setIconSize(QSize(16, 16));
+            b->setToolButtonStyle(Qt::ToolButtonIconOnly);
+        }
         b->setFocusPolicy(static_cast<platform::Button&>(c).focusable() ? Qt::StrongFocus : Qt::NoFocus);
-        QObject::connect(b, &QToolButton::clicked, this, [this, &c] { guard([&c] { c.click(); }); });
+        // Commands the host framework answers itself where the screen binds nothing.
+        static const std::map<std::string, void (*)(FormView&)> host_commands = {{"sbtAjuda", [](FormView& v) {
+                                                                                      if (v.on_help) v.on_help();
+                                                                                  }}};
+        auto host_command = host_commands.find(c.name());
+        if (host_command != host_commands.end()) b->setToolTip(qs(c.hint) + " (F1)");
+        QObject::connect(b, &QToolButton::clicked, this, [this, &c, host_command] {
+            if (!c.on_click && host_command != host_commands.end())
+                host_command->second(*this);
+            else
+                guard([&c] { c.click(); });
+        });
         w = b;
     } else if (kind == "navigator") {
         auto* nav = new QWidget(parent);
@@ -167,6 +267,11 @@ QWidget* FormView::build(Control& c, QWidget* parent) {
             auto* b = new QToolButton(nav);
             b->setText(text);
             b->setToolTip(tip);
+            static const std::map<std::string, const char*> icon_names = {{texts::Primeiro, "first"},
+                                                                          {texts::Anterior, "prior"},
+                                                                          {texts::Proximo, "next"},
+                                                                          {texts::Ultimo, "last"}};
+            if (QIcon icon = icon_for(icon_names.at(tip)); !icon.isNull()) b->setIcon(icon);
             b->setFocusPolicy(Qt::NoFocus);
             row->addWidget(b);
             QObject::connect(b, &QToolButton::clicked, this, [this, navigator, move] {
@@ -177,10 +282,10 @@ QWidget* FormView::build(Control& c, QWidget* parent) {
                 });
             });
         };
-        add("|◀", "Primeiro", [](platform::DataSet& d) { d.first(); });
-        add("◀", "Anterior", [](platform::DataSet& d) { d.prior(); });
-        add("▶", "Próximo", [](platform::DataSet& d) { d.next(); });
-        add("▶|", "Último", [](platform::DataSet& d) { d.last(); });
+        add("|◀", texts::Primeiro, [](platform::DataSet& d) { d.first(); });
+        add("◀", texts::Anterior, [](platform::DataSet& d) { d.prior(); });
+        add("▶", texts::Proximo, [](platform::DataSet& d) { d.next(); });
+        add("▶|", texts::Ultimo, [](platform::DataSet& d) { d.last(); });
         row->addStretch();
         w = nav;
     } else {
@@ -191,15 +296,11 @@ QWidget* FormView::build(Control& c, QWidget* parent) {
             row->setSpacing(1);
             widgets_[&c] = f;
             controls_[f] = &c;
-            for (Control* child : c.children()) {
-                QWidget* b = build(*child, f);
-                QFont small = b->font();
-                small.setPointSizeF(small.pointSizeF() * 0.85);
-                b->setFont(small);
-                row->addWidget(b);
-            }
+            for (Control* child : c.children()) row->addWidget(build(*child, f));
             row->addStretch();
             f->setFrameShape(QFrame::StyledPanel);
+            f->setObjectName(qs(c.name()));
+            f->installEventFilter(this);
             return f;
         }
         if (kind == "panel") f->setFrameShape(QFrame::StyledPanel);
@@ -210,8 +311,10 @@ QWidget* FormView::build(Control& c, QWidget* parent) {
     widgets_[&c] = w;
     controls_[w] = &c;
     w->installEventFilter(this);
-    if (c.focusable() &&
-        (dynamic_cast<QLineEdit*>(w) || dynamic_cast<QTableView*>(w) || dynamic_cast<QRadioButton*>(w)))
+    if (c.focusable() && read_only_box(&c))
+        w->setFocusPolicy(Qt::ClickFocus);  // a value to read or copy, not a Tab stop
+    else if (c.focusable() &&
+             (dynamic_cast<QLineEdit*>(w) || dynamic_cast<QTableView*>(w) || dynamic_cast<QRadioButton*>(w)))
         w->setFocusPolicy(Qt::StrongFocus);
     else if (!dynamic_cast<QToolButton*>(w) && !dynamic_cast<QTabWidget*>(w))
         w->setFocusPolicy(Qt::NoFocus);
@@ -231,10 +334,16 @@ void FormView::apply(Control& c, Property p) {
     }
     if (auto it = actions_.find(&c); it != actions_.end()) {
         auto& m = static_cast<platform::MenuItem&>(c);
-        it->second->setEnabled(m.enabled());
-        it->second->setVisible(m.visible());
-        it->second->setChecked(m.checked());
-        it->second->setText(qs(m.text()));
+        QAction* a = it->second;
+        a->setEnabled(m.enabled());
+        a->setVisible(m.visible());
+        // Only entries that are ever checked show a mark.
+        a->setCheckable(m.radio_item || m.checked());
+        a->setChecked(m.checked());
+        QString shown = a->text();
+        shown.remove(QRegularExpression("&(?!&)"));
+        shown.replace("&&", "&");
+        if (shown != qs(m.text())) a->setText(qs(m.text()).replace("&", "&&"));
         return;
     }
     QWidget* w = widget_for(&c);
@@ -340,7 +449,12 @@ void FormView::forward_key(Control& c, QKeyEvent* e) {
                 guard([&] { g->key_down(platform::vk::Tab, shift); });
             } else {
                 guard([&] {
-                    if (Control* next = form_.next_focusable(&c, !back)) form_.focus(next);
+                    // Read-only boxes are passed over: nothing to type there.
+                    Control* next = form_.next_focusable(&c, !back);
+                    for (int guard_steps = 0; next && next != &c && read_only_box(next) && guard_steps < 200;
+                         ++guard_steps)
+                        next = form_.next_focusable(next, !back);
+                    if (next) form_.focus(next);
                 });
             }
             return;
@@ -380,6 +494,37 @@ void FormView::forward_key(Control& c, QKeyEvent* e) {
         default:
             break;
     }
+    // Typing over a selected text replaces it: the selection is erased first, as the operator
+    // would with Backspace (the box keeps its text at the end, where the model types).
+    auto* line = dynamic_cast<QLineEdit*>(widget_for(&c));
+    const bool typing = (ch && ch != platform::ch::Escape && ch != platform::ch::Return) ||
+                        vk == platform::vk::Delete || (!vk && !shift.ctrl && !shift.alt && !e->text().isEmpty());
+    if (line && typing && line->hasSelectedText() && !read_only_box(&c)) {
+        const QString shown = line->text();
+        const int from = line->selectionStart(), to = from + line->selectedText().size();
+        const QString tail = shown.mid(to);
+        guard([&] {
+            if (from == 0 && to >= shown.size()) {
+                c.clear_text();
+            } else {
+                for (int i = from; i < shown.size(); ++i) c.keystroke(platform::vk::Back, platform::ch::Back);
+            }
+        });
+        line->deselect();
+        if (vk == platform::vk::Delete || ch == platform::ch::Back) {
+            guard([&] {
+                for (char32_t k : platform::utf8_decode(tail.toStdString())) c.press_key(k);
+            });
+            return;
+        }
+        // The typed key, then what followed the selection.
+        guard([&] {
+            for (char32_t k : platform::utf8_decode(e->text().toStdString()))
+                if (k >= 32) c.press_key(k);
+            for (char32_t k : platform::utf8_decode(tail.toStdString())) c.press_key(k);
+        });
+        return;
+    }
     guard([&] {
         if (vk) c.key_down(vk, shift);
         if (ch) {
@@ -398,6 +543,7 @@ bool FormView::eventFilter(QObject* watched, QEvent* event) {
     switch (event->type()) {
         case QEvent::KeyPress: {
             auto* k = static_cast<QKeyEvent*>(event);
+            if (host_key(c, k)) return true;
             if (k->modifiers() & Qt::ControlModifier && k->key() != Qt::Key_Tab) return false;  // shortcuts
             if (dynamic_cast<QLineEdit*>(watched) || dynamic_cast<QTableView*>(watched) ||
                 (dynamic_cast<QRadioButton*>(watched) && (k->key() == Qt::Key_Tab || k->key() == Qt::Key_Backtab))) {
@@ -410,7 +556,12 @@ bool FormView::eventFilter(QObject* watched, QEvent* event) {
             if (!syncing_ && form_.focused() != &c && c.focusable()) guard([&] { form_.focus(&c); });
             return false;
         case QEvent::Resize:
-            if (!c.children().empty()) arrange(c);
+            if (c.name() == "panMenu")
+                arrange_toolbar();
+            else if (auto* g = dynamic_cast<platform::DBGrid*>(&c))
+                fit_columns(*g);
+            else if (!c.children().empty())
+                arrange(c);
             return false;
         case QEvent::MouseButtonDblClick:
             if (auto* e = dynamic_cast<platform::DBEdit*>(&c); e && e->read_only) return true;
@@ -418,6 +569,26 @@ bool FormView::eventFilter(QObject* watched, QEvent* event) {
         default:
             return false;
     }
+}
+
+void FormView::showEvent(QShowEvent* e) {
+    // Ctrl+Tab is taken as the application receives it, or the document area would take it to
+    // switch windows. Installed last, so it is asked first.
+    if (!ctrl_tab_) {
+        ctrl_tab_ = new EventHook(this, [this](QObject* watched, QEvent* event) {
+            if (event->type() != QEvent::KeyPress) return false;
+            auto* k = static_cast<QKeyEvent*>(event);
+            auto* target = qobject_cast<QWidget*>(watched);
+            if ((k->key() != Qt::Key_Tab && k->key() != Qt::Key_Backtab) || !(k->modifiers() & Qt::ControlModifier) ||
+                !target || !isAncestorOf(target))
+                return false;
+            switch_tab(k->key() == Qt::Key_Tab && !(k->modifiers() & Qt::ShiftModifier));
+            return true;
+        });
+    }
+    qApp->removeEventFilter(ctrl_tab_);
+    qApp->installEventFilter(ctrl_tab_);
+    QWidget::showEvent(e);
 }
 
 void FormView::resizeEvent(QResizeEvent*) {
@@ -483,8 +654,10 @@ void FormView::arrange(Control& container) {
     }
 }
 
+// The form's menus, owned by this view (they go when it goes), each with its accelerator letter.
 void FormView::fill_menu_bar(QMenuBar& bar) {
-    std::function<void(QMenu*, platform::MenuItem&)> add = [&](QMenu* menu, platform::MenuItem& item) {
+    std::function<void(QMenu*, platform::MenuItem&, QString&)> add = [&](QMenu* menu, platform::MenuItem& item,
+                                                                         QString& taken) {
         if (item.separator) {
             menu->addSeparator();
             return;
@@ -492,28 +665,134 @@ void FormView::fill_menu_bar(QMenuBar& bar) {
         bool has_children = false;
         for (Control* child : item.children()) has_children = has_children || dynamic_cast<platform::MenuItem*>(child);
         if (has_children) {
-            QMenu* sub = menu->addMenu(qs(item.text()));
+            QMenu* sub = menu->addMenu(with_mnemonic(item.text(), taken));
+            QString sub_taken;
             for (Control* child : item.children())
-                if (auto* m = dynamic_cast<platform::MenuItem*>(child)) add(sub, *m);
+                if (auto* m = dynamic_cast<platform::MenuItem*>(child)) add(sub, *m, sub_taken);
             return;
         }
-        QAction* a = menu->addAction(qs(item.text()));
-        a->setCheckable(true);
+        QAction* a = menu->addAction(with_mnemonic(item.text(), taken));
+        if (item.radio_item) {  // drawn as a choice among its siblings
+            auto* group = menu->findChild<QActionGroup*>(QString(), Qt::FindDirectChildrenOnly);
+            if (!group) group = new QActionGroup(menu);
+            group->addAction(a);
+        }
         if (!item.shortcut.empty()) a->setShortcut(QKeySequence(qs(item.shortcut)));
         a->setShortcutContext(Qt::ApplicationShortcut);
         actions_[&item] = a;
         QObject::connect(a, &QAction::triggered, this, [this, &item](bool) {
-            actions_[&item]->setChecked(item.checked());
+            actions_[&item]->setChecked(item.checked());  // the model decides
             if (item.enabled()) guard([&item] { item.click(); });
         });
         apply(item, Property::Enabled);
     };
+    // The letters the window's own menus already use.
+    QString taken;
+    for (QAction* a : bar.actions()) {
+        int at = a->text().indexOf('&');
+        if (at >= 0 && at + 1 < a->text().size()) taken += a->text()[at + 1].toLower();
+    }
     for (Control* c : form_.children())
         if (auto* m = dynamic_cast<platform::MenuItem*>(c)) {
-            QMenu* menu = bar.addMenu(qs(m->text()));
+            auto* menu = new QMenu(with_mnemonic(m->text(), taken), this);
+            menus_.push_back(menu);
+            bar.addMenu(menu);
+            QString item_taken;
             for (Control* child : m->children())
-                if (auto* sub = dynamic_cast<platform::MenuItem*>(child)) add(menu, *sub);
+                if (auto* sub = dynamic_cast<platform::MenuItem*>(child)) add(menu, *sub, item_taken);
         }
+}
+
+bool FormView::host_key(Control& c, QKeyEvent* e) {
+    const auto mods = e->modifiers() & (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier);
+    const int key = e->key();
+    if (key == Qt::Key_F1 && mods == Qt::NoModifier) {
+        if (on_help) on_help();
+        return true;
+    }
+    // The product pick from the keyboard: Ctrl+Enter, or Alt+Down as in a combo box.
+    if (auto* g = dynamic_cast<platform::DBGrid*>(&c)) {
+        const bool ctrl_enter = (key == Qt::Key_Return || key == Qt::Key_Enter) && mods == Qt::ControlModifier;
+        const bool alt_down = key == Qt::Key_Down && mods == Qt::AltModifier;
+        if (ctrl_enter || alt_down) {
+            int col = g->selected_index();
+            if (col >= 0 && col < static_cast<int>(g->columns.size()) &&
+                g->columns[static_cast<std::size_t>(col)].ellipsis)
+                guard([g] { g->edit_button_click(); });
+            return true;
+        }
+    }
+    return false;
+}
+
+void FormView::switch_tab(bool forward) {
+    for (Control* c : form_.children()) {
+        auto* pc = dynamic_cast<platform::PageControl*>(c);
+        if (!pc || !pc->usable()) continue;
+        auto pages = pc->pages();
+        auto it = std::find(pages.begin(), pages.end(), pc->active_page());
+        if (it == pages.end() || pages.size() < 2) return;
+        std::size_t i = static_cast<std::size_t>(it - pages.begin());
+        for (std::size_t step = 1; step < pages.size(); ++step) {
+            std::size_t k = forward ? (i + step) % pages.size() : (i + pages.size() - step) % pages.size();
+            if (pages[k]->enabled() && pages[k]->visible()) {
+                guard([&] { pages[k]->click(); });
+                apply(*pc, Property::Data);
+                return;
+            }
+        }
+        return;
+    }
+}
+
+// The toolbar shows its captions beside the icons where the row has room, icons alone otherwise.
+void FormView::arrange_toolbar() {
+    auto* bar = widget_for(form_.find("panMenu"));
+    if (!bar) return;
+    auto buttons = bar->findChildren<QToolButton*>(QString(), Qt::FindDirectChildrenOnly);
+    int beside = 8;
+    for (QToolButton* b : buttons) {
+        if (b->icon().isNull() || b->isHidden()) continue;
+        beside += b->fontMetrics().horizontalAdvance(b->text()) + 16 + 16;
+    }
+    const Qt::ToolButtonStyle style = beside <= bar->width() ? Qt::ToolButtonTextBesideIcon : Qt::ToolButtonIconOnly;
+    for (QToolButton* b : buttons)
+        if (!b->icon().isNull()) b->setToolButtonStyle(style);
+}
+
+// Each column at least as wide as its title; spare room shared in proportion to the layout's widths.
+void FormView::fit_columns(platform::DBGrid& g) {
+    auto* view = dynamic_cast<QTableView*>(widget_for(&g));
+    GridModel* model = model_for(&g);
+    if (!view || !model) return;
+    const QFontMetrics fm(view->horizontalHeader()->font());
+    std::vector<int> widths;
+    int total = 0;
+    for (int v = 0; v < model->columnCount(); ++v) {
+        const auto gc = static_cast<std::size_t>(model->grid_column(v));
+        int w =
+            std::max({30, g.columns[gc].width, fm.horizontalAdvance(qs(g.column_title(model->grid_column(v)))) + 14});
+        widths.push_back(w);
+        total += w;
+    }
+    // The viewport follows the view only after this resize is handled: measured from the view.
+    int room = view->contentsRect().width() - view->verticalHeader()->width();
+    if (view->verticalScrollBar()->isVisible()) room -= view->verticalScrollBar()->width();
+    // Short of room, the widest column (the product's name) gives it up, down to a readable width,
+    // so that the amounts at the right stay in sight.
+    if (total > room && !widths.empty()) {
+        auto widest = std::max_element(widths.begin(), widths.end());
+        const int give = std::min(total - room, *widest - 120);
+        if (give > 0) {
+            *widest -= give;
+            total -= give;
+        }
+    }
+    for (int v = 0; v < model->columnCount(); ++v) {
+        int w = widths[static_cast<std::size_t>(v)];
+        if (room > total && total > 0) w = w * room / total;
+        view->setColumnWidth(v, w);
+    }
 }
 
 }  // namespace acerto::gui

@@ -7,6 +7,7 @@
 #include <QWidget>
 #include <functional>
 #include <map>
+#include <vector>
 
 #include "acerto/platform/form.h"
 
@@ -16,6 +17,18 @@ class QTableView;
 namespace acerto::gui {
 
 class GridModel;
+
+// An event filter given as a function.
+class EventHook : public QObject {
+  public:
+    EventHook(QObject* parent, std::function<bool(QObject*, QEvent*)> hook) : QObject(parent), hook_(std::move(hook)) {}
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override { return hook_(watched, event); }
+
+  private:
+    std::function<bool(QObject*, QEvent*)> hook_;
+};
 
 class FormView : public QWidget {
   public:
@@ -31,10 +44,15 @@ class FormView : public QWidget {
     void guard(const std::function<void()>& action);
     // Gives Qt's focus to the widget of the model's focused control.
     void sync_focus();
+    // The screen closed itself (its window closes with it); the operator asked for help.
+    std::function<void()> on_form_closed, on_help;
+    // Spreads a grid's columns over the room its view has (never narrower than their titles).
+    void fit_columns(platform::DBGrid& g);
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void resizeEvent(QResizeEvent* e) override;
+    void showEvent(QShowEvent* e) override;
 
   private:
     QWidget* build(platform::Control& c, QWidget* parent);
@@ -44,6 +62,10 @@ class FormView : public QWidget {
     void arrange(platform::Control& container);
     void arrange_all();
     void forward_key(platform::Control& c, QKeyEvent* e);
+    // Keys the host gives a meaning of its own (tabs, the product pick); true when taken.
+    bool host_key(platform::Control& c, QKeyEvent* e);
+    void switch_tab(bool forward);
+    void arrange_toolbar();
     void sync_grid(platform::DBGrid& g);
     QString shown_text(platform::Control& c) const;
 
@@ -52,7 +74,10 @@ class FormView : public QWidget {
     std::map<QObject*, platform::Control*> controls_;
     std::map<const platform::DBGrid*, GridModel*> models_;
     std::map<const platform::Control*, QAction*> actions_;
+    std::vector<class QMenu*> menus_;
     int observer_ = 0;
+    int self_observer_ = 0;
+    EventHook* ctrl_tab_ = nullptr;
     bool syncing_ = false;
     bool sync_pending_ = false;
 };

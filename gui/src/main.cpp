@@ -16,10 +16,13 @@
 
 #include <CLI/CLI.hpp>
 
+#include "acerto/host/errors.h"
 #include "acerto/host/module_loader.h"
+#include "acerto/host/server_queries.h"
 #include "acerto/host/services.h"
 #include "acerto/host/sign_in.h"
 #include "acerto/platform/format.h"
+#include "look.h"
 #include "main_window.h"
 #include "sign_in_dialog.h"
 
@@ -64,16 +67,29 @@ std::string beside_me(const std::string& rel) {
     return (self / rel).lexically_normal().string();
 }
 
+// The settings file when none is named: the operator's own, else the machine's.
+std::string default_settings() {
+    std::vector<std::filesystem::path> candidates;
+    if (const char* x = std::getenv("XDG_CONFIG_HOME"); x && *x)
+        candidates.emplace_back(std::filesystem::path(x) / "acerto/acerto.json");
+    else if (const char* h = std::getenv("HOME"); h && *h)
+        candidates.emplace_back(std::filesystem::path(h) / ".config/acerto/acerto.json");
+    candidates.emplace_back("/etc/acerto/acerto.json");
+    for (const auto& c : candidates)
+        if (std::filesystem::exists(c)) return c.string();
+    return {};
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     CLI::App app{"acerto: o sistema de eventos com a tela de Acerto Final"};
-    std::string config_file, server, database, operator_code, branch, mask, screenshot, module_path, server_bin;
+    std::string config_file, server, operator_code, branch, mask, screenshot, module_path, server_bin;
     int levels = 0;
     bool demo = false;
-    app.add_option("--config", config_file, "Arquivo de configuração (JSON)");
-    app.add_option("--server", server, "Servidor de aplicação, endereço:porta");
-    app.add_option("--database", database, "Banco de dados de referência (arquivo SQLite)");
+    app.add_option("--config", config_file,
+                   "Arquivo de configuração (JSON; sem ele, ~/.config/acerto/acerto.json ou /etc/acerto/acerto.json)");
+    app.add_option("--server", server, "Servidor de aplicação, endereço:porta (ou ACERTO_SERVER)");
     app.add_option("--operator", operator_code, "Código do operador");
     app.add_option("--branch", branch, "Filial da estação");
     app.add_option("--product-mask", mask, "Máscara do código de produto");
@@ -90,10 +106,12 @@ int main(int argc, char** argv) {
                    "Grava a imagem da entrada do operador (com --demo) neste arquivo PNG e sai");
     CLI11_PARSE(app, argc, argv);
 
-    const bool has_display = std::getenv("DISPLAY") || std::getenv("WAYLAND_DISPLAY") || std::getenv("QT_QPA_PLATFORM");
+    // A variable set but empty names no display either (Qt would abort on it).
+    auto set = [](const char* name) { return std::getenv(name) && *std::getenv(name); };
+    const bool has_display = set("DISPLAY") || set("WAYLAND_DISPLAY") || set("QT_QPA_PLATFORM");
     if (!has_display) {
         if (screenshot.empty()) {
-            std::cerr << "acerto: não há tela disponível (DISPLAY não está definido).\n"
+            std::cerr << "acerto: não há tela disponível (DISPLAY não está definido ou está vazio).\n"
                          "Para abrir a janela sem monitor, use o Xvfb:\n"
                          "  xvfb-run -a acerto --demo\n";
             return 2;
@@ -103,13 +121,12 @@ int main(int argc, char** argv) {
 
     try {
         host::Services services;
-        services.config = host::HostConfig::load(config_file);
+        services.config = host::HostConfig::load(config_file.empty() ? default_settings() : config_file);
         if (!server.empty()) services.config.set_server(server);
         if (!operator_code.empty()) services.config.operator_code = operator_code;
         if (!branch.empty()) services.config.branch = branch;
         if (!mask.empty()) services.config.product_mask = mask;
         if (levels > 0) services.config.product_levels = levels;
-        if (!database.empty()) services.config.database = database;
         DemoServer demo_server;
         if (demo || !screenshot.empty() || !sign_in_picture.empty()) {
             auto dir =
@@ -119,17 +136,17 @@ int main(int argc, char** argv) {
                               (dir / "demo.db").string());
             services.config.server_host = "127.0.0.1";
             services.config.server_port = demo_server.port;
-            services.config.database = demo_server.db;
             if (services.config.branch.empty()) services.config.branch = "0001";
         }
         platform::format_settings().decimal_separator = services.config.decimal_separator;
         platform::format_settings().thousand_separator = services.config.decimal_separator == ',' ? '.' : ',';
-        std::unique_ptr<platform::SqliteConnection> reference;
-        if (!services.config.database.empty())
-            reference = std::make_unique<platform::SqliteConnection>(services.config.database, true);
-        services.database = reference.get();
+        // Reference data is read through the server: the workstation needs its address only.
+        host::ServerQueries reference;
+        services.database = &reference;
 
         QApplication qapp(argc, argv);
+        gui::install_portuguese(qapp);
+        gui::apply_look(qapp);
         // The operator signs in before any screen opens; the demonstration signs in as its own
         // operator (the README gives the password).
         if (!sign_in_picture.empty()) {
@@ -159,6 +176,8 @@ int main(int argc, char** argv) {
         int rc = 0;
         if (!screenshot.empty()) {
             // A loaded budget, for the documentation: budget 0000000102 of branch 0001.
+            window.setWindowState(Qt::WindowNoState);
+            window.resize(1024, 720);
             window.open_acerto_final();
             auto* view = window.view();
             if (!view) return 3;
@@ -176,6 +195,16 @@ int main(int argc, char** argv) {
             qapp.processEvents();
             window.grab().save(QString::fromStdString(screenshot));
         } else {
+            // A server that cannot be reached is said at once, with its address; the screen opens
+            // from the menu once it answers.
+            bool reachable = true;
+            try {
+                reference.connection().Open();
+            } catch (const host::ConnectionError& e) {
+                reachable = false;
+                ui.show_error(e.what());
+            }
+            if (reachable) window.open_acerto_final();  // the suite opens on its one screen
             rc = qapp.exec();
         }
         // The window and its views go before the screen they show.

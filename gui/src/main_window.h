@@ -3,7 +3,10 @@
 // status bar with the operator, the branch and the server.
 #include <QMainWindow>
 #include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QPointer>
 #include <memory>
+#include <vector>
 
 #include "acerto/host/module_loader.h"
 #include "form_view.h"
@@ -18,17 +21,28 @@ class MainWindow : public QMainWindow {
     // Opens the settlement screen (loading the module's entry) and shows its view.
     void open_acerto_final();
     FormView* view() const { return view_; }
+    QMdiSubWindow* screen_window() const { return sub_; }
+    QMdiArea& area() const { return *mdi_; }
+    // The operator's guide, in a window of its own beside the screen.
+    void open_help();
+    QMdiSubWindow* help_window() const { return help_; }
 
   protected:
     void closeEvent(QCloseEvent* e) override;
 
   private:
-    void rebuild_menus();
+    void fit_to_screen();
+    // The screen closed itself (its Fechar, its menu, Ctrl+F4): its window goes with it.
+    void screen_closed();
+    // Destroys now the windows of closed screens, so no view outlives the screen it draws.
+    void drop_closed_windows();
     host::ScreenModule& module_;
     QtUi& ui_;
     QMdiArea* mdi_;
     FormView* view_ = nullptr;
-    class QMdiSubWindow* sub_ = nullptr;
+    QMdiSubWindow* sub_ = nullptr;
+    QPointer<QMdiSubWindow> help_;
+    std::vector<QPointer<QMdiSubWindow>> closed_;
 };
 
 }  // namespace acerto::gui

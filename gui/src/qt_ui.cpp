@@ -2,6 +2,7 @@
 
 #include "acerto/host/report.h"
 #include "report_render.h"
+#include "texts.h"
 
 #include <QApplication>
 #include <QDialog>
@@ -48,23 +49,40 @@ QTableWidget* table_of(platform::DataSet& ds, QWidget* parent) {
 }
 }  // namespace
 
+namespace {
+// A message box whose every button is worded in Portuguese, whatever translation Qt has.
+QMessageBox::StandardButton ask(QWidget* parent, QMessageBox::Icon icon, const char* title, const QString& text,
+                                QMessageBox::StandardButtons buttons, QMessageBox::StandardButton default_button) {
+    QMessageBox box(icon, title, text, buttons, parent);
+    static const std::pair<QMessageBox::StandardButton, const char*> words[] = {{QMessageBox::Yes, texts::Sim},
+                                                                                {QMessageBox::No, texts::Nao},
+                                                                                {QMessageBox::Ok, texts::Ok},
+                                                                                {QMessageBox::Cancel, texts::Cancelar}};
+    for (const auto& [button, word] : words)
+        if (QAbstractButton* b = box.button(button)) b->setText(word);
+    if (default_button != QMessageBox::NoButton) box.setDefaultButton(default_button);
+    box.exec();
+    return box.standardButton(box.clickedButton());
+}
+}  // namespace
+
 void QtUi::show_error(const std::string& text) {
-    QMessageBox::critical(parent_, "Erro", qs(text));
+    ask(parent_, QMessageBox::Critical, texts::Erro, qs(text), QMessageBox::Ok, QMessageBox::Ok);
 }
 
 host::ModalResult QtUi::message(const std::string& text, host::MsgType type, unsigned buttons) {
     if (unattended) return (buttons & host::mbNo) ? host::ModalResult::No : host::ModalResult::OK;
     if (buttons & (host::mbYes | host::mbNo)) {
         QApplication::setOverrideCursor(Qt::ArrowCursor);
-        auto answer = QMessageBox::question(parent_, "Confirmação", qs(text), QMessageBox::Yes | QMessageBox::No,
-                                            QMessageBox::Yes);
+        auto answer = ask(parent_, QMessageBox::Question, texts::Confirmacao, qs(text),
+                          QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes);
         QApplication::restoreOverrideCursor();
         return answer == QMessageBox::Yes ? host::ModalResult::Yes : host::ModalResult::No;
     }
     if (type == host::MsgType::Error || type == host::MsgType::Warning)
-        QMessageBox::warning(parent_, "Aviso", qs(text));
+        ask(parent_, QMessageBox::Warning, texts::Aviso, qs(text), QMessageBox::Ok, QMessageBox::Ok);
     else
-        QMessageBox::information(parent_, "Informação", qs(text));
+        ask(parent_, QMessageBox::Information, texts::Informacao, qs(text), QMessageBox::Ok, QMessageBox::Ok);
     return host::ModalResult::OK;
 }
 
@@ -75,7 +93,7 @@ std::optional<int> QtUi::pick_list(platform::DataSet& list, const std::string& t
     d.setWindowTitle(qs(title));
     auto* layout = new QVBoxLayout(&d);
     auto* find = new QLineEdit(&d);
-    find->setPlaceholderText("Digite para procurar");
+    find->setPlaceholderText(texts::DigiteParaProcurar);
     auto* table = table_of(list, &d);
     layout->addWidget(find);
     layout->addWidget(table);
@@ -102,9 +120,14 @@ std::optional<int> QtUi::pick_list(platform::DataSet& list, const std::string& t
 }
 
 void QtUi::find_dialog(platform::DataSet& ds) {
-    bool ok = false;
-    QString text = QInputDialog::getText(parent_, "Procurar", "Procurar por:", QLineEdit::Normal, {}, &ok);
-    if (!ok || text.isEmpty()) return;
+    QInputDialog d(parent_);
+    d.setWindowTitle(texts::Procurar);
+    d.setLabelText(texts::ProcurarPor);
+    d.setOkButtonText(texts::Ok);
+    d.setCancelButtonText(texts::Cancelar);
+    if (d.exec() != QDialog::Accepted) return;
+    QString text = d.textValue();
+    if (text.isEmpty()) return;
     for (int r = 0; r < ds.record_count(); ++r) {
         ds.set_display_record(r);
         bool match = false;
@@ -116,7 +139,7 @@ void QtUi::find_dialog(platform::DataSet& ds) {
             return;
         }
     }
-    QMessageBox::information(parent_, "Procurar", "Nada encontrado.");
+    ask(parent_, QMessageBox::Information, texts::Procurar, texts::NadaEncontrado, QMessageBox::Ok, QMessageBox::Ok);
 }
 
 void QtUi::busy(bool on) {
@@ -147,7 +170,7 @@ void QtUi::open_screen(const std::string& code, const platform::Variant::Array& 
         layout->addWidget(label);
         if (platform::DataSet* ds = host::dataset_from_handle(params[0])) layout->addWidget(table_of(*ds, &d));
     } else {
-        layout->addWidget(new QLabel("Tela " + qs(code) + " não disponível neste sistema.", &d));
+        layout->addWidget(new QLabel(QString(texts::TelaIndisponivel).arg(qs(code)), &d));
     }
     d.resize(520, 320);
     d.exec();

@@ -75,7 +75,7 @@ int main(int argc, char** argv) {
         if (pdf)
             gui::write_pdf(r.document, QString::fromStdString(output));
         else
-            gui::write_text_file(host::report::csv_of(r.definition, r.data), QString::fromStdString(output));
+            gui::write_text_file(host::report::csv_of(r.definition, r.data, r.masks), QString::fromStdString(output));
         if (!png.empty()) {
             if (png_page < 1 || png_page > static_cast<int>(r.document.pages.size()))
                 throw std::runtime_error("o relatório não tem a página " + std::to_string(png_page));

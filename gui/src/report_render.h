@@ -14,7 +14,8 @@ namespace acerto::gui {
 
 // Draws one page, the painter's device being `dpi` dots per inch (millimetres converted).
 void paint_page(QPainter& painter, const host::report::Page& page, double dpi);
-// Draws every page on a paged device (printer, PDF writer), a new page between them.
+// Draws every page on a paged device (printer, PDF writer), a new page between them; throws
+// platform::Error when the device does not start.
 void paint_document(QPagedPaintDevice& device, const host::report::Document& doc);
 // Writes the document as a PDF file; throws platform::Error when the file cannot be written.
 void write_pdf(const host::report::Document& doc, const QString& path);

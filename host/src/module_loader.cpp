@@ -29,7 +29,8 @@ void ScreenModule::load(const std::string& path) {
 std::string ScreenModule::default_path() {
     std::error_code ec;
     auto self = std::filesystem::canonical("/proc/self/exe", ec).parent_path();
-    for (const char* rel : {"../settlement/libqlm01200.so", "../lib/libqlm01200.so", "libqlm01200.so"}) {
+    for (const char* rel :
+         {"../settlement/libqlm01200.so", "../lib/acerto/libqlm01200.so", "../lib/libqlm01200.so", "libqlm01200.so"}) {
         auto p = (self / rel).lexically_normal();
         if (std::filesystem::exists(p)) return p.string();
     }

@@ -11,6 +11,7 @@
 
 #include "acerto/platform/errors.h"
 #include "acerto/platform/format.h"
+#include "acerto/platform/mask.h"
 #include "acerto/platform/text.h"
 
 namespace acerto::host::report {
@@ -110,6 +111,13 @@ Definition Definition::parse(const std::string& json_text) {
             std::string a = text_member(c, "align", false, where);
             col.align = a == "right" ? Align::Right : a == "center" ? Align::Center : Align::Left;
             if (a.empty() && col.format == Format::Number) col.align = Align::Right;
+            col.mask = text_member(c, "mask", false, where);
+            if (!col.mask.empty()) {
+                const auto& names = mask_names();
+                if (std::find(names.begin(), names.end(), col.mask) == names.end())
+                    bad(where + ": máscara desconhecida \"" + col.mask + "\"");
+                if (col.format != Format::Text) bad(where + ": só um texto tem máscara (" + col.title + ")");
+            }
             sec.columns.push_back(std::move(col));
         }
         if (sec.columns.empty()) bad(where + " sem colunas");
@@ -179,6 +187,11 @@ Data data_from_answer(const Variant& answer) {
 
 // ---------------------------------------------------------------------------------- values
 
+const std::vector<std::string>& mask_names() {
+    static const std::vector<std::string> names{"product"};
+    return names;
+}
+
 std::string format_value(const Variant& v, Format f, int decimals) {
     if (v.is_null()) return {};
     switch (f) {
@@ -195,6 +208,36 @@ std::string format_value(const Variant& v, Format f, int decimals) {
             return platform::date_time_to_str(v.as_date_time());
     }
     return {};
+}
+
+namespace {
+
+// The host's masks read once per report, not once per cell.
+class MaskSet {
+  public:
+    explicit MaskSet(const Masks& masks) {
+        for (const auto& [name, text] : masks)
+            if (!text.empty()) parsed_.emplace(name, platform::EditMask(text));
+    }
+    std::string cell(const Variant& v, const Column& c) const {
+        std::string text = format_value(v, c.format, c.decimals);
+        if (c.mask.empty() || text.empty()) return text;
+        auto it = parsed_.find(c.mask);
+        if (it == parsed_.end()) return text;
+        // The same rule as a masked field's display text on the screen.
+        const platform::EditMask& mask = it->second;
+        if (mask.save_literals() || platform::utf8_length(text) > mask.input_length()) return text;
+        return mask.format(text);
+    }
+
+  private:
+    std::map<std::string, platform::EditMask> parsed_;
+};
+
+}  // namespace
+
+std::string format_cell(const Variant& v, const Column& c, const Masks& masks) {
+    return MaskSet(masks).cell(v, c);
 }
 
 // ---------------------------------------------------------------------------------- layout
@@ -311,6 +354,7 @@ class Writer {
 
 Document layout(const Definition& def, const Data& data, const LayoutOptions& options) {
     Writer w(def, options);
+    const MaskSet masks(options.masks);
     const platform::DataPacket* head = data.set(def.header_dataset);
     // 1. Nothing to report: one page that says so, not an empty sheet.
     if (!head || head->rows().empty()) {
@@ -346,7 +390,7 @@ Document layout(const Definition& def, const Data& data, const LayoutOptions& op
                 w.room(kLine);
                 double x = kMargin;
                 for (const auto& c : s.columns) {
-                    w.text(x, c.width, format_value(p->value(row, c.field), c.format, c.decimals), c.align);
+                    w.text(x, c.width, masks.cell(p->value(row, c.field), c), c.align);
                     x += c.width;
                 }
                 w.down(kLine);
@@ -424,7 +468,8 @@ std::string csv_number(double v, int decimals) {
 
 }  // namespace
 
-std::string csv_of(const Definition& def, const Data& data) {
+std::string csv_of(const Definition& def, const Data& data, const Masks& masks) {
+    const MaskSet masked(masks);
     // The columns of all sections, by title, in the order they first appear.
     std::vector<std::string> titles;
     for (const auto& s : def.sections)
@@ -443,7 +488,7 @@ std::string csv_of(const Definition& def, const Data& data) {
                 const Variant& v = p->value(row, c.field);
                 cells[at] = v.is_null()                  ? std::string()
                             : c.format == Format::Number ? csv_number(v.as_number(), c.decimals)
-                                                         : csv_cell(format_value(v, c.format, c.decimals));
+                                                         : csv_cell(masked.cell(v, c));
             }
             out += csv_cell(s.title);
             for (const auto& cell : cells) out += ";" + cell;

@@ -36,7 +36,8 @@ Produced produce(const std::string& code, platform::Params& params) {
     net.Host = Vantiro::WebURL();
     net.Port = Vantiro::WebPort();
     out.data = fetch(net, out.definition, params);
-    out.document = layout(out.definition, out.data, LayoutOptions{Vantiro::Now(), Vantiro::Operador()});
+    out.masks = {{"product", Vantiro::DBPict(0)}};
+    out.document = layout(out.definition, out.data, LayoutOptions{Vantiro::Now(), Vantiro::Operador(), out.masks});
     return out;
 }
 

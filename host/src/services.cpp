@@ -62,8 +62,12 @@ void HostConfig::set_server(const std::string& host_port) {
         server_host = host_port;
         return;
     }
-    server_host = host_port.substr(0, colon);
-    server_port = parse_int(host_port.substr(colon + 1), "server");
+    std::string host = host_port.substr(0, colon);
+    if (host.size() > 1 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
+    const int port = parse_int(host_port.substr(colon + 1), "server");
+    if (host.empty() || port < 1 || port > 65535) throw platform::Error("Configuração inválida (server): " + host_port);
+    server_host = host;
+    server_port = port;
 }
 
 void HostConfig::apply_json(const std::string& text) {
@@ -83,7 +87,6 @@ void HostConfig::apply_json_checked(const std::string& text) {
     str("operator", operator_code);
     str("branch", branch);
     str("product_mask", product_mask);
-    str("database", database);
     if (j.contains("server")) set_server(j["server"].get<std::string>());
     if (j.contains("product_levels")) product_levels = j["product_levels"].get<int>();
     if (j.contains("display")) {
@@ -112,7 +115,6 @@ void HostConfig::apply_environment() {
     if (auto v = env("ACERTO_BRANCH")) branch = *v;
     if (auto v = env("ACERTO_PRODUCT_MASK")) product_mask = *v;
     if (auto v = env("ACERTO_PRODUCT_LEVELS")) product_levels = parse_int(*v, "ACERTO_PRODUCT_LEVELS");
-    if (auto v = env("ACERTO_DATABASE")) database = *v;
     if (auto v = env("ACERTO_DISPLAY")) {
         nlohmann::json j = {{"display", *v}};
         apply_json(j.dump());

@@ -1,4 +1,4 @@
-// acerto-robot [--trace] [--keep] FILE.scn [FILE.scn ...]
+// acerto-robot [--trace] [--keep] [--connect HOST:PORT] [--sync-dir DIR] FILE.scn [FILE.scn ...]
 #include <filesystem>
 #include <iostream>
 
@@ -24,6 +24,9 @@ int main(int argc, char** argv) {
     app.add_flag("--keep", options.keep, "Guarda o banco de dados temporário e mostra onde está");
     app.add_option("--module", options.module_path, "Biblioteca do módulo da tela (libqlm01200.so)");
     app.add_option("--server", options.server_binary, "O executável acerto-server");
+    app.add_option("--connect", options.connect,
+                   "Usa este servidor em execução (endereço:porta) em vez de iniciar um para o roteiro");
+    app.add_option("--sync-dir", options.sync_dir, "Pasta dos sinais (signal, wait) entre robôs que rodam juntos");
     app.add_option("files", files, "Roteiros .scn")->required();
     CLI11_PARSE(app, argc, argv);
 

@@ -3,6 +3,7 @@
 #include <dlfcn.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cmath>
 #include <deque>
 #include <filesystem>
@@ -12,12 +13,15 @@
 #include <optional>
 #include <ostream>
 #include <sstream>
+#include <thread>
 
 #include <nlohmann/json.hpp>
 
 #include "acerto/host/base_forms.h"
 #include "acerto/host/module_loader.h"
+#include "acerto/host/net_connection.h"
 #include "acerto/host/report.h"
+#include "acerto/host/server_queries.h"
 #include "acerto/host/services.h"
 #include "acerto/host/sign_in.h"
 #include "acerto/platform/form.h"
@@ -143,6 +147,8 @@ class Scenario {
     std::string shown(Control& c);
     std::string state_text();
     [[noreturn]] void fail(const std::string& message) { throw Failure{line, message}; }
+    void repeat_call(const std::string& method);
+    void sync(const Command& c);
 
     std::string path_;
     Options options_;
@@ -159,7 +165,9 @@ class Scenario {
     // Running state.
     std::string work_dir_;
     std::unique_ptr<ScenarioServer> server_;
-    std::unique_ptr<platform::SqliteConnection> reference_;
+    host::ServerQueries queries_;  // the screen's reference data, read through the server
+    // The scenario's own look at what the server stored (expect stored), never the screen's.
+    std::unique_ptr<platform::SqliteConnection> stored_;
     host::Services services_;
     bool started_ = false, open_ = false;
     bool initialized_ = false;  // the module's Initialize ran: Finalize must too
@@ -168,6 +176,7 @@ class Scenario {
     bool error_seen_ = true;
     std::map<std::string, int> calls_;
     std::map<std::string, Variant::Array> last_args_;
+    bool other_workstation_ = false;  // a call of `server repeat` is running: not the screen's
 };
 
 // ------------------------------------------------------------------------------ RobotUi
@@ -322,8 +331,12 @@ void Scenario::execute(const Command& c) {
         picks.push_back(p);
     } else if (verb == "mark") {
         calls_.clear();
+    } else if (verb == "signal" || verb == "wait") {
+        start();
+        sync(c);
     } else if (verb == "server") {
         start();
+        if (!server_) fail("server commands need the scenario's own server (not with --connect)");
         if (c.word(1) == "fail") {
             if (c.size() != 4) fail("server fail takes a method and a message");
             server_->fail_next(c.word(2), c.word(3));
@@ -331,12 +344,64 @@ void Scenario::execute(const Command& c) {
             server_->set_down(true);
         } else if (c.word(1) == "up") {
             server_->set_down(false);
+        } else if (c.word(1) == "repeat") {
+            if (c.size() != 3) fail("server repeat takes a method");
+            repeat_call(c.word(2));
         } else {
-            fail("server takes fail, down or up");
+            fail("server takes fail, down, up or repeat");
         }
     } else {
         action(c);
     }
+}
+
+// server repeat METHOD: another workstation sends the screen's last call of METHOD again,
+// straight to the server, so that the screen's data is stale; the screen's counters never see
+// it. The call must succeed: it stands for what another operator did.
+void Scenario::repeat_call(const std::string& method) {
+    if (!server_) fail("server repeat needs the scenario's own server");
+    auto it = last_args_.find(method);
+    if (it == last_args_.end()) fail("server repeat: " + method + " was never called");
+    struct OtherWorkstation {
+        bool& flag;
+        explicit OtherWorkstation(bool& f) : flag(f) { flag = true; }
+        ~OtherWorkstation() { flag = false; }
+    } other(other_workstation_);
+    host::TNetConnection net("netOutraEstacao");
+    net.ServerName = "QLM01200.rdmAcertoFinal";  // the remote data module the screen calls
+    net.Host = "127.0.0.1";
+    net.Port = server_->port();
+    host::ServerReply reply;
+    try {
+        reply = net.Call(method, it->second);
+    } catch (const std::exception& e) {
+        fail("server repeat " + method + ": " + e.what());
+    }
+    if (!reply.ok) fail("server repeat " + method + ": the server refused it: " + quote(reply.error));
+    say("another workstation called " + method);
+}
+
+// signal NAME leaves a mark in the sync folder; wait NAME waits (up to a minute) for one, so that
+// robots running at once on one database take turns.
+void Scenario::sync(const Command& c) {
+    if (options_.sync_dir.empty()) fail(c.word(0) + " needs --sync-dir");
+    if (c.size() != 2) fail(c.word(0) + " takes a name");
+    const std::string& name = c.word(1);
+    if (name.empty() || name.find_first_not_of("abcdefghijklmnopqrstuvwxyz0123456789_-") != std::string::npos)
+        fail(c.word(0) + ": a name is lower-case letters, digits, _ and -");
+    const auto mark = std::filesystem::path(options_.sync_dir) / name;
+    if (c.word(0) == "signal") {
+        std::ofstream(mark) << line << "\n";
+        if (!std::filesystem::exists(mark)) fail("signal: cannot write " + mark.string());
+        say("signalled " + name);
+        return;
+    }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+    while (!std::filesystem::exists(mark)) {
+        if (std::chrono::steady_clock::now() > deadline) fail("wait " + name + ": no signal within a minute");
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    say("got " + name);
 }
 
 void Scenario::setup(const Command& c) {
@@ -402,22 +467,29 @@ void Scenario::start() {
                         password = row["DSSENHA"].get<std::string>();
                 }
     }
-    if (password.empty()) password = "robo-" + std::to_string(::getpid()) + "-" + std::to_string(line);
-    ServerSetup setup{options_.server_binary, fixture_, clock_, work_dir_,
-                      in_fixture ? std::string() : operator_ + ":" + password};
-    try {
-        server_ = std::make_unique<ScenarioServer>(setup);
-    } catch (const std::exception& e) {
-        fail(e.what());
+    // A server of the robot's own has the operator added; one it connects to must know them.
+    if (password.empty() && options_.connect.empty())
+        password = "robo-" + std::to_string(::getpid()) + "-" + std::to_string(line);
+    if (options_.connect.empty()) {
+        ServerSetup setup{options_.server_binary, fixture_, clock_, work_dir_,
+                          in_fixture ? std::string() : operator_ + ":" + password};
+        try {
+            server_ = std::make_unique<ScenarioServer>(setup);
+        } catch (const std::exception& e) {
+            fail(e.what());
+        }
+        stored_ = std::make_unique<platform::SqliteConnection>(server_->database(), true);
     }
-    reference_ = std::make_unique<platform::SqliteConnection>(server_->database(), true);
     platform::format_settings().decimal_separator = decimal_;
     platform::format_settings().thousand_separator = decimal_ == ',' ? '.' : ',';
     services_.ui = &ui_;
-    services_.database = reference_.get();
+    services_.database = &queries_;
     services_.config.operator_code = operator_;
     services_.config.server_host = "127.0.0.1";
-    services_.config.server_port = server_->proxy_port();
+    if (server_)
+        services_.config.server_port = server_->proxy_port();
+    else
+        services_.config.set_server(options_.connect);
     services_.config.branch = branch_;
     services_.config.product_mask = mask_;
     services_.config.product_levels = levels_;
@@ -432,6 +504,7 @@ void Scenario::start() {
     }
     services_.on_server_call = [this](const std::string& method, const Variant::Array& args,
                                       const host::ServerReply* reply, const std::string& failure) {
+        if (other_workstation_) return;
         ++calls_[method];
         last_args_[method] = args;
         if (options_.trace) {
@@ -460,7 +533,8 @@ std::optional<std::string> Scenario::finish() {
         }
         platform::set_trace_hook(nullptr);
         host::install(nullptr);
-        reference_.reset();
+        queries_.connection().Close();
+        stored_.reset();
         if (server_) problem = server_->stop();
         server_.reset();
         platform::format_settings() = platform::FormatSettings{};
@@ -757,6 +831,32 @@ void Scenario::expect(const Command& c) {
     } else if (what == "nodialog") {
         for (const auto& d : dialogs)
             if (d.kind != Dialog::Screen) fail("expected no dialog, found " + quote(d.text));
+    } else if (what == "dialog") {
+        // expect dialog I TEXT: the I-th question, notice or list of the last action, from 1.
+        long long i;
+        if (c.size() < 4 || !platform::try_str_to_int(c.word(2), i) || i < 1)
+            fail("expect dialog takes a position from 1 and a text");
+        const std::string text = message_arg(c, 3);
+        long long at = 0;
+        for (const auto& d : dialogs) {
+            if (d.kind == Dialog::Screen || ++at != i) continue;
+            if (d.text != text) fail("expected dialog " + c.word(2) + " " + quote(text) + ", found " + quote(d.text));
+            return;
+        }
+        fail("expected dialog " + c.word(2) + " " + quote(text) + ", found only " + std::to_string(at) + " dialogs");
+    } else if (what == "dialogs") {
+        // Exactly so many questions, notices and lists: no list or notice beyond those expected.
+        long long n;
+        if (c.size() != 3 || !platform::try_str_to_int(c.word(2), n)) fail("expect dialogs takes a number");
+        long long shown_count = 0;
+        std::string seen;
+        for (const auto& d : dialogs) {
+            if (d.kind == Dialog::Screen) continue;
+            ++shown_count;
+            seen += (seen.empty() ? ": " : ", ") + quote(d.text);
+        }
+        if (shown_count != n)
+            fail("expected " + std::to_string(n) + " dialogs, found " + std::to_string(shown_count) + seen);
     } else if (what == "text") {
         Control& ctl = control(c.word(2));
         std::string actual = shown(ctl);
@@ -923,9 +1023,10 @@ void Scenario::expect_stored(const Command& c) {
             params.emplace_back(d);
         }
     }
+    if (!stored_) fail("expect stored needs the scenario's own server (not with --connect)");
     platform::ResultSet rs;
     try {
-        rs = reference_->query(sql, params);
+        rs = stored_->query(sql, params);
     } catch (const std::exception& e) {
         fail(std::string("expect stored: ") + e.what());
     }

@@ -12,6 +12,13 @@ struct Options {
     std::string server_binary;
     bool trace = false;
     bool keep = false;
+    // A running server ("host:port") the scenario's screen uses instead of a server of its own
+    // (two robots on two servers of one database); then the scenario's fixture only names the
+    // branch, and the server commands and `expect stored` are not available.
+    std::string connect;
+    // Where `signal NAME` leaves a mark and `wait NAME` waits for one: robots running at once
+    // take turns through it.
+    std::string sync_dir;
 };
 
 struct Outcome {

@@ -114,6 +114,23 @@ int main(int argc, char** argv) {
                    "Conexões abertas ao mesmo tempo; além delas o servidor responde que está ocupado")
         ->check(CLI::Range(1, 1000000))
         ->capture_default_str();
+    double query_timeout = 5;
+    std::size_t query_rows = 20000;
+    std::string read_role = "acerto_leitura";
+    app.add_option("--query-timeout", query_timeout, "Segundos que uma consulta de uma estação pode levar")
+        ->check(CLI::Range(0.001, 600.0))
+        ->capture_default_str();
+    app.add_option("--query-rows", query_rows, "Linhas que uma consulta de uma estação pode trazer")
+        ->check(CLI::Range(std::size_t(1), std::size_t(1000000)))
+        ->capture_default_str();
+    app.add_option("--read-role", read_role,
+                   "PostgreSQL: a função (role) que só lê as tabelas de referência, sob a qual correm as "
+                   "consultas das estações")
+        ->check([](const std::string& r) {
+            static const std::regex name("[a-z_][a-z0-9_]{0,62}");
+            return std::regex_match(r, name) ? std::string() : std::string("nome de função inválido: ") + r;
+        })
+        ->capture_default_str();
     app.add_option("--port-file", port_file, "Escreve a porta escutada neste arquivo quando pronto");
     std::vector<std::string> seed_operators;
     app.add_option("--seed-operator", seed_operators,
@@ -220,7 +237,13 @@ int main(int argc, char** argv) {
                            operators::HashCost::Minimum);
             tx.commit();
         }
-        AcertoModule module(*database, server_clock);
+        ReadOptions reads;
+        reads.max_rows = query_rows;
+        reads.timeout = std::chrono::milliseconds(static_cast<long long>(query_timeout * 1000));
+        reads.role = read_role;
+        reads.unavailable = prepare_reference_reads(*database, reads);
+        if (!reads.unavailable.empty()) spdlog::error("consultas das estações indisponíveis: {}", reads.unavailable);
+        AcertoModule module(*database, server_clock, reads);
         ServerOptions options;
         auto colon = listen.rfind(':');
         if (colon == std::string::npos) throw std::runtime_error("--listen deve ser endereço:porta");

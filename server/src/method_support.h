@@ -18,12 +18,14 @@ using Args = Variant::Array;
 using PacketPtr = std::shared_ptr<const platform::DataPacket>;
 
 // What a method runs with: the module's database (for a write method, one that keeps the audit
-// trail), its clock, the name it was called by, and the signed-in operator (null where no
-// sign-in is asked for: in-process tools and tests).
+// trail), its clock, the name it was called by, the limits of the workstations' reference
+// reads, and the signed-in operator (null where no sign-in is asked for: in-process tools and
+// tests).
 struct Call {
     Database& db;
     const Clock& clock;
     const std::string& method;
+    const ReadOptions& reads;
     const Caller* caller = nullptr;
 };
 

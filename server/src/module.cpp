@@ -16,6 +16,7 @@
 #include "audit.h"
 #include "financial.h"
 #include "method_support.h"
+#include "reference_read.h"
 #include "report.h"
 #include "stock.h"
 
@@ -370,10 +371,12 @@ class DeltaWriter {
     Budget check_settlement(const BudgetKey& key) {
         auto budget = find_budget(s_, key.branch, key.number);
         if (!budget) throw Refusal("O " + budget_name(key.branch, key.number) + " não está cadastrado.");
-        // PostgreSQL: the header stays as read until the end of the transaction, so that a
-        // financial update running at the same moment waits for these changes or refuses them.
+        // PostgreSQL: the header is held until the end of the transaction, so that a financial
+        // update running at the same moment waits for these changes or refuses them. Held for
+        // update from the start: two saves that each held it shared and then changed it would
+        // wait for each other for good (the database ends one as a deadlock).
         std::string sql = "SELECT IDSITUACERTO FROM ACERTO WHERE CDFILIAL = ? AND NRORCAEVENTO = ?";
-        if (s_.dialect() == Dialect::Postgres) sql += " FOR SHARE";
+        if (s_.dialect() == Dialect::Postgres) sql += " FOR UPDATE";
         ResultSet rs = s_.query(sql, {Variant(key.branch), Variant(key.number)});
         if (!rs.rows.empty() && !rs.rows[0][0].is_null())
             if (auto text = lock_text(rs.rows[0][0].as_string())) throw Refusal(*text);
@@ -508,7 +511,10 @@ class DeltaWriter {
         std::string w;
         for (std::size_t i = 0; i < m.columns.size(); ++i) {
             if (is_header && (m.columns[i]->name == "IDSITUACERTO" || m.columns[i]->name == "CDDEPTO")) continue;
-            w += (w.empty() ? "" : " AND ") + m.columns[i]->name + " " + s_.same() + " ?";
+            // Key columns are NOT NULL, so "=" matches as the null-safe operator would, and lets
+            // PostgreSQL find the row by its key's index (it scans the table for IS NOT DISTINCT FROM).
+            const char* op = m.columns[i]->key ? "=" : s_.same();
+            w += (w.empty() ? "" : " AND ") + m.columns[i]->name + " " + op + " ?";
             params.push_back(to_column(original[i], *m.columns[i], m.table->name));
         }
         return w;
@@ -816,6 +822,7 @@ enum class Names {
     Args,     // text arguments: the branch at `branch`, the number at `number` (-1: none)
     Packets,  // the CDFILIAL and NRORCAEVENTO of every row and change of its packet arguments
     Pairs,    // name and value pairs: the value of a name ending in CDFILIAL (report queries)
+    None,     // no branch at all
 };
 
 struct Method {
@@ -846,6 +853,8 @@ const std::vector<Method>& method_table() {
         {"Cancelar_Acerto", cancelar_acerto, true, Names::Args, 0, 1, 3},
         {"RetiraProdExtra", retira_prod_extra, true, Names::Args, 1, -1, 2},
         {"DeletaReti", deleta_reti, true, Names::Args, 0, 1, 3},
+        // Reference tables only (branches, products, prices): no settlement, no branch.
+        {"OpenQuery", open_query, false, Names::None},
     };
     return table;
 }
@@ -898,6 +907,8 @@ Subject subject_of(const Method& m, const Args& args) {
                 if (args[i].is_text() && args[i].text().ends_with("CDFILIAL"))
                     out.add(key_text(args[i + 1]), "");
             break;
+        case Names::None:
+            break;
     }
     // The extras packet of a withdrawal names its settlement.
     if (m.names == Names::Args && out.number.empty())
@@ -939,7 +950,8 @@ void authorize(const Method& m, const Args& args, const Caller& caller, const Su
 
 }  // namespace
 
-AcertoModule::AcertoModule(Database& db, Clock clock) : db_(db), clock_(clock) {}
+AcertoModule::AcertoModule(Database& db, Clock clock, ReadOptions reads)
+    : db_(db), clock_(clock), reads_(std::move(reads)) {}
 
 const std::vector<std::string>& AcertoModule::methods() {
     static const std::vector<std::string> all = [] {
@@ -955,10 +967,10 @@ Variant AcertoModule::call(const std::string& method, const Args& args, const Ca
         if (method != m.name) continue;
         Subject subject = subject_of(m, args);
         if (caller) authorize(m, args, *caller, subject);
-        if (!m.writes) return m.handler(Call{db_, clock_, method, caller}, args);
+        if (!m.writes) return m.handler(Call{db_, clock_, method, reads_, caller}, args);
         AuditEntry entry{method, caller, subject.branch, subject.number, {}};
         AuditingDatabase audited(db_, clock_, entry);
-        return m.handler(Call{audited, clock_, method, caller}, args);
+        return m.handler(Call{audited, clock_, method, reads_, caller}, args);
     }
     throw Refusal("Método desconhecido: " + method + ".");
 }

@@ -44,8 +44,9 @@ void check_operator(const std::string& method, const std::string& op) {
 
 // Holds the settlement's header until the transaction ends (SQLite's one writer is alone
 // already): a withdrawal or cancellation (exclusive) waits for another one and for saves of
-// the extras lines; a save (shared) waits only for a withdrawal or cancellation. The header's
-// sequence, or nullopt when the settlement is not stored.
+// the extras lines; the shared hold is for a caller that only reads (a save already holds the
+// header for update since its settlement check). The header's sequence, or nullopt when the
+// settlement is not stored.
 std::optional<std::string> lock_settlement(Session& s, const std::string& branch, const std::string& number,
                                            bool exclusive = true) {
     std::string sql = "SELECT NRSEQORCAEVE FROM ACERTO WHERE CDFILIAL = ? AND NRORCAEVENTO = ?";

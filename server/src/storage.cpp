@@ -24,8 +24,10 @@ Session& Database::session() {
 }
 
 std::unique_ptr<Database> Database::open(const std::string& spec) {
-    if (spec.rfind("postgresql://", 0) == 0 || spec.rfind("postgres://", 0) == 0) return make_postgres_database(spec);
-    return make_sqlite_database(spec);
+    auto db = spec.rfind("postgresql://", 0) == 0 || spec.rfind("postgres://", 0) == 0 ? make_postgres_database(spec)
+                                                                                       : make_sqlite_database(spec);
+    db->spec_ = spec;
+    return db;
 }
 
 void Database::ensure_schema() {

@@ -588,6 +588,7 @@ void TfrmAcertoFinal::build_layout() {
     std::size_t i = 0;
     for (MenuItem* m : {&mnuPadrao, &mnuSobra, &mnuHorasExtras, &mnuExtras, &mnuSepOperacao})
         mnuOperacao.move_child(m, i++);
+    for (MenuItem* m : {&mnuPadrao, &mnuSobra, &mnuHorasExtras, &mnuExtras}) m->radio_item = true;
 
     initial_focus = &medCdFilial;
     sbtImprimir.set_enabled(false);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <QApplication>
 
+#include "look.h"
 #include "modal_responder.h"
 
 #include <cstdlib>
@@ -10,6 +11,9 @@
 int main(int argc, char** argv) {
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
     QApplication app(argc, argv);
+    // As the program itself starts: Qt's texts in Portuguese, the layout's font and look.
+    acerto::gui::install_portuguese(app);
+    acerto::gui::apply_look(app);
     acerto::test::ModalResponder responder(app);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();

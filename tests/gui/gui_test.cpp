@@ -6,16 +6,26 @@
 #include <QAbstractButton>
 #include <QAbstractItemModelTester>
 #include <QApplication>
+#include <QHeaderView>
+#include <QLabel>
 #include <QLineEdit>
+#include <QMdiSubWindow>
+#include <QMenuBar>
 #include <QMessageBox>
+#include <QRadioButton>
+#include <QTabWidget>
 #include <QTableView>
 #include <QTest>
+#include <QTextBrowser>
 #include <QTimer>
+#include <QToolButton>
+#include <set>
 
 #include "acerto/host/module_loader.h"
 #include "acerto/host/services.h"
 #include "acerto/platform/client_dataset.h"
 #include "form_view.h"
+#include "look.h"
 #include "main_window.h"
 #include "modal_responder.h"
 #include "qt_ui.h"
@@ -63,6 +73,32 @@ class Gui : public ::testing::Test {
     template <class T>
     T* widget(const char* name) {
         return dynamic_cast<T*>(view->widget_for(&view->form().get(name)));
+    }
+    // Branch 0001 and a budget number typed and left, as the operator does.
+    void load_budget(const char* number) {
+        auto* filial = widget<QLineEdit>("medCdFilial");
+        auto* numero = widget<QLineEdit>("edtNrOrcamento");
+        filial->setFocus();
+        QTest::keyClicks(filial, "1");
+        QTest::keyClick(filial, Qt::Key_Tab);
+        QTest::keyClicks(numero, number);
+        QTest::keyClick(numero, Qt::Key_Tab);
+        QApplication::processEvents();
+    }
+    std::string focused() const { return view->form().focused() ? view->form().focused()->name() : ""; }
+    // The sub-windows still on show in the main window's area.
+    int screens_on_show() const {
+        int n = 0;
+        for (QMdiSubWindow* s : window->area().subWindowList())
+            if (s->isVisible()) ++n;
+        return n;
+    }
+    QAction* menu_action(const QString& plain_text) const {
+        for (QAction* top : window->menuBar()->actions())
+            if (top->menu() && top->isVisible())
+                for (QAction* a : top->menu()->actions())
+                    if (QString(a->text()).remove('&') == plain_text) return a;
+        return nullptr;
     }
 
     gui::QtUi ui;
@@ -190,4 +226,284 @@ TEST(ModalResponder, ADialogNobodyAnswersFailsTheTestInsteadOfWaiting) {
     std::optional<int> pick = 0;
     EXPECT_NONFATAL_FAILURE(pick = ui.pick_list(list, "Produtos"), "no answer queued");
     EXPECT_FALSE(pick.has_value());
+}
+
+// Every way of closing closes the one screen, and the next opening gives a fresh screen whose
+// boxes answer as a new one's do (no stale window, no view of a released screen).
+TEST_F(Gui, ClosingByEveryWayAndOpeningAgainGivesAFreshScreen) {
+    using Close = std::function<void()>;
+    const std::vector<std::pair<const char*, Close>> ways = {
+        {"toolbar", [&] { widget<QToolButton>("sbtFechar")->click(); }},
+        {"menu", [&] { menu_action("Fechar")->trigger(); }},
+        {"Ctrl+F4", [&] { QTest::keyClick(widget<QLineEdit>("medCdFilial"), Qt::Key_F4, Qt::ControlModifier); }},
+        {"title bar", [&] { window->screen_window()->close(); }},
+        {"main window",
+         [&] {
+             window->close();
+             window = std::make_unique<gui::MainWindow>(module(), ui);
+             window->show();
+         }},
+    };
+    for (int round = 0; round < 3; ++round)
+        for (const auto& [way, close] : ways) {
+            SCOPED_TRACE(std::string(way) + ", round " + std::to_string(round));
+            load_budget("100");
+            ASSERT_EQ(widget<QTableView>("dbgPadrao")->model()->rowCount(), 3);
+            widget<QLineEdit>("medCdFilial")->setFocus();
+            QApplication::processEvents();
+            close();
+            QApplication::processEvents();
+            ASSERT_EQ(window->view(), nullptr);
+            EXPECT_EQ(screens_on_show(), 0);
+            EXPECT_EQ(menu_action("Fechar"), nullptr) << "the closed screen's menus stay";
+            window->open_acerto_final();
+            view = window->view();
+            ASSERT_NE(view, nullptr);
+            ASSERT_EQ(&view->form(), module().screen());
+            QApplication::processEvents();
+            EXPECT_EQ(screens_on_show(), 1);
+            EXPECT_EQ(widget<QLineEdit>("medCdFilial")->text().trimmed(), "");
+            EXPECT_EQ(focused(), "medCdFilial");
+        }
+}
+
+// Opening the screen again while it is open shows the same one, not a second window.
+TEST_F(Gui, OpeningTwiceShowsTheSameScreen) {
+    platform::Form* first = &view->form();
+    window->open_acerto_final();
+    EXPECT_EQ(window->view(), view);
+    EXPECT_EQ(&view->form(), first);
+    EXPECT_EQ(screens_on_show(), 1);
+}
+
+TEST_F(Gui, CtrlTabAndCtrlShiftTabSwitchTabs) {
+    load_budget("100");
+    auto& pages = view->form().get_as<platform::PageControl>("pgcPadrao");
+    auto* grid = widget<QTableView>("dbgPadrao");
+    grid->setFocus();
+    QTest::keyClick(grid, Qt::Key_Tab, Qt::ControlModifier);
+    EXPECT_EQ(pages.active_page()->name(), "tshSobra");
+    QWidget* now = QApplication::focusWidget();
+    ASSERT_NE(now, nullptr);
+    QTest::keyClick(now, Qt::Key_Backtab, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_EQ(pages.active_page()->name(), "tshPadrao");
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_EQ(pages.active_page()->name(), "tshExtras") << "backwards from the first tab wraps to the last";
+}
+
+// The product pick from the keyboard and by the button drawn in the cell.
+TEST_F(Gui, TheProductPickOpensByKeyAndByTheCellButton) {
+    load_budget("100");
+    auto* grid = widget<QTableView>("dbgPadrao");
+    auto& g = view->form().get_as<platform::DBGrid>("dbgPadrao");
+    grid->setFocus();
+    QApplication::processEvents();
+    ASSERT_EQ(focused(), "dbgPadrao");
+    ASSERT_TRUE(g.columns[static_cast<std::size_t>(g.selected_index())].ellipsis);
+    auto& responder = test::ModalResponder::instance();
+    const auto before = responder.seen().size();
+    responder.close_next_dialog();
+    QTest::keyClick(grid, Qt::Key_Return, Qt::ControlModifier);
+    EXPECT_EQ(responder.seen().size(), before + 1) << "Ctrl+Enter opened no pick";
+    responder.close_next_dialog();
+    QTest::keyClick(grid, Qt::Key_Down, Qt::AltModifier);
+    EXPECT_EQ(responder.seen().size(), before + 2) << "Alt+Down opened no pick";
+    EXPECT_EQ(g.current_row(), 0) << "Alt+Down moved the row instead";
+    // The cell's button.
+    QRect cell = grid->visualRect(grid->currentIndex());
+    QPoint button(cell.right() - 5, cell.center().y());
+    responder.close_next_dialog();
+    QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, button);
+    EXPECT_EQ(responder.seen().size(), before + 3) << "the cell's button opened no pick";
+    // A column without ellipsis: Ctrl+Enter does nothing.
+    g.select_column(g.column_index("QTACERTOQUEB"));
+    QTest::keyClick(grid, Qt::Key_Return, Qt::ControlModifier);
+    EXPECT_EQ(responder.seen().size(), before + 3);
+}
+
+// After a refusal the box's text is selected: typing replaces it.
+TEST_F(Gui, TypingOverASelectionReplacesIt) {
+    auto* filial = widget<QLineEdit>("medCdFilial");
+    filial->setFocus();
+    QTest::keyClicks(filial, "9");
+    answer_next_box(QMessageBox::Ok);  // "Filial não cadastrada."
+    QTest::keyClick(filial, Qt::Key_Tab);
+    QApplication::processEvents();
+    ASSERT_EQ(focused(), "medCdFilial");
+    filial->selectAll();
+    QTest::keyClicks(filial, "1");
+    EXPECT_EQ(view->form().get("medCdFilial").text().find('9'), std::string::npos);
+    QTest::keyClick(filial, Qt::Key_Tab);
+    QApplication::processEvents();
+    EXPECT_EQ(filial->text(), "0001");
+    EXPECT_EQ(focused(), "edtNrOrcamento");
+    // A selection at the end of the text: only it goes.
+    auto* numero = widget<QLineEdit>("edtNrOrcamento");
+    QTest::keyClicks(numero, "1234");
+    numero->setSelection(2, 2);
+    QTest::keyClicks(numero, "9");
+    EXPECT_EQ(view->form().get("edtNrOrcamento").text(), "129");
+    numero->setSelection(0, 1);  // in the middle: what follows stays
+    QTest::keyClick(numero, Qt::Key_Backspace);
+    EXPECT_EQ(view->form().get("edtNrOrcamento").text(), "29");
+}
+
+// Tab walks the boxes one can type into; read-only values are not stops (a click still
+// reaches them, to read or copy).
+TEST(FormViewKeys, TabSkipsReadOnlyBoxes) {
+    app();
+    platform::Form form("frm");
+    auto& a = form.make<platform::Edit>("edtA", &form);
+    auto& total = form.make<platform::NumberEdit>("nedTotal", &form);
+    auto& b = form.make<platform::Edit>("edtB", &form);
+    a.set_bounds(0, 0, 80, 21);
+    total.set_bounds(0, 30, 80, 21);
+    b.set_bounds(0, 60, 80, 21);
+    total.read_only = true;
+    form.show();
+    gui::FormView view(form);
+    view.show();
+    form.focus(&a);
+    view.sync_focus();
+    QTest::keyClick(view.widget_for(&a), Qt::Key_Tab);
+    EXPECT_EQ(form.focused(), &b);
+    QTest::keyClick(view.widget_for(&b), Qt::Key_Backtab, Qt::ShiftModifier);
+    EXPECT_EQ(form.focused(), &a);
+    EXPECT_EQ(view.widget_for(&total)->focusPolicy(), Qt::ClickFocus);
+    // Typing into the read-only box changes nothing.
+    form.focus(&total);
+    QTest::keyClicks(view.widget_for(&total), "12");
+    EXPECT_EQ(total.text(), "");
+}
+
+// Qt's own texts and the host's boxes speak Portuguese.
+TEST_F(Gui, DialogsAnswerInPortuguese) {
+    EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "&Yes"), "&Sim")
+        << "Qt's Portuguese translation not loaded";
+    auto& responder = test::ModalResponder::instance();
+    answer_next_box(QMessageBox::No);
+    EXPECT_EQ(ui.message("Deseja importar?", host::MsgType::Confirmation, host::mbYes | host::mbNo),
+              host::ModalResult::No);
+    EXPECT_EQ(responder.seen_buttons().back(), "&Sim|&Não");
+    answer_next_box(QMessageBox::Ok);
+    ui.message("Cancelamento realizado.", host::MsgType::Information, host::mbOK);
+    EXPECT_EQ(responder.seen_buttons().back(), "OK");
+}
+
+// Menus: their accelerator letters, and a mark only on the entries that are ever checked.
+TEST_F(Gui, MenusHaveAcceleratorsAndMarksOnlyWhereChecked) {
+    QStringList titles;
+    for (QAction* a : window->menuBar()->actions()) titles << a->text();
+    EXPECT_TRUE(titles.contains("&Operação")) << titles.join(", ").toStdString();
+    EXPECT_TRUE(titles.contains("&Manutenção"));
+    EXPECT_TRUE(titles.contains("&Sistema"));
+    QAction* quebra = menu_action("Quebra");
+    QAction* incluir = menu_action("Incluir");
+    QAction* atualizar = menu_action("Atualizar Financeiro");
+    ASSERT_TRUE(quebra && incluir && atualizar);
+    EXPECT_TRUE(quebra->isCheckable());
+    EXPECT_TRUE(quebra->isChecked());
+    EXPECT_FALSE(incluir->isCheckable());
+    EXPECT_FALSE(atualizar->isCheckable());
+    EXPECT_TRUE(menu_action("Sobra")->isCheckable()) << "a tab's entry shows its mark before it is first checked";
+    // Letters are unique within a menu.
+    for (QAction* top : window->menuBar()->actions()) {
+        if (!top->menu()) continue;
+        QSet<QChar> letters;
+        for (QAction* a : top->menu()->actions()) {
+            int at = a->text().indexOf('&');
+            if (at < 0 || a->isSeparator()) continue;
+            QChar l = a->text()[at + 1].toLower();
+            EXPECT_FALSE(letters.contains(l)) << a->text().toStdString();
+            letters.insert(l);
+        }
+    }
+}
+
+// The toolbar's buttons all have their icon and hint; Ajuda and F1 open the operator's guide.
+TEST_F(Gui, ToolbarIconsAndTheGuide) {
+    for (const char* name : {"sbtIncluir", "sbtAlterar", "sbtExcluir", "sbtProcurar", "sbtVerificar", "sbtConfirmar",
+                             "sbtCancelar", "sbtImprimir", "sbtAjuda", "sbtFechar", "sbtAtuaFina", "sbtCanAcerto",
+                             "sbtRetProdExt", "sbtCancRetProdExt"}) {
+        auto* b = widget<QToolButton>(name);
+        ASSERT_NE(b, nullptr) << name;
+        EXPECT_FALSE(b->icon().isNull()) << name << " has no icon (is the Adwaita theme installed?)";
+        EXPECT_FALSE(b->toolTip().isEmpty()) << name;
+    }
+    widget<QToolButton>("sbtAjuda")->click();
+    QApplication::processEvents();
+    ASSERT_NE(window->help_window(), nullptr);
+    auto* text = qobject_cast<QTextBrowser*>(window->help_window()->widget());
+    ASSERT_NE(text, nullptr);
+    EXPECT_TRUE(text->toPlainText().contains("Ctrl+Tab"));
+    EXPECT_TRUE(text->toPlainText().contains("Preço base deve ser informado."));
+    window->help_window()->close();
+    QApplication::processEvents();
+    widget<QLineEdit>("medCdFilial")->setFocus();
+    QTest::keyClick(widget<QLineEdit>("medCdFilial"), Qt::Key_F1);
+    EXPECT_NE(window->help_window(), nullptr) << "F1 opened no guide";
+}
+
+// Every caption is whole: a label's text fits before the next control of its row, and each
+// grid column is at least as wide as its title.
+TEST_F(Gui, CaptionsAreNotCut) {
+    load_budget("100");
+    for (int tab = 0; tab < 4; ++tab) {
+        widget<QTabWidget>("pgcPadrao")->setCurrentIndex(tab);
+        QApplication::processEvents();
+        for (QLabel* l : view->findChildren<QLabel*>()) {
+            if (!l->isVisible() || l->text().isEmpty()) continue;
+            QFont f = l->font();
+            const int need = QFontMetrics(f).horizontalAdvance(l->text());
+            EXPECT_GE(l->width(), need) << l->objectName().toStdString() << " is cut";
+            QRect text(l->geometry().topLeft(), QSize(need, l->height()));
+            for (QWidget* other : l->parentWidget()->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) {
+                if (other == l || !other->isVisible() || qobject_cast<QLabel*>(other) || qobject_cast<QFrame*>(other))
+                    continue;
+                EXPECT_FALSE(text.intersects(other->geometry()))
+                    << l->objectName().toStdString() << " runs into " << other->objectName().toStdString();
+            }
+        }
+        for (QTableView* t : view->findChildren<QTableView*>()) {
+            if (!t->isVisible()) continue;
+            QFontMetrics fm(t->horizontalHeader()->font());
+            int sum = 0;
+            for (int c = 0; c < t->model()->columnCount(); ++c) sum += t->columnWidth(c);
+            EXPECT_LE(sum, t->viewport()->width()) << t->objectName().toStdString() << ": the last columns are hidden";
+            for (int c = 0; c < t->model()->columnCount(); ++c) {
+                QString title = t->model()->headerData(c, Qt::Horizontal).toString();
+                EXPECT_GE(t->columnWidth(c), fm.horizontalAdvance(title) + 8)
+                    << t->objectName().toStdString() << ": " << title.toStdString();
+            }
+        }
+    }
+}
+
+// A grid given more room than its layout's widths spreads its columns over all of it.
+TEST_F(Gui, GridsUseTheRoomTheyGet) {
+    window->resize(1400, 1000);
+    window->screen_window()->resize(1300, 900);
+    QApplication::processEvents();
+    auto* grid = widget<QTableView>("dbgPadrao");
+    int sum = 0;
+    for (int c = 0; c < grid->model()->columnCount(); ++c) sum += grid->columnWidth(c);
+    const int room = grid->viewport()->width();
+    EXPECT_GT(room, 1000);
+    EXPECT_LE(sum, room);
+    EXPECT_GE(sum, room - grid->model()->columnCount()) << "the columns leave room unused";
+}
+
+// A click into another box whose move the screen refuses shows the refusal once and leaves the
+// focus where it was.
+TEST_F(Gui, ARefusedClickIntoAnotherBoxShowsOneRefusal) {
+    auto* filial = widget<QLineEdit>("medCdFilial");
+    auto* numero = widget<QLineEdit>("edtNrOrcamento");
+    filial->setFocus();
+    QTest::keyClicks(filial, "9");
+    const auto before = test::ModalResponder::instance().seen().size();
+    answer_next_box(QMessageBox::Ok);  // "Filial não cadastrada.", and no second box
+    QTest::mouseClick(numero, Qt::LeftButton);
+    QApplication::processEvents();
+    EXPECT_EQ(test::ModalResponder::instance().seen().size(), before + 1);
+    EXPECT_EQ(focused(), "medCdFilial");
 }

@@ -27,13 +27,19 @@ class ModalResponder : public QObject {
 
     // The next message box is answered with `button`.
     void answer_next_box(QMessageBox::StandardButton button) { queued_.push_back(button); }
+    // The next dialog that is not a message box (a pick list, the find dialog) is expected: it is
+    // closed without a choice, and the test goes on.
+    void close_next_dialog() { ++dialogs_expected_; }
     // How many queued answers no box took; forgets them.
     std::size_t take_unused() {
-        std::size_t n = queued_.size();
+        std::size_t n = queued_.size() + static_cast<std::size_t>(dialogs_expected_);
         queued_.clear();
+        dialogs_expected_ = 0;
         return n;
     }
     const std::deque<std::string>& seen() const { return seen_; }
+    // The captions of each box's buttons, as the operator read them ("&Sim|&Não").
+    const std::deque<std::string>& seen_buttons() const { return seen_buttons_; }
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override {
@@ -55,6 +61,17 @@ class ModalResponder : public QObject {
         auto* box = qobject_cast<QMessageBox*>(dialog);
         std::string text = (dialog->windowTitle() + ": " + (box ? box->text() : QString())).toStdString();
         seen_.push_back(text);
+        if (box) {
+            std::string captions;
+            for (QAbstractButton* b : box->buttons())
+                captions += (captions.empty() ? "" : "|") + b->text().toStdString();
+            seen_buttons_.push_back(captions);
+        }
+        if (!box && dialogs_expected_ > 0) {
+            --dialogs_expected_;
+            dialog->reject();
+            return;
+        }
         if (box && !queued_.empty()) {
             QMessageBox::StandardButton button = queued_.front();
             queued_.pop_front();
@@ -71,6 +88,8 @@ class ModalResponder : public QObject {
 
     std::deque<QMessageBox::StandardButton> queued_;
     std::deque<std::string> seen_;
+    std::deque<std::string> seen_buttons_;
+    int dialogs_expected_ = 0;
 };
 
 }  // namespace acerto::test

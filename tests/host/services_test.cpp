@@ -5,6 +5,7 @@
 #include "acerto/host/base_forms.h"
 #include "acerto/host/components.h"
 #include "acerto/host/errors.h"
+#include "acerto/host/server_queries.h"
 #include "acerto/host/services.h"
 #include "acerto/platform/client_dataset.h"
 #include "scripted_ui.h"
@@ -128,4 +129,33 @@ TEST(TfrmPadraoGrid, InheritedCommandsWorkOnTheGridDataset) {
     frm.sbtExcluir.click();
     EXPECT_EQ(cds.record_count(), 0);
     frm.dtsPadrao.set_dataset(nullptr);
+}
+
+TEST(HostConfig, ServerAddressIsCheckedWhereverItComesFrom) {
+    HostConfig c;
+    c.set_server("[::1]:8212");
+    EXPECT_EQ(c.server_host, "::1");
+    EXPECT_EQ(c.server_port, 8212);
+    c.set_server("servidor1");  // a name alone keeps the port
+    EXPECT_EQ(c.server_host, "servidor1");
+    EXPECT_EQ(c.server_port, 8212);
+    for (const char* bad : {"servidor1:0", "servidor1:70000", ":8211", "servidor1:porta", "servidor1:-1"})
+        EXPECT_THROW(c.set_server(bad), platform::Error) << bad;
+    EXPECT_EQ(c.server_host, "servidor1");  // a refused address changes nothing
+    setenv("ACERTO_SERVER", "servidor2:", 1);
+    EXPECT_THROW(c.apply_environment(), platform::Error);
+    unsetenv("ACERTO_SERVER");
+    EXPECT_THROW(c.apply_json(R"({"server":"servidor3:99999"})"), platform::Error);
+}
+
+// The reference reads go where the installed configuration says, read when they connect.
+TEST(ServerQueries, ReadsGoToTheConfiguredServer) {
+    Installed env;
+    env.s.config.server_host = "127.0.0.1";
+    env.s.config.server_port = 9;  // discard: nothing listens there
+    env.s.database = nullptr;
+    ServerQueries reference;
+    EXPECT_THROW(reference.query("SELECT CDFILIAL FROM FILIAL", {}), ConnectionError);
+    EXPECT_EQ(reference.connection().Port, 9);
+    EXPECT_EQ(reference.connection().Host, "127.0.0.1");
 }

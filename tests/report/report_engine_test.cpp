@@ -26,7 +26,7 @@ std::string settlement_definition() {
 }
 
 LayoutOptions at_noon() {
-    return {platform::DateTime::parse_iso("2026-12-07 12:00:00"), "ROBO"};
+    return {platform::DateTime::parse_iso("2026-12-07 12:00:00"), "ROBO", {}};
 }
 
 Data settlement_data(int breakage_lines) {
@@ -192,6 +192,52 @@ TEST(ReportValues, FormatsAsTheReportPrintsThem) {
     EXPECT_EQ(format_value(Variant(platform::DateTime::parse_iso("2026-01-02 03:04:05")), Format::Date, 2),
               "02/01/2026");
     EXPECT_EQ(format_value(Variant("Taça"), Format::Text, 2), "Taça");
+}
+
+TEST(ReportValues, ProductCodesPrintThroughTheHostsMaskAsTheScreenShowsThem) {
+    Definition d = Definition::parse(settlement_definition());
+    const Masks masks{{"product", "9.99.999;0;_"}};
+    for (const auto& s : d.sections) EXPECT_EQ(s.columns[1].mask, "product") << s.title;
+    const Column& code = d.sections[0].columns[1];
+    EXPECT_EQ(format_cell(Variant("101001"), code, masks), "1.01.001");
+    // Shorter than the mask: blanks where the screen shows them; longer: printed as stored.
+    EXPECT_EQ(format_cell(Variant("1010"), code, masks), "1.01.0__");
+    EXPECT_EQ(format_cell(Variant("1010010"), code, masks), "1010010");
+    EXPECT_EQ(format_cell(Variant(), code, masks), "");
+    // A mask that keeps its literals stores them already; no mask configured prints the value.
+    EXPECT_EQ(format_cell(Variant("1.01.001"), code, {{"product", "9.99.999;1;_"}}), "1.01.001");
+    EXPECT_EQ(format_cell(Variant("101001"), code, {}), "101001");
+    // Another level layout of the host's tree.
+    EXPECT_EQ(format_cell(Variant("1234"), code, {{"product", "99-99;0;_"}}), "12-34");
+
+    // The page and the CSV both show the masked code.
+    Data data = settlement_data(1);
+    auto q = std::make_shared<DataPacket>(std::vector<platform::FieldDef>{{"NRACERTOQUEB", FieldType::String, 4},
+                                                                          {"CDARVPROD", FieldType::String, 20},
+                                                                          {"NMPRODUTO", FieldType::String, 50}});
+    q->rows().push_back({Variant("0001"), Variant("101001"), Variant("Taça")});
+    data.sets["QUEBRA"] = q;
+    LayoutOptions o = at_noon();
+    o.masks = masks;
+    std::string text = text_of(layout(d, data, o));
+    EXPECT_NE(text.find("0001 1.01.001 Taça"), std::string::npos) << text;
+    EXPECT_NE(csv_of(d, data, masks).find("Quebras;0001;1.01.001;Taça;"), std::string::npos);
+}
+
+TEST(ReportDefinition, AMaskIsOneTheHostKnowsOnATextColumn) {
+    const std::string base =
+        R"({"code":"X","title":"T","server":"S","header_dataset":"H","query":{"name":"Q"},"sections":[{"title":"A","dataset":"D","columns":[{"title":"c","field":"f",)";
+    EXPECT_EQ(Definition::parse(base + R"("mask":"product"}]}]})").sections[0].columns[0].mask, "product");
+    auto refusal = [&](const std::string& column) {
+        try {
+            Definition::parse(base + column + "}]}]}");
+        } catch (const platform::Error& e) {
+            return std::string(e.what());
+        }
+        return std::string("accepted");
+    };
+    EXPECT_NE(refusal(R"("mask":"9.99.999;0;_")").find("máscara desconhecida"), std::string::npos);
+    EXPECT_NE(refusal(R"("mask":"product","format":"number")").find("só um texto tem máscara"), std::string::npos);
 }
 
 TEST(ReportAnswer, AMalformedServerAnswerIsRefused) {

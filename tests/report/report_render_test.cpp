@@ -92,8 +92,8 @@ TEST(ReportRender, TheSettlementAsPdfHoldsItsLinesSubtotalsAndTotal) {
     for (const char* expected :
          {"Acerto Final", "Filial: 0001", "Buffet Relatório - Matriz", "Cliente: Maria Souza", "Origem: Orçamento",
           "Data do acerto: 30/11/2026", "Hora do acerto: 16:45:10", "Situação financeira: Pendente",
-          "0001 101001 Taça de cristal UN 2,000 10,51 1,00 0,50 21,52", "Subtotal de quebras: 45,91",
-          "Subtotal de sobras: 10,00", "0001 301001 Garçom 4,00 25,56 102,24", "Subtotal de horas extras: 102,24",
+          "0001 1.01.001 Taça de cristal UN 2,000 10,51 1,00 0,50 21,52", "Subtotal de quebras: 45,91",
+          "Subtotal de sobras: 10,00", "0001 3.01.001 Garçom 4,00 25,56 102,24", "Subtotal de horas extras: 102,24",
           "Subtotal de extras: 60,00", "Valor devido pelo cliente: 218,15", "Página 1 de 1"})
         EXPECT_NE(t.find(expected), std::string::npos) << expected << "\n" << r.log << r.pdf_text;
 }

@@ -197,6 +197,56 @@ TEST(Robot, NoticesAndTheProductListAreSeen) {
         << none.output;
 }
 
+TEST(Robot, HowManyDialogsAnActionShowedAndInWhichOrder) {
+    const std::string module = std::string("--module ") + ACERTO_TEST_MODULE;
+    RobotRun r = robot("ordem.scn",
+                       "open\n"
+                       "click btnAmbos\n"
+                       "expect dialogs 2\n"
+                       "expect dialog 1 \"Produtos recusados.\"\n"
+                       "expect dialog 2 key AVISO\n"
+                       "focus dbgPadrao\n"
+                       "expect dialogs 0\n",
+                       module);
+    EXPECT_EQ(r.status, 0) << r.output;
+    RobotRun many = robot("muitos.scn", "open\nclick btnLista\nexpect dialogs 2\n", module);
+    EXPECT_NE(many.output.find("FAIL muitos.scn:3: expected 2 dialogs, found 1: \"Produtos recusados.\""),
+              std::string::npos)
+        << many.output;
+    RobotRun order = robot("ordem_trocada.scn", "open\nclick btnAmbos\nexpect dialog 1 key AVISO\n", module);
+    EXPECT_NE(order.output.find("FAIL ordem_trocada.scn:3: expected dialog 1 \"Operação realizada com sucesso.\", "
+                                "found \"Produtos recusados.\""),
+              std::string::npos)
+        << order.output;
+    RobotRun beyond = robot("alem.scn", "open\nclick btnAviso\nexpect dialog 2 key AVISO\n", module);
+    EXPECT_NE(beyond.output.find("FAIL alem.scn:3: expected dialog 2 \"Operação realizada com sucesso.\", found only 1 "
+                                 "dialogs"),
+              std::string::npos)
+        << beyond.output;
+}
+
+// Another workstation's call: the screen's last call of a method sent again, straight to the
+// server, not counted as the screen's; a call never made, or one the server refuses, fails.
+TEST(Robot, ServerRepeatSendsTheScreensLastCallAgainAsAnotherWorkstation) {
+    const std::string load =
+        "fixture buffet.json\n"
+        "open\n"
+        "type medCdFilial \"1\"\n"
+        "type edtNrOrcamento \"43\"\n"
+        "key edtNrOrcamento Tab\n";
+    RobotRun r = robot("repete.scn", load + "mark\nserver repeat GetOrcamento\nexpect calls GetOrcamento 0\n");
+    EXPECT_EQ(r.status, 0) << r.output;
+    RobotRun never = robot("nunca.scn", load + "server repeat Gera_Financeiro\n");
+    EXPECT_NE(never.output.find("FAIL nunca.scn:6: server repeat: Gera_Financeiro was never called"), std::string::npos)
+        << never.output;
+    RobotRun refused =
+        robot("recusa.scn", load + "server fail GetOrcamento \"Sem acesso.\"\nserver repeat GetOrcamento\n");
+    EXPECT_NE(refused.output.find("FAIL recusa.scn:7: server repeat GetOrcamento: the server refused it: \"Sem "
+                                  "acesso.\""),
+              std::string::npos)
+        << refused.output;
+}
+
 TEST(Robot, AServerThatDoesNotStartFailsItsScenarioAndTheRunGoesOn) {
     // A fixture naming a table the loader does not know: the scenario's server refuses to start.
     RobotRun r = robot({{"tabela.json", "{\"FILIAL\": [], \"TABELA_QUE_NAO_HA\": []}\n"},

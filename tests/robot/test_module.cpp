@@ -15,7 +15,8 @@ class TfrmTeste : public host::TfrmPadraoGrid {
     TfrmTeste()
         : host::TfrmPadraoGrid("frmTeste", "TESTE"),
           btnAviso(make<platform::Button>("btnAviso", &panMenu)),
-          btnLista(make<platform::Button>("btnLista", &panMenu)) {
+          btnLista(make<platform::Button>("btnLista", &panMenu)),
+          btnAmbos(make<platform::Button>("btnAmbos", &panMenu)) {
         caption = "Teste do robô";
         msgPadrao.add("AVISO|Operação realizada com sucesso.");
         cdsLista.add_field("CDARVPROD", platform::FieldType::String, 20);
@@ -33,10 +34,16 @@ class TfrmTeste : public host::TfrmPadraoGrid {
             host::Vantiro::LoadBPL("QLM00610",
                                    {host::dataset_handle(cdsLista), platform::Variant("Produtos recusados.")});
         };
+        // The list, then the notice: two dialogs of one action, in that order.
+        btnAmbos.on_click = [this](platform::Control& c) {
+            btnLista.on_click(c);
+            btnAviso.on_click(c);
+        };
         initial_focus = &dbgPadrao;
     }
     platform::Button& btnAviso;
     platform::Button& btnLista;
+    platform::Button& btnAmbos;
     platform::ClientDataSet cdsLista{"cdsLista"};
 };
 

@@ -383,6 +383,47 @@ TEST_F(Financial, ASaveWaitsForAnUpdateInProgressAndIsThenRefused) {
     EXPECT_EQ(scalar("SELECT QTACERTOQUEB FROM ACERTOQUEBRA"), 1);
 }
 
+TEST_F(Financial, TwoSavesOfOneHeaderWaitForEachOtherInsteadOfDeadlocking) {
+    if (!test::using_postgres()) GTEST_SKIP() << "PostgreSQL row locks (SQLite has one writer)";
+    load(base_fixture({"D"}));
+    // Two screens loaded the settlement; each changes the extra persons in its header.
+    auto header_change = [&](double persons) {
+        platform::ClientDataSet acerto("cdsAcerto");
+        acerto.set_data(module_->call("GetOrcamento", {Variant("0001"), Variant(kFirst)}).array()[0]);
+        acerto.edit();
+        acerto["QTCONVEXTRAACER"].set_as_float(persons);
+        acerto.post();
+        return acerto.delta();
+    };
+    const Variant first = header_change(5), second = header_change(7);
+    // A reader holds the header shared while both saves start, so that they reach the header
+    // together once it lets go.
+    auto reader = db_->connect();
+    Transaction held(*reader);
+    reader->query("SELECT 1 FROM ACERTO WHERE CDFILIAL = '0001' FOR SHARE");
+    std::vector<std::string> outcome(2);
+    std::vector<std::thread> savers;
+    for (int i = 0; i < 2; ++i)
+        savers.emplace_back([&, i] {
+            try {
+                module_->call("SetConfirmar", {i == 0 ? first : second, Variant(), Variant(), Variant(), Variant()});
+                outcome[i] = "(accepted)";
+            } catch (const Refusal& r) {
+                outcome[i] = r.what();
+            } catch (const std::exception& e) {
+                outcome[i] = std::string("(failed) ") + e.what();
+            }
+        });
+    std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    held.commit();
+    for (auto& t : savers) t.join();
+    // One save lands; the other waited for it and is refused as stale, not as a deadlock.
+    const int winner = outcome[0] == "(accepted)" ? 0 : 1;
+    EXPECT_EQ(outcome[winner], "(accepted)") << outcome[0] << " / " << outcome[1];
+    EXPECT_NE(outcome[1 - winner].find("alterado por outro usuário"), std::string::npos) << outcome[1 - winner];
+    EXPECT_EQ(scalar("SELECT QTCONVEXTRAACER FROM ACERTO"), winner == 0 ? 5 : 7);
+}
+
 TEST_F(Financial, WhatTheCallsCarryIsChecked) {
     load(base_fixture({"P"}));
     auto delta = std::make_shared<platform::DataPacket>();

@@ -1,7 +1,9 @@
 // The screen module in-process, for what a scenario cannot reach: the catalogue letter by
-// letter, the refusal translation, the display-size rule and the 9999-line limit.
+// letter, the refusal translation, the display-size rule, the 9999-line limit, and commands run
+// in states the enabling pass never offers them in.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <set>
 
 #include "acerto/host/errors.h"
@@ -150,4 +152,35 @@ TEST_F(Screen, TheTenThousandthLineIsRefusedWithAClearMessage) {
     EXPECT_EQ(text, "Esta aba já tem 9999 linhas, o máximo de um acerto. A linha não pode ser incluída.");
     EXPECT_EQ(f.cdsQuebra.state(), platform::DataSetState::Browse);
     EXPECT_EQ(f.cdsQuebra.record_count(), 3);
+}
+
+// Two commands as a stale enabled state could run them (the enabling pass never offers them so):
+// Cancel financial on a pending settlement asks the server nothing and only reloads; Withdraw
+// with no extras lines withdraws nothing and says nothing.
+TEST_F(Screen, CommandsRunInAStaleEnabledStateAskTheServerNothing) {
+    std::vector<std::string> calls;
+    env->services.on_server_call = [&](const std::string& method, const platform::Variant::Array&,
+                                       const host::ServerReply*, const std::string&) { calls.push_back(method); };
+    auto called = [&](const char* method) { return std::count(calls.begin(), calls.end(), method); };
+    TfrmAcertoFinal& f = open();
+    f.medCdFilial.set_text("0001");
+    f.edtNrOrcamento.set_text("0000000100");
+    f.dbgPadrao.set_focus();
+    ASSERT_EQ(f.cdsAcerto.field("IDSITUACERTO").as_string(), "P");
+    const int busy_before = ui.busy_depth;
+    calls.clear();
+    f.sbtCanAcertoClick(f.sbtCanAcerto);
+    EXPECT_EQ(called("Cancelar_Acerto"), 0);
+    EXPECT_EQ(called("GetOrcamento"), 1);  // the reload through Verify
+    EXPECT_TRUE(ui.messages.empty());
+    EXPECT_EQ(f.cdsQuebra.record_count(), 3);
+
+    ASSERT_TRUE(f.cdsExtras.is_empty());
+    calls.clear();
+    f.sbtRetProdExtClick(f.sbtRetProdExt);
+    EXPECT_EQ(called("RetiraProdExtra"), 0);
+    EXPECT_TRUE(ui.messages.empty());
+    EXPECT_TRUE(ui.screens.empty());
+    EXPECT_EQ(ui.busy_depth, busy_before);  // nothing left on
+    env->services.on_server_call = nullptr;
 }

@@ -29,7 +29,13 @@ struct Column {
     Align align = Align::Left;
     Format format = Format::Text;
     int decimals = 2;
+    std::string mask;  // the host's edit mask a text is shown through ("product"); none when empty
 };
+
+// The host's edit masks by name: "product" is the product-code mask (DBPict(0)).
+using Masks = std::map<std::string, std::string>;
+// The names a definition may give a column's mask.
+const std::vector<std::string>& mask_names();
 
 struct HeaderField {
     std::string label, field;
@@ -102,6 +108,7 @@ struct Document {
 struct LayoutOptions {
     platform::DateTime printed_at;
     std::string printed_by;
+    Masks masks;
 };
 
 Document layout(const Definition& def, const Data& data, const LayoutOptions& options);
@@ -111,14 +118,16 @@ Document layout(const Definition& def, const Data& data, const LayoutOptions& op
 std::string text_of(const Document& doc);
 // The lines of every section as CSV for a spreadsheet: UTF-8, ';' separated, decimal comma,
 // a header line (section, then the columns of all sections), texts quoted when they must be.
-std::string csv_of(const Definition& def, const Data& data);
+// Masked columns are written as printed (a code 1.01.001 stays text in the spreadsheet).
+std::string csv_of(const Definition& def, const Data& data, const Masks& masks = {});
 
 // A report run through the installed host services: the definition found by code, its rows
 // from the application server the host is configured for, laid out at the host's clock for
-// its operator.
+// its operator, its codes shown through its masks.
 struct Produced {
     Definition definition;
     Data data;
+    Masks masks;
     Document document;
 };
 std::vector<std::string> declared_parameters(const std::string& code);
@@ -126,5 +135,8 @@ Produced produce(const std::string& code, platform::Params& params);
 
 // A value as the report prints it.
 std::string format_value(const platform::Variant& v, Format f, int decimals);
+// A column's value as the report prints it: formatted, and a text shown through the column's mask
+// as the screen shows it (a value the mask cannot hold is printed as it is).
+std::string format_cell(const platform::Variant& v, const Column& c, const Masks& masks);
 
 }  // namespace acerto::host::report

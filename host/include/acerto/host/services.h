@@ -21,7 +21,6 @@ struct HostConfig {
     std::string branch;                         // the workstation's branch
     std::string product_mask = "9.99.999;0;_";  // DBPict(0)
     int product_levels = 3;
-    std::string database;  // reference data: a SQLite file path
     int display_width = 1024, display_height = 768;
     char decimal_separator = ',';
     std::optional<platform::DateTime> clock;  // a fixed "now", for tests and scenarios
@@ -31,10 +30,11 @@ struct HostConfig {
     std::string session_token;
 
     // Reads a JSON file (keys as the members above: "operator", "server", "branch",
-    // "product_mask", "product_levels", "database", "display", "decimal", "clock"), then the
-    // environment: ACERTO_OPERATOR, ACERTO_SERVER (host:port), ACERTO_BRANCH,
-    // ACERTO_PRODUCT_MASK, ACERTO_PRODUCT_LEVELS, ACERTO_DATABASE, ACERTO_DISPLAY (WxH),
-    // ACERTO_DECIMAL, ACERTO_CLOCK. A missing file is not an error; a bad value is.
+    // "product_mask", "product_levels", "display", "decimal", "clock"), then the environment:
+    // ACERTO_OPERATOR, ACERTO_SERVER (host:port), ACERTO_BRANCH, ACERTO_PRODUCT_MASK,
+    // ACERTO_PRODUCT_LEVELS, ACERTO_DISPLAY (WxH), ACERTO_DECIMAL, ACERTO_CLOCK. A missing file
+    // is not an error; a bad value is. The workstation needs no database: it reads through the
+    // server.
     static HostConfig load(const std::string& path = {});
     void apply_environment();
     void apply_json(const std::string& json_text);
@@ -48,7 +48,7 @@ struct HostConfig {
 struct Services {
     OperatorUi* ui = nullptr;
     HostConfig config;
-    platform::DbConnection* database = nullptr;  // reference data (read-only queries)
+    platform::DbConnection* database = nullptr;  // reference data (read-only queries): a ServerQueries
     // Told of every application-server call (scenario hosts count and trace them): the
     // method, its arguments, and the reply, or null with the transport failure's text.
     std::function<void(const std::string& method, const platform::Variant::Array& args, const ServerReply* reply,

@@ -255,6 +255,7 @@ class MenuItem : public Control {
     const char* kind() const override { return "menuitem"; }
     std::string shortcut;  // e.g. "Ctrl+N"
     bool separator = false;
+    bool radio_item = false;  // one of a group of which one is checked: drawn with its mark
     bool checked() const { return checked_; }
     void set_checked(bool c);
     void click() override;

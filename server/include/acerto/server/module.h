@@ -1,6 +1,7 @@
 #pragma once
 // The remote data module "QLM01200.rdmAcertoFinal": the settlement screen's server methods.
 // Each call is one request; each write method is one transaction (all of it or nothing).
+#include <chrono>
 #include <functional>
 #include <optional>
 #include <stdexcept>
@@ -31,9 +32,24 @@ struct Clock {
     platform::DateTime now() const;
 };
 
+// The limits of a workstation's read of the reference tables (OpenQuery).
+struct ReadOptions {
+    std::size_t max_rows = 20000;
+    std::chrono::milliseconds timeout{5000};
+    // PostgreSQL: the role that may only select the reference tables; reads run under it.
+    std::string role = "acerto_leitura";
+    // Why reads cannot run on this database (the role could not be made ready), or empty.
+    std::string unavailable;
+};
+
+// PostgreSQL: makes ready the role reads run under (created when missing, granted SELECT on
+// the reference tables, granted to the server's user) and checks that it can read nothing else.
+// Returns why reads cannot run, or empty. Nothing to do on SQLite.
+std::string prepare_reference_reads(Database& db, const ReadOptions& options);
+
 class AcertoModule {
   public:
-    AcertoModule(Database& db, Clock clock = {});
+    AcertoModule(Database& db, Clock clock = {}, ReadOptions reads = {});
 
     // Runs a method by name for a signed-in operator (null: no sign-in asked, as in-process
     // tools and tests); throws Refusal for the caller's errors. The operator must work in the
@@ -48,6 +64,7 @@ class AcertoModule {
   private:
     Database& db_;
     Clock clock_;
+    ReadOptions reads_;
 };
 
 }  // namespace acerto::server

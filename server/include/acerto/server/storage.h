@@ -73,12 +73,16 @@ class Database {
 
     // "postgresql://..." or "postgres://..." opens PostgreSQL; anything else is a SQLite file.
     static std::unique_ptr<Database> open(const std::string& spec);
+    // What open() was given (empty for a database made otherwise): the workstations' reference
+    // reads open their own connections on it.
+    const std::string& spec() const { return spec_; }
 
   protected:
     Database();
 
   private:
     unsigned long long id_;
+    std::string spec_;
 };
 
 // Commits when asked; rolls back when left without a commit (an exception on the way).
