@@ -828,11 +828,11 @@ enum class Names {
 struct Method {
     const char* name;
     Handler handler;
-    bool writes;        // a write call: audited
+    bool writes;  // a write call: audited
     Names names;
-    int branch = -1;    // Names::Args: the branch's argument
-    int number = -1;    // Names::Args: the number's argument
-    int operator_ = -1; // an operator code the call carries, which must be the caller's
+    int branch = -1;     // Names::Args: the branch's argument
+    int number = -1;     // Names::Args: the number's argument
+    int operator_ = -1;  // an operator code the call carries, which must be the caller's
 };
 
 // The methods of the remote data module, by name.
@@ -879,7 +879,7 @@ Subject subject_of(const Method& m, const Args& args) {
     Subject out;
     auto text_at = [&](int i) {
         return i >= 0 && static_cast<std::size_t>(i) < args.size() && args[i].is_text() ? args[i].text()
-                                                                                          : std::string();
+                                                                                        : std::string();
     };
     switch (m.names) {
         case Names::Args:
@@ -904,8 +904,7 @@ Subject subject_of(const Method& m, const Args& args) {
             break;
         case Names::Pairs:
             for (std::size_t i = 1; i + 1 < args.size(); i += 2)
-                if (args[i].is_text() && args[i].text().ends_with("CDFILIAL"))
-                    out.add(key_text(args[i + 1]), "");
+                if (args[i].is_text() && args[i].text().ends_with("CDFILIAL")) out.add(key_text(args[i + 1]), "");
             break;
         case Names::None:
             break;
