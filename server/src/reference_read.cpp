@@ -388,9 +388,15 @@ std::string prepare_reference_reads(Database& db, const ReadOptions& options) {
             Transaction tx(s);
             std::string super = one("SELECT rolsuper::text FROM pg_roles WHERE rolname = ?", {Variant(role)});
             if (super.empty()) s.execute("CREATE ROLE " + role + " NOLOGIN");
+            // Granted only when missing: servers restarting one by one write no catalogue rows.
             std::string tables;
-            for (const auto& t : reference_tables()) tables += (tables.empty() ? "" : ", ") + t;
-            s.execute("GRANT SELECT ON " + tables + " TO " + role);
+            bool granted = true;
+            for (const auto& t : reference_tables()) {
+                tables += (tables.empty() ? "" : ", ") + t;
+                if (one("SELECT has_table_privilege(?, ?, 'SELECT')::text", {Variant(role), Variant(t)}) != "true")
+                    granted = false;
+            }
+            if (!granted) s.execute("GRANT SELECT ON " + tables + " TO " + role);
             if (one("SELECT pg_has_role(current_user, ?, 'MEMBER')::text", {Variant(role)}) != "true")
                 s.execute("GRANT " + role + " TO CURRENT_USER");
             tx.commit();
