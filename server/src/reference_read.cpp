@@ -254,20 +254,12 @@ class Judge {
     std::unordered_map<std::string, Judged> cache_;
 };
 
-// The calling thread's judge for a database file (or, with an empty path, the in-memory one),
-// and its session for PostgreSQL reads.
+// The calling thread's judge for a database file (or, with an empty path, the in-memory one).
 Judge& judge_for(const std::string& path) {
     thread_local std::unordered_map<std::string, std::unique_ptr<Judge>> judges;
     auto& j = judges[path];
     if (!j) j = std::make_unique<Judge>(path);
     return *j;
-}
-
-Session& reader_session(Database& db) {
-    thread_local std::unordered_map<std::string, std::unique_ptr<Session>> sessions;
-    auto& s = sessions[db.spec()];
-    if (!s) s = db.connect();
-    return *s;
 }
 
 // The values of the statement's parameters, checked: plain values only.
@@ -322,7 +314,9 @@ Variant packet_of_result(ResultSet& rs) {
 ResultSet run_postgres(const Call& c, const Judge::Judged& judged, const std::string& sql,
                        const std::vector<Variant>& values) {
     const ReadOptions& limits = c.reads;
-    Session& s = reader_session(c.db);
+    // The thread's own session: the role and the time limit are the transaction's alone, so the
+    // session is the server's again when the read ends, and a server needs no more connections.
+    Session& s = c.db.session();
     const auto start = Clock_::now();
     try {
         Transaction tx(s, Transaction::Kind::Read);
