@@ -342,7 +342,7 @@ ResultSet run_postgres(const Call& c, const Judge::Judged& judged, const std::st
 Variant open_query(const Call& c, const Args& args) {
     // 1. The arguments: the statement's text and the list of its values.
     if (args.size() != 2 || !args[0].is_text() || !(args[1].is_array() || args[1].is_null()))
-        throw Refusal(c.method + " espera o texto da consulta e a lista dos seus valores.");
+        refuse(c.method + " espera o texto da consulta e a lista dos seus valores.", "");
     const std::string& sql = args[0].text();
     if (sql.size() > kMaxSql) refuse("o texto da consulta passa de " + std::to_string(kMaxSql) + " caracteres.", "");
     if (sql.find('\0') != std::string::npos) refuse("o texto da consulta traz um caractere nulo.", sql);
