@@ -23,7 +23,13 @@ void ScreenModule::load(const std::string& path) {
     initialize_ = reinterpret_cast<void (*)()>(sym("Initialize"));
     finalize_ = reinterpret_cast<void (*)()>(sym("Finalize"));
     screen_ = reinterpret_cast<platform::Form* (*)()>(sym("AcertoFinalScreen"));
+    cria_rel_ = reinterpret_cast<void (*)()>(::dlsym(h, "CriaRelAcerto"));
     handle_ = h;
+}
+
+void ScreenModule::CriaRelAcerto() const {
+    if (!cria_rel_) throw platform::Error("O módulo não exporta CriaRelAcerto.");
+    cria_rel_();
 }
 
 std::string ScreenModule::default_path() {

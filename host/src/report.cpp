@@ -246,6 +246,18 @@ namespace {
 
 constexpr double kMargin = 10, kLine = 4.6, kTitleLine = 7;
 
+// The field each column reads, looked up once per section rather than once per cell.
+std::vector<int> field_indexes(const platform::DataPacket& p, const Section& s) {
+    std::vector<int> at;
+    for (const auto& c : s.columns) at.push_back(p.index_of(c.field));
+    return at;
+}
+
+const Variant& value_at(const platform::Row& row, int i) {
+    static const Variant null;
+    return i < 0 || static_cast<std::size_t>(i) >= row.size() ? null : row[static_cast<std::size_t>(i)];
+}
+
 double sum_of(const platform::DataPacket& p, const std::string& field) {
     int i = p.index_of(field);
     double s = 0;
@@ -386,11 +398,13 @@ Document layout(const Definition& def, const Data& data, const LayoutOptions& op
             w.text(kMargin, w.width(), "Nenhum lançamento.");
             w.down(kLine);
         } else {
+            const std::vector<int> fields = field_indexes(*p, s);
             for (const auto& row : p->rows()) {
                 w.room(kLine);
                 double x = kMargin;
-                for (const auto& c : s.columns) {
-                    w.text(x, c.width, masks.cell(p->value(row, c.field), c), c.align);
+                for (std::size_t i = 0; i < s.columns.size(); ++i) {
+                    const Column& c = s.columns[i];
+                    w.text(x, c.width, masks.cell(value_at(row, fields[i]), c), c.align);
                     x += c.width;
                 }
                 w.down(kLine);
@@ -481,17 +495,27 @@ std::string csv_of(const Definition& def, const Data& data, const Masks& masks) 
     for (const auto& s : def.sections) {
         const platform::DataPacket* p = data.set(s.dataset);
         if (!p) continue;
+        const std::vector<int> fields = field_indexes(*p, s);
+        std::vector<std::size_t> places;  // each column's place among all the titles
+        for (const auto& c : s.columns)
+            places.push_back(
+                static_cast<std::size_t>(std::find(titles.begin(), titles.end(), c.title) - titles.begin()));
+        const std::string title = csv_cell(s.title);
+        std::vector<std::string> cells(titles.size());
         for (const auto& row : p->rows()) {
-            std::vector<std::string> cells(titles.size());
-            for (const auto& c : s.columns) {
-                auto at = static_cast<std::size_t>(std::find(titles.begin(), titles.end(), c.title) - titles.begin());
-                const Variant& v = p->value(row, c.field);
-                cells[at] = v.is_null()                  ? std::string()
-                            : c.format == Format::Number ? csv_number(v.as_number(), c.decimals)
-                                                         : csv_cell(masked.cell(v, c));
+            for (auto& cell : cells) cell.clear();
+            for (std::size_t i = 0; i < s.columns.size(); ++i) {
+                const Column& c = s.columns[i];
+                const Variant& v = value_at(row, fields[i]);
+                cells[places[i]] = v.is_null()                  ? std::string()
+                                   : c.format == Format::Number ? csv_number(v.as_number(), c.decimals)
+                                                                : csv_cell(masked.cell(v, c));
             }
-            out += csv_cell(s.title);
-            for (const auto& cell : cells) out += ";" + cell;
+            out += title;
+            for (const auto& cell : cells) {
+                out += ';';
+                out += cell;
+            }
             out += "\r\n";
         }
     }

@@ -49,6 +49,8 @@ struct Dialog {
     enum Kind { Question, Info, List, Screen } kind;
     std::string text;
     int rows = 0;
+    bool modal = false;
+    host::Cursor cursor = host::Cursor::Default;  // the host's cursor when it was shown
 };
 
 struct Pick {
@@ -72,6 +74,7 @@ struct Module {
     host::ScreenModule m;
     void load(const std::string& path) { m.load(path); }
     void cria() { m.CriaAcertoFinal(); }
+    void cria_rel() { m.CriaRelAcerto(); }
     void initialize() { m.Initialize(); }
     void finalize() { m.Finalize(); }
     platform::Form* screen() { return m.screen(); }
@@ -93,7 +96,7 @@ class RobotUi : public host::OperatorUi {
     std::optional<int> pick_list(DataSet& list, const std::string& title) override;
     void find_dialog(DataSet&) override;
     void busy(bool) override {}
-    void set_cursor(host::Cursor) override {}
+    void set_cursor(host::Cursor c) override;
     void open_screen(const std::string& code, const Variant::Array& params) override;
     void show_modal(platform::Form& form) override;
     std::vector<std::string> report_parameters(const std::string& report) override;
@@ -122,6 +125,7 @@ class Scenario {
     std::map<std::string, std::string> report_set;
     std::optional<std::string> report_text;
     bool report_ran = false;
+    host::Cursor cursor = host::Cursor::Default;
     void say(const std::string& s) {
         if (options_.trace) trace_ << "    " << s << "\n";
     }
@@ -235,8 +239,13 @@ void RobotUi::open_screen(const std::string& code, const Variant::Array& params)
     s_.say("screen " + code);
 }
 
+void RobotUi::set_cursor(host::Cursor c) {
+    s_.cursor = c;
+    s_.say(c == host::Cursor::HourGlass ? "cursor wait" : "cursor default");
+}
+
 void RobotUi::show_modal(platform::Form& form) {
-    s_.dialogs.push_back({Dialog::Screen, form.name()});
+    s_.dialogs.push_back({Dialog::Screen, form.name(), 0, true, s_.cursor});
     s_.say("modal screen " + form.name());
     if (auto* r = dynamic_cast<host::TfrmDadosGerRel*>(&form)) s_.report_screen = r;
 }
@@ -661,7 +670,10 @@ void Scenario::action(const Command& c) {
             say("error " + quote(*error_));
         }
     };
-    if (verb == "open") {
+    if (verb == "open" && c.size() == 2 && c.word(1) == "CriaRelAcerto") {
+        // The module's other exported entry: the report screen, shown modally.
+        run([&] { module().cria_rel(); });
+    } else if (verb == "open") {
         run([&] { module().cria(); });
         open_ = module().screen() != nullptr && module().screen()->shown();
     } else if (verb == "close") {
@@ -828,6 +840,24 @@ void Scenario::expect(const Command& c) {
         if (!report_text) fail("expect report: no report was produced");
         if (report_text->find(c.word(2)) == std::string::npos)
             fail("expected the report to contain " + quote(c.word(2)) + "; it reads:\n" + *report_text);
+    } else if (what == "modal") {
+        // expect modal NAME [wait|default]: the last action showed that screen modally (under
+        // that cursor).
+        if (c.size() < 3 || c.size() > 4) fail("expect modal takes a screen and optionally wait or default");
+        const std::string& cur = c.size() == 4 ? c.word(3) : std::string();
+        if (!cur.empty() && cur != "wait" && cur != "default") fail("expect modal: the cursor is wait or default");
+        for (const auto& d : dialogs)
+            if (d.kind == Dialog::Screen && d.modal && d.text == c.word(2)) {
+                const std::string shown = d.cursor == host::Cursor::HourGlass ? "wait" : "default";
+                if (!cur.empty() && shown != cur)
+                    fail("expected " + c.word(2) + " shown under the " + cur + " cursor, found the " + shown);
+                return;
+            }
+        fail("expected the screen " + c.word(2) + " shown modally, found none");
+    } else if (what == "cursor") {
+        const std::string& cur = c.word(2);
+        if (cur != "wait" && cur != "default") fail("expect cursor takes wait or default");
+        found(cur, cursor == host::Cursor::HourGlass ? "wait" : "default");
     } else if (what == "nodialog") {
         for (const auto& d : dialogs)
             if (d.kind != Dialog::Screen) fail("expected no dialog, found " + quote(d.text));

@@ -254,20 +254,12 @@ class Judge {
     std::unordered_map<std::string, Judged> cache_;
 };
 
-// The calling thread's judge for a database file (or, with an empty path, the in-memory one),
-// and its session for PostgreSQL reads.
+// The calling thread's judge for a database file (or, with an empty path, the in-memory one).
 Judge& judge_for(const std::string& path) {
     thread_local std::unordered_map<std::string, std::unique_ptr<Judge>> judges;
     auto& j = judges[path];
     if (!j) j = std::make_unique<Judge>(path);
     return *j;
-}
-
-Session& reader_session(Database& db) {
-    thread_local std::unordered_map<std::string, std::unique_ptr<Session>> sessions;
-    auto& s = sessions[db.spec()];
-    if (!s) s = db.connect();
-    return *s;
 }
 
 // The values of the statement's parameters, checked: plain values only.
@@ -322,7 +314,9 @@ Variant packet_of_result(ResultSet& rs) {
 ResultSet run_postgres(const Call& c, const Judge::Judged& judged, const std::string& sql,
                        const std::vector<Variant>& values) {
     const ReadOptions& limits = c.reads;
-    Session& s = reader_session(c.db);
+    // The thread's own session: the role and the time limit are the transaction's alone, so the
+    // session is the server's again when the read ends, and a server needs no more connections.
+    Session& s = c.db.session();
     const auto start = Clock_::now();
     try {
         Transaction tx(s, Transaction::Kind::Read);
@@ -348,7 +342,7 @@ ResultSet run_postgres(const Call& c, const Judge::Judged& judged, const std::st
 Variant open_query(const Call& c, const Args& args) {
     // 1. The arguments: the statement's text and the list of its values.
     if (args.size() != 2 || !args[0].is_text() || !(args[1].is_array() || args[1].is_null()))
-        throw Refusal(c.method + " espera o texto da consulta e a lista dos seus valores.");
+        refuse(c.method + " espera o texto da consulta e a lista dos seus valores.", "");
     const std::string& sql = args[0].text();
     if (sql.size() > kMaxSql) refuse("o texto da consulta passa de " + std::to_string(kMaxSql) + " caracteres.", "");
     if (sql.find('\0') != std::string::npos) refuse("o texto da consulta traz um caractere nulo.", sql);
@@ -388,9 +382,15 @@ std::string prepare_reference_reads(Database& db, const ReadOptions& options) {
             Transaction tx(s);
             std::string super = one("SELECT rolsuper::text FROM pg_roles WHERE rolname = ?", {Variant(role)});
             if (super.empty()) s.execute("CREATE ROLE " + role + " NOLOGIN");
+            // Granted only when missing: servers restarting one by one write no catalogue rows.
             std::string tables;
-            for (const auto& t : reference_tables()) tables += (tables.empty() ? "" : ", ") + t;
-            s.execute("GRANT SELECT ON " + tables + " TO " + role);
+            bool granted = true;
+            for (const auto& t : reference_tables()) {
+                tables += (tables.empty() ? "" : ", ") + t;
+                if (one("SELECT has_table_privilege(?, ?, 'SELECT')::text", {Variant(role), Variant(t)}) != "true")
+                    granted = false;
+            }
+            if (!granted) s.execute("GRANT SELECT ON " + tables + " TO " + role);
             if (one("SELECT pg_has_role(current_user, ?, 'MEMBER')::text", {Variant(role)}) != "true")
                 s.execute("GRANT " + role + " TO CURRENT_USER");
             tx.commit();

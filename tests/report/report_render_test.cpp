@@ -83,6 +83,52 @@ std::string squeezed(const std::string& s) {
     return out;
 }
 
+// A CSV line read as a spreadsheet set to Portuguese reads it: ';' between cells, quotes around
+// a text holding one.
+std::vector<std::string> cells_of(const std::string& l) {
+    std::vector<std::string> cells(1);
+    bool quoted = false;
+    for (std::size_t i = 0; i < l.size(); ++i) {
+        char c = l[i];
+        if (c == '\r') continue;
+        if (c == '"') {
+            if (quoted && i + 1 < l.size() && l[i + 1] == '"') {
+                cells.back() += '"';
+                ++i;
+            } else {
+                quoted = !quoted;
+            }
+        } else if (c == ';' && !quoted) {
+            cells.emplace_back();
+        } else {
+            cells.back() += c;
+        }
+    }
+    return cells;
+}
+
+// The sum of a column of every line of a CSV export, decimal comma.
+double csv_sum(const std::string& csv, const std::string& column, int* rows = nullptr) {
+    std::istringstream in(csv);
+    std::string line;
+    std::getline(in, line);
+    auto header = cells_of(line);
+    auto at = static_cast<std::size_t>(std::find(header.begin(), header.end(), column) - header.begin());
+    double sum = 0;
+    while (std::getline(in, line)) {
+        auto c = cells_of(line);
+        if (at >= c.size() || c.size() != header.size()) {
+            ADD_FAILURE() << "a line of " << c.size() << " cells: " << line;
+            continue;
+        }
+        std::string v = c[at];
+        std::replace(v.begin(), v.end(), ',', '.');
+        sum += std::stod(v);
+        if (rows) ++*rows;
+    }
+    return sum;
+}
+
 }  // namespace
 
 TEST(ReportRender, TheSettlementAsPdfHoldsItsLinesSubtotalsAndTotal) {
@@ -105,29 +151,7 @@ TEST(ReportRender, TheCsvReadsBackToTheSameNumbers) {
     std::string line;
     std::getline(in, line);
     ASSERT_EQ(line.rfind("Seção;", 0), 0u) << r.log << r.csv;
-    // Read as a spreadsheet set to Portuguese: ';' between cells, quotes around a text holding
-    // one, decimal comma. The Total column summed over the lines gives the amount owed.
-    auto cells_of = [](const std::string& l) {
-        std::vector<std::string> cells(1);
-        bool quoted = false;
-        for (std::size_t i = 0; i < l.size(); ++i) {
-            char c = l[i];
-            if (c == '\r') continue;
-            if (c == '"') {
-                if (quoted && i + 1 < l.size() && l[i + 1] == '"') {
-                    cells.back() += '"';
-                    ++i;
-                } else {
-                    quoted = !quoted;
-                }
-            } else if (c == ';' && !quoted) {
-                cells.emplace_back();
-            } else {
-                cells.back() += c;
-            }
-        }
-        return cells;
-    };
+    // The Total column summed over the lines gives the amount owed.
     auto header = cells_of(line);
     auto total_at = std::find(header.begin(), header.end(), "Total") - header.begin();
     double sum = 0;
@@ -145,6 +169,23 @@ TEST(ReportRender, TheCsvReadsBackToTheSameNumbers) {
     EXPECT_EQ(rows, 5);
     EXPECT_NEAR(sum, 218.149, 0.006);
     EXPECT_NE(names.find("Prato raso; borda \"ouro\"|"), std::string::npos) << names;
+}
+
+TEST(ReportRender, TheDemoSettlementPrintsItsLinesWithCodesAsTheScreenShowsThem) {
+    test::ServerProcess server(test::fresh_database(), "", {"--demo"});
+    Rendered r = render(server.port(), "102", "demo102");
+    const std::string t = squeezed(r.pdf_text);
+    for (const char* expected :
+         {"Cliente: Horizonte Engenharia", "0001 1.01.001 Taça de vinho tinto UN 6,000 10,45 0,00 0,00 62,70",
+          "0002 1.02.001 Prato raso UN 2,000 15,40 1,50 0,00 32,30", "Subtotal de quebras: 95,00",
+          "0001 3.01.001 Coxinha (cento) CT 10,000 2,000 3,000 104,50 940,50", "Subtotal de horas extras: 369,60",
+          "0001 3.03.005 Cerveja lata UN 48,000 12,00 576,00", "Valor devido pelo cliente: 1.981,10"})
+        EXPECT_NE(t.find(expected), std::string::npos) << expected << "\n" << r.log << r.pdf_text;
+    // The CSV's totals add up to the amount owed, its codes masked like the page's.
+    int rows = 0;
+    EXPECT_NEAR(csv_sum(r.csv, "Total", &rows), 1981.10, 0.005);
+    EXPECT_EQ(rows, 6);
+    EXPECT_NE(r.csv.find(";1.02.001;Prato raso;"), std::string::npos) << r.csv;
 }
 
 TEST(ReportRender, ANumberWithoutSettlementPrintsAPageSayingSo) {

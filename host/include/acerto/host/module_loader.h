@@ -19,6 +19,8 @@ class ScreenModule {
     bool loaded() const { return handle_ != nullptr; }
 
     void CriaAcertoFinal() const { cria_(); }
+    // The report screen's entry; throws platform::Error when the module exports none.
+    void CriaRelAcerto() const;
     void Initialize() const { initialize_(); }
     void Finalize() const { finalize_(); }
     // The settlement screen the module holds (null before it is first opened).
@@ -30,6 +32,7 @@ class ScreenModule {
   private:
     void* handle_ = nullptr;
     void (*cria_)() = nullptr;
+    void (*cria_rel_)() = nullptr;  // optional: a module may have no report
     void (*initialize_)() = nullptr;
     void (*finalize_)() = nullptr;
     platform::Form* (*screen_)() = nullptr;
