@@ -12,6 +12,7 @@
 #include <QMdiSubWindow>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QTabWidget>
 #include <QTableView>
@@ -29,6 +30,7 @@
 #include "main_window.h"
 #include "modal_responder.h"
 #include "qt_ui.h"
+#include "sign_in_dialog.h"
 #include "table_model.h"
 #include "test_host.h"
 
@@ -506,4 +508,36 @@ TEST_F(Gui, ARefusedClickIntoAnotherBoxShowsOneRefusal) {
     QApplication::processEvents();
     EXPECT_EQ(test::ModalResponder::instance().seen().size(), before + 1);
     EXPECT_EQ(focused(), "medCdFilial");
+}
+
+// The operator's sign-in dialog against a real server: a refusal is shown and the password
+// emptied, the right password signs in and leaves the operator and the token in the settings.
+TEST(SignIn, TheDialogShowsTheRefusalAndThenSignsIn) {
+    app();
+    test::ServerProcess server(test::fresh_database(), ACERTO_SCENARIO_FIXTURES "/buffet.json");
+    host::HostConfig config;
+    config.server_host = "127.0.0.1";
+    config.server_port = server.port();
+    gui::SignInDialog dialog(config);
+    dialog.show();
+    QTest::keyClicks(dialog.operator_box(), "ANA");
+    QTest::keyClicks(dialog.password_box(), "errada");
+    QTest::mouseClick(dialog.sign_in_button(), Qt::LeftButton);
+    EXPECT_EQ(dialog.message()->text().toStdString(), "Operador ou senha inválidos.");
+    EXPECT_TRUE(dialog.password_box()->text().isEmpty());
+    EXPECT_TRUE(dialog.isVisible());
+    EXPECT_TRUE(config.session_token.empty());
+    QTest::keyClicks(dialog.password_box(), test::kTestPassword);
+    QTest::keyClick(dialog.password_box(), Qt::Key_Return);
+    EXPECT_EQ(dialog.result(), QDialog::Accepted);
+    EXPECT_EQ(config.operator_code, "ANA");
+    EXPECT_EQ(config.session_token.size(), 64u);
+    // An unreachable server is said so, not taken for a wrong password.
+    server.stop();
+    host::HostConfig gone = config;
+    gui::SignInDialog again(gone);
+    QTest::keyClicks(again.password_box(), test::kTestPassword);
+    EXPECT_FALSE(again.try_sign_in());
+    EXPECT_EQ(again.message()->text().toStdString().rfind("Não foi possível conectar ao servidor de aplicação", 0), 0u)
+        << again.message()->text().toStdString();
 }

@@ -74,6 +74,7 @@ struct Reader {
     explicit Reader(int port) {
         queries.connection().OnBeforeConnect = nullptr;
         queries.connection().Port = port;
+        queries.connection().Token = test::token_for(port);
     }
     platform::ResultSet read(const std::string& sql, const std::vector<Variant>& values = {}) {
         return queries.query(sql, values);
