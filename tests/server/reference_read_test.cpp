@@ -231,6 +231,14 @@ TEST_F(ReadMethod, RefusesAReadOverTheTimeLimitAndGoesOnServing) {
     EXPECT_EQ(reader.count("FILIAL"), 4);
 }
 
+// What SQLite's judge lets through and PostgreSQL does not take is the caller's fault too.
+TEST_F(ReadMethod, AStatementTheDatabaseDoesNotTakeIsRefused) {
+    if (!test::using_postgres()) GTEST_SKIP() << "PostgreSQL only: SQLite takes these";
+    expect_refused("SELECT CDFILIAL FROM FILIAL LIMIT 1, 1", "o banco de dados não aceitou a consulta");
+    expect_refused("SELECT CDFILIAL FROM FILIAL /* sem fim", "o banco de dados não aceitou a consulta");
+    EXPECT_EQ(reader.count("FILIAL"), 4);
+}
+
 TEST_F(ReadMethod, RefusesValuesThatDoNotFitTheStatement) {
     expect_refused("SELECT CDFILIAL FROM FILIAL WHERE CDFILIAL = ?", "tem 1 parâmetro(s) e recebeu 0 valor(es)");
     EXPECT_NE(reader.refusal("SELECT CDFILIAL FROM FILIAL", {Variant("x")}).find("tem 0 parâmetro(s) e recebeu 1"),
