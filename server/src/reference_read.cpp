@@ -330,9 +330,15 @@ ResultSet run_postgres(const Call& c, const Judge::Judged& judged, const std::st
         return rs;
     } catch (const BusyError&) {
         throw;
-    } catch (const StorageError&) {
+    } catch (const StorageError& e) {
         // The server cancels a statement at its timeout; its text depends on its language.
         if (Clock_::now() - start >= limits.timeout) Judge::refuse_time(sql, limits);
+        // A statement SQLite accepts that PostgreSQL does not ("LIMIT 1, 1"): the caller's
+        // fault, not the server's. A lost connection stays an error of the server.
+        if (std::string_view(e.what()).starts_with("Erro no banco de dados")) {
+            spdlog::warn("OpenQuery: {}", loggable(e.what(), 400));
+            refuse("o banco de dados não aceitou a consulta.", sql);
+        }
         throw;
     }
 }

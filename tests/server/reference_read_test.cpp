@@ -232,6 +232,14 @@ TEST_F(ReadMethod, RefusesAReadOverTheTimeLimitAndGoesOnServing) {
     EXPECT_EQ(reader.count("FILIAL"), 4);
 }
 
+// What SQLite's judge lets through and PostgreSQL does not take is the caller's fault too.
+TEST_F(ReadMethod, AStatementTheDatabaseDoesNotTakeIsRefused) {
+    if (!test::using_postgres()) GTEST_SKIP() << "PostgreSQL only: SQLite takes these";
+    expect_refused("SELECT CDFILIAL FROM FILIAL LIMIT 1, 1", "o banco de dados não aceitou a consulta");
+    expect_refused("SELECT CDFILIAL FROM FILIAL /* sem fim", "o banco de dados não aceitou a consulta");
+    EXPECT_EQ(reader.count("FILIAL"), 4);
+}
+
 TEST_F(ReadMethod, RefusesValuesThatDoNotFitTheStatement) {
     expect_refused("SELECT CDFILIAL FROM FILIAL WHERE CDFILIAL = ?", "tem 1 parâmetro(s) e recebeu 0 valor(es)");
     EXPECT_NE(reader.refusal("SELECT CDFILIAL FROM FILIAL", {Variant("x")}).find("tem 0 parâmetro(s) e recebeu 1"),
@@ -276,6 +284,24 @@ TEST_F(ReadMethod, PostgresRoleSelectsOnlyTheReferenceTables) {
     EXPECT_FALSE(in_db("SELECT COUNT(*) FROM ACERTO"));
     EXPECT_FALSE(in_db("SELECT COUNT(*) FROM ORCAMENTO"));
     EXPECT_FALSE(in_db("DELETE FROM FILIAL"));
+}
+
+// A reading role that may do more than read the reference tables is not used: the server says
+// so and refuses the workstations' reads, while its other methods serve.
+TEST(ReadRole, WithMoreThanTheReferenceTablesReadsAreRefused) {
+    if (!test::using_postgres()) GTEST_SKIP() << "PostgreSQL only";
+    const std::string db = test::fresh_database();
+    test::ServerProcess{db, fixture_path()}.stop();  // the schema and the role's grants
+    const std::string grant = "psql -q -X -v ON_ERROR_STOP=1 -d '" + db +
+                              "' -c 'GRANT SELECT ON ORCAMENTO TO acerto_leitura' >/dev/null 2>&1";
+    ASSERT_EQ(std::system(grant.c_str()), 0);
+    test::ServerProcess server(db, {});
+    Reader reader(server.port());
+    const std::string text = reader.refusal("SELECT CDFILIAL FROM FILIAL");
+    EXPECT_NE(text.find("não estão disponíveis"), std::string::npos) << text;
+    EXPECT_NE(text.find("ORCAMENTO"), std::string::npos) << text;
+    host::ServerReply r = reader.queries.connection().Call("GetPesqOrca", {Variant("0001")});
+    EXPECT_TRUE(r.ok) << r.error;
 }
 
 // The screen's own queries, with the values the screen binds, give the same rows on SQLite and
