@@ -58,8 +58,7 @@ class AuditingSession : public Session {
 // A key that sorts in the order rows were written on this machine: the moment in microseconds,
 // then a random part for rows of the same microsecond on several servers.
 std::string audit_key() {
-    auto us = std::chrono::duration_cast<std::chrono::microseconds>(
-                  std::chrono::system_clock::now().time_since_epoch())
+    auto us = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::system_clock::now().time_since_epoch())
                   .count();
     static std::atomic<unsigned> sequence{0};
     char buf[40];

@@ -494,8 +494,10 @@ json demo_fixture() {
                                     {"CDPRODUTO", p["CDPRODUTO"]}});
     }
     // The demo operator, for every branch (the README gives the password).
-    f["OPERADOR"] = json::array({{{"CDOPERADOR", "DEMO"}, {"NMOPERADOR", "Operador de demonstração"},
-                                  {"DSSENHA", "demo1234"}, {"IDATIVO", "S"}}});
+    f["OPERADOR"] = json::array({{{"CDOPERADOR", "DEMO"},
+                                  {"NMOPERADOR", "Operador de demonstração"},
+                                  {"DSSENHA", "demo1234"},
+                                  {"IDATIVO", "S"}}});
     f["OPERADORFILIAL"] = json::array({{{"CDOPERADOR", "DEMO"}, {"CDFILIAL", "*"}}});
     return f;
 }
