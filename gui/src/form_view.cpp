@@ -16,6 +16,7 @@
 #include <QRegularExpression>
 #include <QScrollBar>
 #include <QStyledItemDelegate>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QTableView>
 #include <QTimer>
@@ -175,6 +176,16 @@ QWidget* FormView::build(Control& c, QWidget* parent) {
             pw->installEventFilter(this);
             build_children(*page, pw);
         }
+        // A tab clicked with the mouse hides the page holding Qt's focus, and Qt moves the focus on
+        // by itself (to the filter's first box): that move is not the operator's, so the model is
+        // not told; once the page has changed, Qt's focus follows the model again.
+        QObject::connect(tabs->tabBar(), &QTabBar::tabBarClicked, this, [this](int) {
+            tab_clicked_ = true;
+            QTimer::singleShot(0, this, [this] {
+                tab_clicked_ = false;
+                sync_focus();
+            });
+        });
         QObject::connect(tabs, &QTabWidget::currentChanged, this, [this, page_control](int i) {
             if (syncing_) return;
             auto pages = page_control->pages();
@@ -553,7 +564,7 @@ bool FormView::eventFilter(QObject* watched, QEvent* event) {
             return false;
         }
         case QEvent::FocusIn:
-            if (!syncing_ && form_.focused() != &c && c.focusable()) guard([&] { form_.focus(&c); });
+            if (!syncing_ && !tab_clicked_ && form_.focused() != &c && c.focusable()) guard([&] { form_.focus(&c); });
             return false;
         case QEvent::Resize:
             if (c.name() == "panMenu")

@@ -79,6 +79,7 @@ class FormView : public QWidget {
     int self_observer_ = 0;
     EventHook* ctrl_tab_ = nullptr;
     bool syncing_ = false;
+    bool tab_clicked_ = false;  // a tab was clicked: Qt's own focus moves are not the operator's
     bool sync_pending_ = false;
 };
 

@@ -14,6 +14,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QTableView>
 #include <QTest>
@@ -540,4 +541,21 @@ TEST(SignIn, TheDialogShowsTheRefusalAndThenSignsIn) {
     EXPECT_FALSE(again.try_sign_in());
     EXPECT_EQ(again.message()->text().toStdString().rfind("Não foi possível conectar ao servidor de aplicação", 0), 0u)
         << again.message()->text().toStdString();
+}
+
+// Clicking another tab with the mouse right after a budget loads keeps the budget: the focus
+// goes where the screen puts it, not back to the filter.
+TEST_F(Gui, ClickingATabAfterLoadingKeepsTheBudget) {
+    load_budget("100");
+    auto* tabs = widget<QTabWidget>("pgcPadrao");
+    ASSERT_NE(tabs, nullptr);
+    auto* bar = tabs->tabBar();
+    const int last = tabs->count() - 1;
+    QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(last).center());
+    QApplication::processEvents();
+    EXPECT_EQ(tabs->currentIndex(), last);
+    EXPECT_NE(focused(), "medCdFilial");
+    EXPECT_EQ(widget<QLineEdit>("edtNmFilial")->text(), "Buffet Teste - Matriz");
+    ASSERT_NE(view->form().find_dataset("cdsOrcamento"), nullptr);
+    EXPECT_EQ(view->form().find_dataset("cdsOrcamento")->record_count(), 1);
 }
