@@ -8,6 +8,7 @@ packages=(
   nlohmann-json3-dev libboost-dev libsimdjson-dev libcpp-httplib-dev libsqlite3-dev libsqlitecpp-dev libpqxx-dev
   qt6-base-dev libcli11-dev libspdlog-dev libfmt-dev
   libgtest-dev libgmock-dev libbenchmark-dev
+  libssl-dev openssl
   postgresql sqlite3 curl xvfb xauth desktop-file-utils poppler-utils
   qt6-translations-l10n adwaita-icon-theme fonts-liberation2 openbox xdotool
 )

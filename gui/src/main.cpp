@@ -136,6 +136,7 @@ int main(int argc, char** argv) {
                               (dir / "demo.db").string());
             services.config.server_host = "127.0.0.1";
             services.config.server_port = demo_server.port;
+            services.config.server_tls = false;  // the private server speaks plain HTTP on loopback
             if (services.config.branch.empty()) services.config.branch = "0001";
         }
         platform::format_settings().decimal_separator = services.config.decimal_separator;

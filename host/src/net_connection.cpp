@@ -26,8 +26,13 @@ TNetConnection::~TNetConnection() = default;
 void TNetConnection::Open() {
     if (connected_) return;
     if (OnBeforeConnect) OnBeforeConnect(*this);
+    platform::http::ClientTls tls;
+    if (Tls)
+        tls = *Tls;
+    else if (Services* s = installed())
+        tls = s->config.tls();
     auto client = std::make_unique<platform::http::Client>(Host, Port, std::chrono::milliseconds(ConnectTimeoutMs),
-                                                           std::chrono::milliseconds(CallTimeoutMs));
+                                                           std::chrono::milliseconds(CallTimeoutMs), tls);
     std::string where = Host + ":" + std::to_string(Port);
     platform::http::Response res;
     try {

@@ -10,6 +10,7 @@
 
 #include "acerto/platform/errors.h"
 #include "acerto/platform/format.h"
+#include "acerto/platform/text.h"
 
 namespace acerto::host {
 
@@ -56,18 +57,34 @@ platform::DataSet* dataset_from_handle(const Variant& v) {
 
 // ------------------------------------------------------------------------------- HostConfig
 
-void HostConfig::set_server(const std::string& host_port) {
+void HostConfig::set_server(const std::string& address) {
+    std::string host_port = address;
+    bool tls = false;
+    auto scheme = host_port.find("://");
+    if (scheme != std::string::npos) {
+        std::string name = platform::to_lower(host_port.substr(0, scheme));
+        if (name != "http" && name != "https") throw platform::Error("Configuração inválida (server): " + address);
+        tls = name == "https";
+        host_port.erase(0, scheme + 3);
+        if (!host_port.empty() && host_port.back() == '/') host_port.pop_back();
+    }
     auto colon = host_port.rfind(':');
-    if (colon == std::string::npos) {
+    if (colon == std::string::npos || host_port.back() == ']') {
+        if (host_port.empty() && scheme != std::string::npos)
+            throw platform::Error("Configuração inválida (server): " + address);
         server_host = host_port;
+        if (server_host.size() > 1 && server_host.front() == '[' && server_host.back() == ']')
+            server_host = server_host.substr(1, server_host.size() - 2);
+        server_tls = tls;
         return;
     }
     std::string host = host_port.substr(0, colon);
     if (host.size() > 1 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
     const int port = parse_int(host_port.substr(colon + 1), "server");
-    if (host.empty() || port < 1 || port > 65535) throw platform::Error("Configuração inválida (server): " + host_port);
+    if (host.empty() || port < 1 || port > 65535) throw platform::Error("Configuração inválida (server): " + address);
     server_host = host;
     server_port = port;
+    server_tls = tls;
 }
 
 void HostConfig::apply_json(const std::string& text) {
@@ -87,6 +104,7 @@ void HostConfig::apply_json_checked(const std::string& text) {
     str("operator", operator_code);
     str("branch", branch);
     str("product_mask", product_mask);
+    str("tls_ca", tls_ca);
     if (j.contains("server")) set_server(j["server"].get<std::string>());
     if (j.contains("product_levels")) product_levels = j["product_levels"].get<int>();
     if (j.contains("display")) {
@@ -112,6 +130,7 @@ void HostConfig::apply_environment() {
     };
     if (auto v = env("ACERTO_OPERATOR")) operator_code = *v;
     if (auto v = env("ACERTO_SERVER")) set_server(*v);
+    if (auto v = env("ACERTO_TLS_CA")) tls_ca = *v;
     if (auto v = env("ACERTO_BRANCH")) branch = *v;
     if (auto v = env("ACERTO_PRODUCT_MASK")) product_mask = *v;
     if (auto v = env("ACERTO_PRODUCT_LEVELS")) product_levels = parse_int(*v, "ACERTO_PRODUCT_LEVELS");

@@ -18,9 +18,14 @@
 #include <optional>
 #include <vector>
 
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+#include <openssl/x509v3.h>
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/post.hpp>
+#include <boost/asio/ssl/context.hpp>
+#include <boost/asio/ssl/error.hpp>
 #include <boost/asio/steady_timer.hpp>
 #include <boost/beast/core/flat_buffer.hpp>
 #include <boost/beast/core/span.hpp>
@@ -49,28 +54,81 @@ const error_code& timed_out() {
     return ec;
 }
 
+// The TLS side of one connection: OpenSSL working on the socket's own descriptor. Asio's
+// ssl::stream is not used for the connections because its synchronous calls drop what a
+// non-blocking socket did not take, and the server writes answers from its workers straight
+// to non-blocking sockets; here an operation that would block reports so and is simply
+// repeated once the socket is ready, as OpenSSL allows.
+struct Tls {
+    struct Free {
+        void operator()(SSL* s) const { SSL_free(s); }
+    };
+    std::unique_ptr<SSL, Free> ssl;
+    std::string gathered;     // a header and its body, written as one record
+    bool want_write = false;  // what the last operation that would block waits for
+    bool failed = false;      // a fatal error: OpenSSL's state may not be used further
+
+    // Drives the handshake: 1 done, 0 it would block (want_write says on what), -1 failed.
+    int handshake() {
+        ERR_clear_error();
+        int rc = SSL_do_handshake(ssl.get());
+        if (rc == 1) return 1;
+        int err = SSL_get_error(ssl.get(), rc);
+        if (err == SSL_ERROR_WANT_READ || err == SSL_ERROR_WANT_WRITE) {
+            want_write = err == SSL_ERROR_WANT_WRITE;
+            return 0;
+        }
+        failed = true;
+        return -1;
+    }
+    // Decrypted bytes waiting in OpenSSL, which no readiness of the socket would announce.
+    bool buffered() const { return SSL_pending(ssl.get()) > 0 || SSL_has_pending(ssl.get()) == 1; }
+    // The close_notify, where it can leave at once; nothing is waited for.
+    void shutdown() {
+        if (failed) return;
+        ERR_clear_error();
+        SSL_shutdown(ssl.get());
+    }
+};
+
+// Options both ends share: TLS 1.2 at least, no renegotiation, partial writes that a
+// non-blocking socket may leave (repeated from where they stopped, possibly from another
+// buffer holding the same bytes), read and write buffers given back while a connection idles.
+// A peer that closes without close_notify ends the stream like one that sends it: every
+// message says its own length, so a cut answer is still seen.
+void common_options(SSL_CTX* ctx) {
+    SSL_CTX_set_min_proto_version(ctx, TLS1_2_VERSION);
+    SSL_CTX_set_options(ctx, SSL_OP_NO_RENEGOTIATION | SSL_OP_IGNORE_UNEXPECTED_EOF);
+    SSL_CTX_set_mode(ctx,
+                     SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER | SSL_MODE_RELEASE_BUFFERS);
+}
+
 // A socket as Beast's synchronous algorithms want it, so a read or write is one system call
-// when the data is there. The client's sockets block with the socket's own timeouts
-// (SO_RCVTIMEO, SO_SNDTIMEO); the server's never block: an operation that would reports so.
+// when the data is there (over TLS, one record). The client's sockets block with the socket's
+// own timeouts (SO_RCVTIMEO, SO_SNDTIMEO); the server's never block: an operation that would
+// reports so.
 class SocketStream {
   public:
-    explicit SocketStream(int fd, bool nonblocking = false) : fd_(fd), nonblocking_(nonblocking) {}
+    explicit SocketStream(int fd, bool nonblocking = false, Tls* tls = nullptr)
+        : fd_(fd), nonblocking_(nonblocking), tls_(tls) {}
 
     template <class Buffers>
     std::size_t read_some(const Buffers& buffers, error_code& ec) {
-        return transfer(buffers, ec, false);
+        ec = {};
+        return tls_ ? tls_read(buffers, ec) : transfer(buffers, ec, false);
     }
     template <class Buffers>
     std::size_t read_some(const Buffers& buffers) {
-        return or_throw([&](error_code& ec) { return transfer(buffers, ec, false); });
+        return or_throw([&](error_code& ec) { return read_some(buffers, ec); });
     }
     template <class Buffers>
     std::size_t write_some(const Buffers& buffers, error_code& ec) {
-        return transfer(buffers, ec, true);
+        ec = {};
+        return tls_ ? tls_write(buffers, ec) : transfer(buffers, ec, true);
     }
     template <class Buffers>
     std::size_t write_some(const Buffers& buffers) {
-        return or_throw([&](error_code& ec) { return transfer(buffers, ec, true); });
+        return or_throw([&](error_code& ec) { return write_some(buffers, ec); });
     }
 
   private:
@@ -95,6 +153,79 @@ class SocketStream {
             if (errno == EINTR) continue;
             set_error(ec);
             return 0;
+        }
+    }
+    // Header and body go into one record (up to a few records' worth at a time), so that an
+    // answer leaves in one send as it does without TLS. A repeated write after one that would
+    // block is given the same bytes, as OpenSSL requires.
+    template <class Buffers>
+    std::size_t tls_write(const Buffers& buffers, error_code& ec) {
+        constexpr std::size_t kGather = 64 * 1024;
+        const char* data = nullptr;
+        std::size_t size = 0;
+        int pieces = 0;
+        for (auto it = net::buffer_sequence_begin(buffers); it != net::buffer_sequence_end(buffers); ++it) {
+            auto b = *it;
+            if (b.size() == 0) continue;
+            if (++pieces == 1) {
+                data = static_cast<const char*>(b.data());
+                size = b.size();
+                continue;
+            }
+            if (pieces == 2) tls_->gathered.assign(data, std::min(size, kGather));
+            if (tls_->gathered.size() >= kGather) break;
+            tls_->gathered.append(static_cast<const char*>(b.data()),
+                                  std::min(b.size(), kGather - tls_->gathered.size()));
+        }
+        if (pieces == 0) return 0;
+        if (pieces > 1) {
+            data = tls_->gathered.data();
+            size = tls_->gathered.size();
+        }
+        std::size_t done = 0;
+        ERR_clear_error();
+        errno = 0;
+        int rc = SSL_write_ex(tls_->ssl.get(), data, size, &done);
+        if (rc == 1) return done;
+        tls_error(rc, ec);
+        return 0;
+    }
+    template <class Buffers>
+    std::size_t tls_read(const Buffers& buffers, error_code& ec) {
+        for (auto it = net::buffer_sequence_begin(buffers); it != net::buffer_sequence_end(buffers); ++it) {
+            auto b = *it;
+            if (b.size() == 0) continue;
+            std::size_t done = 0;
+            ERR_clear_error();
+            errno = 0;
+            int rc = SSL_read_ex(tls_->ssl.get(), b.data(), b.size(), &done);
+            if (rc == 1) return done;
+            tls_error(rc, ec);
+            return 0;
+        }
+        return 0;
+    }
+    void tls_error(int rc, error_code& ec) {
+        int err = SSL_get_error(tls_->ssl.get(), rc);
+        switch (err) {
+            case SSL_ERROR_WANT_READ:
+            case SSL_ERROR_WANT_WRITE:
+                // On a blocking socket this is its timeout running out.
+                tls_->want_write = err == SSL_ERROR_WANT_WRITE;
+                ec = nonblocking_ ? make_error_code(net::error::would_block) : timed_out();
+                return;
+            case SSL_ERROR_ZERO_RETURN:
+                ec = net::error::eof;
+                return;
+            case SSL_ERROR_SYSCALL:
+                tls_->failed = true;
+                ec = errno ? error_code(errno, boost::system::system_category()) : error_code(net::error::eof);
+                return;
+            default:
+                tls_->failed = true;
+                ec = error_code(static_cast<int>(ERR_get_error()), net::error::get_ssl_category());
+                if (!ec) ec = net::error::connection_aborted;
+                return;
         }
     }
     template <class Op>
@@ -125,6 +256,7 @@ class SocketStream {
     }
     int fd_;
     bool nonblocking_;
+    Tls* tls_;
 };
 
 void set_timeout(int fd, int option, std::chrono::milliseconds t) {
@@ -190,6 +322,48 @@ int connect_one(const addrinfo& ai, std::chrono::steady_clock::time_point deadli
     return fd;
 }
 
+// The client's context: the authorities its servers' certificates are checked against.
+std::unique_ptr<net::ssl::context> client_context(const ClientTls& tls) {
+    auto ctx = std::make_unique<net::ssl::context>(net::ssl::context::tls_client);
+    error_code ec;
+    if (tls.ca_file.empty())
+        ctx->set_default_verify_paths(ec);
+    else
+        ctx->load_verify_file(tls.ca_file, ec);
+    if (ec)
+        throw TransportError(Failure::Certificate,
+                             tls.ca_file.empty()
+                                 ? "as autoridades certificadoras do sistema não puderam ser lidas"
+                                 : "o arquivo de autoridades certificadoras " + tls.ca_file + " não pôde ser lido");
+    ctx->set_verify_mode(net::ssl::verify_peer);
+    common_options(ctx->native_handle());
+    return ctx;
+}
+
+// Why the server's certificate was not accepted, for the operator.
+std::string untrusted(long verify, const std::string& host) {
+    switch (verify) {
+        case X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT:
+        case X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN:
+        case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT:
+        case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY:
+        case X509_V_ERR_UNABLE_TO_VERIFY_LEAF_SIGNATURE:
+            return "o certificado do servidor não foi emitido por uma autoridade em que esta estação confia "
+                   "(configure tls_ca com o certificado da autoridade ou do servidor)";
+        case X509_V_ERR_CERT_HAS_EXPIRED:
+            return "o certificado do servidor está vencido";
+        case X509_V_ERR_CERT_NOT_YET_VALID:
+            return "o certificado do servidor ainda não é válido (confira o relógio desta estação)";
+        case X509_V_ERR_HOSTNAME_MISMATCH:
+        case X509_V_ERR_IP_ADDRESS_MISMATCH:
+            return "o certificado do servidor não é do endereço " + host;
+        case X509_V_ERR_CERT_REVOKED:
+            return "o certificado do servidor foi revogado";
+        default:
+            return "o certificado do servidor não pôde ser verificado (erro " + std::to_string(verify) + ")";
+    }
+}
+
 TransportError failure_of(const error_code& ec, bool writing) {
     if (ec == timed_out()) return TransportError(Failure::Timeout, "o servidor não respondeu a tempo");
     if (writing) return TransportError(Failure::Write, "o pedido não pôde ser enviado");
@@ -204,14 +378,57 @@ struct Client::Impl {
     std::string host;
     int port;
     std::chrono::milliseconds connect_timeout, io_timeout;
+    ClientTls options;
     int fd = -1;
     beast::flat_buffer buffer;
+    std::unique_ptr<net::ssl::context> context;  // made at the first connection
+    std::unique_ptr<Tls> tls;                    // the open connection's
     std::string authorization;
 
     void close() {
+        tls.reset();
         if (fd >= 0) ::close(fd);
         fd = -1;
         buffer.clear();
+    }
+
+    // The TLS handshake on the connected socket, within what is left of the connect timeout;
+    // the server's certificate is checked against the authorities and against `host`.
+    void secure(std::chrono::steady_clock::time_point deadline) {
+        if (!context) context = client_context(options);
+        tls = std::make_unique<Tls>();
+        tls->ssl.reset(SSL_new(context->native_handle()));
+        if (!tls->ssl) throw TransportError(Failure::Tls, "a conexão segura não pôde ser preparada");
+        SSL* ssl = tls->ssl.get();
+        SSL_set_fd(ssl, fd);
+        error_code ec;
+        (void)net::ip::make_address(host, ec);
+        if (!ec) {
+            X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(ssl), host.c_str());
+        } else {
+            SSL_set_tlsext_host_name(ssl, host.c_str());
+            SSL_set1_host(ssl, host.c_str());
+        }
+        SSL_set_connect_state(ssl);
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        left = std::max(left, std::chrono::milliseconds(1));
+        set_timeout(fd, SO_RCVTIMEO, left);
+        set_timeout(fd, SO_SNDTIMEO, left);
+        errno = 0;
+        int rc = tls->handshake();
+        if (rc == 1) return;
+        int saved = errno;
+        long verify = SSL_get_verify_result(ssl);
+        int reason = ERR_GET_REASON(ERR_peek_error());
+        if (rc == 0) throw TransportError(Failure::ConnectTimeout, "tempo esgotado ao iniciar a conexão segura");
+        if (verify != X509_V_OK) throw TransportError(Failure::Certificate, untrusted(verify, host));
+        if (reason == SSL_R_WRONG_VERSION_NUMBER || reason == SSL_R_PACKET_LENGTH_TOO_LONG ||
+            reason == SSL_R_RECORD_LENGTH_MISMATCH || reason == SSL_R_UNKNOWN_PROTOCOL)
+            throw TransportError(
+                Failure::Tls, "o servidor não usa conexão segura (TLS); confira se o endereço é http:// ou https://");
+        if (ERR_peek_error() == 0 && (saved == 0 || saved == ECONNRESET || saved == EPIPE))
+            throw TransportError(Failure::Tls, "o servidor encerrou a conexão ao iniciar a conexão segura");
+        throw TransportError(Failure::Tls, "a conexão segura com o servidor não pôde ser estabelecida");
     }
 
     // A kept connection the server has closed (or that holds bytes nobody asked for) is not
@@ -224,8 +441,8 @@ struct Client::Impl {
 };
 
 Client::Client(std::string host, int port, std::chrono::milliseconds connect_timeout,
-               std::chrono::milliseconds io_timeout)
-    : impl_(new Impl{std::move(host), port, connect_timeout, io_timeout, -1, {}, {}}) {
+               std::chrono::milliseconds io_timeout, ClientTls tls)
+    : impl_(new Impl{std::move(host), port, connect_timeout, io_timeout, std::move(tls), -1, {}, {}, {}, {}}) {
     impl_->buffer.reserve(kReadRoom);
 }
 
@@ -256,9 +473,17 @@ void Client::connect() {
         int fd = connect_one(*ai, deadline, timed_out_flag);
         if (fd < 0) continue;
         set_no_delay(fd);
+        impl_->fd = fd;
+        if (impl_->options.enabled) {
+            try {
+                impl_->secure(deadline);
+            } catch (...) {
+                impl_->close();
+                throw;
+            }
+        }
         set_timeout(fd, SO_RCVTIMEO, impl_->io_timeout);
         set_timeout(fd, SO_SNDTIMEO, impl_->io_timeout);
-        impl_->fd = fd;
         return;
     }
     if (timed_out_flag) throw TransportError(Failure::ConnectTimeout, "tempo de conexão esgotado");
@@ -282,7 +507,7 @@ Response Client::request(std::string_view method, const std::string& target, con
         req.body() = beast::span<const char>(body.data(), body.size());
     }
     req.prepare_payload();
-    SocketStream stream(d.fd);
+    SocketStream stream(d.fd, false, d.tls.get());
     error_code ec;
     bhttp::write(stream, req, ec);
     if (ec) {
@@ -387,7 +612,8 @@ struct Engine {
     ServerLimits limits;
     Server::Handler handler;
     Server::Refusals refusals;
-    std::vector<char> sink;  // every read lands here first
+    std::unique_ptr<net::ssl::context> tls;  // every connection speaks TLS when set
+    std::vector<char> sink;                  // every read lands here first
     std::chrono::milliseconds sweep_period;
     std::size_t refusal_room;
     net::io_context io{1};
@@ -403,18 +629,28 @@ struct Engine {
 class Connection : public std::enable_shared_from_this<Connection> {
   public:
     enum class State {
-        Idle,       // waiting for a request: no thread, no buffer
-        Reading,    // a request is arriving, within its deadline
-        Handling,   // handed on; only the reply touches the socket now
-        Writing,    // the rest of an answer the socket did not take at once
-        Lingering,  // refused: dropping what the client still sends
+        Handshaking,  // TLS being set up, within a request's deadline
+        Idle,         // waiting for a request: no thread, no buffer
+        Reading,      // a request is arriving, within its deadline
+        Handling,     // handed on; only the reply touches the socket now
+        Writing,      // the rest of an answer the socket did not take at once
+        Lingering,    // refused: dropping what the client still sends
         Closed,
     };
 
-    Connection(Engine& engine, tcp::socket socket, bool counted)
-        : counted(counted), engine_(engine), socket_(std::move(socket)), fd_(socket_.native_handle()) {}
+    Connection(Engine& engine, tcp::socket socket, bool counted, std::unique_ptr<Tls> tls)
+        : counted(counted),
+          engine_(engine),
+          socket_(std::move(socket)),
+          fd_(socket_.native_handle()),
+          tls_(std::move(tls)) {}
 
-    void start() { wait_request(); }
+    // A connection beyond the bound is refused with an answer, over TLS once it is set up.
+    void start() {
+        if (tls_) return begin_handshake();
+        if (counted) return wait_request();
+        refuse(Refusal::Full);
+    }
 
     bool due(Clock::time_point now) const {
         return state_ != State::Handling && state_ != State::Closed && now >= deadline_;
@@ -428,9 +664,9 @@ class Connection : public std::enable_shared_from_this<Connection> {
     }
 
     // The server is stopping: a request that has already arrived whole is still answered;
-    // a connection with nothing (or half a request) is closed.
+    // a connection with nothing (or half a request, or half a handshake) is closed.
     void stop() {
-        if (state_ == State::Lingering) return close();
+        if (state_ == State::Lingering || state_ == State::Handshaking) return close();
         if (state_ == State::Idle) begin_request();
         if (state_ == State::Reading) read();
     }
@@ -447,10 +683,11 @@ class Connection : public std::enable_shared_from_this<Connection> {
         response_.keep_alive(keep);
         response_.prepare_payload();
         serializer_.emplace(response_);
-        SocketStream stream(fd_, true);
+        keep_ = keep;
+        SocketStream stream = wire();
         error_code ec;
         while (!ec && !serializer_->is_done()) bhttp::write_some(stream, *serializer_, ec);
-        net::post(engine_.io, [self = shared_from_this(), ec, keep] { self->after_send(ec, keep); });
+        net::post(engine_.io, [self = shared_from_this(), ec] { self->after_send(ec); });
     }
 
     // A reply dropped without an answer.
@@ -460,7 +697,8 @@ class Connection : public std::enable_shared_from_this<Connection> {
         });
     }
 
-    // Answers with the refusal and lingers; the connection is closed after.
+    // Answers with the refusal and lingers; the connection is closed after. Over TLS the
+    // answer is encrypted once the handshake is done, and plain before it.
     void refuse(Refusal why) {
         reader_.reset();
         Answer a = engine_.refusals(why);
@@ -472,19 +710,22 @@ class Connection : public std::enable_shared_from_this<Connection> {
         res.keep_alive(false);
         res.prepare_payload();
         bhttp::response_serializer<bhttp::string_body> sr(res);
-        SocketStream stream(fd_, true);
+        SocketStream stream = secured_ ? wire() : SocketStream(fd_, true);
         error_code ec;
         while (!ec && !sr.is_done()) bhttp::write_some(stream, sr, ec);
+        if (secured_ && sr.is_done()) tls_->shutdown();
         socket_.shutdown(tcp::socket::shutdown_send, ec);
         std::string().swap(pending_);
         state_ = State::Lingering;
         deadline_ = Clock::now() + kLinger;
-        wait_readable();
+        wait_ready(false);
     }
 
     void close() {
         if (state_ == State::Closed) return;
         auto self = shared_from_this();
+        // An idle TLS connection says goodbye; one cut in the middle of an answer does not.
+        if (secured_ && state_ == State::Idle) tls_->shutdown();
         state_ = State::Closed;
         error_code ignored;
         socket_.close(ignored);
@@ -496,6 +737,39 @@ class Connection : public std::enable_shared_from_this<Connection> {
     std::list<std::shared_ptr<Connection>>::iterator where;
 
   private:
+    // The connection's bytes: the socket's, or TLS over it; never blocking.
+    SocketStream wire() { return SocketStream(fd_, true, tls_.get()); }
+
+    void begin_handshake() {
+        state_ = State::Handshaking;
+        deadline_ = Clock::now() + engine_.limits.request_timeout;
+        wait_ready(false);
+    }
+
+    // The first byte tells a TLS client (a handshake record) from a plain HTTP one, which is
+    // answered in plain HTTP so that it can tell its operator what is wrong.
+    void handshake() {
+        if (!peeked_) {
+            unsigned char first = 0;
+            ssize_t n = ::recv(fd_, &first, 1, MSG_PEEK | MSG_DONTWAIT);
+            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return wait_ready(false);
+            if (n <= 0) return close();
+            peeked_ = true;
+            constexpr unsigned char kHandshakeRecord = 0x16;
+            if (first != kHandshakeRecord) return refuse(Refusal::NotTls);
+        }
+        switch (tls_->handshake()) {
+            case 0:
+                return wait_ready(tls_->want_write);
+            case 1:
+                secured_ = true;
+                if (counted) return wait_request();
+                return refuse(Refusal::Full);
+            default:
+                return close();  // not trusted by the client, or not TLS after all
+        }
+    }
+
     void wait_request() {
         state_ = State::Idle;
         deadline_ = Clock::now() + engine_.limits.idle_timeout;
@@ -506,24 +780,47 @@ class Connection : public std::enable_shared_from_this<Connection> {
             return;
         }
         std::string().swap(pending_);
-        wait_readable();
+        wait_ready(false);
     }
 
-    void wait_readable() {
+    // Waits until the socket can be read (or written: TLS may need either for either), then
+    // goes on with what the state asks. What OpenSSL already holds decrypted is gone on with
+    // at once.
+    void wait_ready(bool writable) {
         if (waiting_) return;
         waiting_ = true;
-        socket_.async_wait(tcp::socket::wait_read, [self = shared_from_this()](const error_code& ec) {
+        auto go_on = [self = shared_from_this()](const error_code& ec) {
             self->waiting_ = false;
-            self->on_readable(ec);
-        });
+            self->on_ready(ec);
+        };
+        if (!writable && tls_ && secured_ && state_ != State::Lingering && tls_->buffered())
+            return net::post(engine_.io, [go_on] { go_on({}); });
+        socket_.async_wait(writable ? tcp::socket::wait_write : tcp::socket::wait_read, std::move(go_on));
     }
 
-    void on_readable(const error_code& ec) {
+    // After a read or write that would block: waits for what it needs (over TLS, what
+    // OpenSSL asked for, which may be the other way).
+    void wait_again(bool writing) { wait_ready(tls_ ? tls_->want_write : writing); }
+
+    void on_ready(const error_code& ec) {
         if (state_ == State::Closed) return;
         if (ec) return close();
-        if (state_ == State::Lingering) return discard();
-        if (state_ == State::Idle) begin_request();
-        if (state_ == State::Reading) read();
+        switch (state_) {
+            case State::Handshaking:
+                return handshake();
+            case State::Lingering:
+                return discard();
+            case State::Writing:
+                return write_rest();
+            case State::Idle:
+                begin_request();
+                return read();
+            case State::Reading:
+                return read();
+            case State::Handling:
+            case State::Closed:
+                return;
+        }
     }
 
     void begin_request() {
@@ -533,11 +830,12 @@ class Connection : public std::enable_shared_from_this<Connection> {
     }
 
     void read() {
+        SocketStream stream = wire();
         for (int turn = 0; turn < kReadTurns; ++turn) {
             error_code ec;
-            std::size_t n = socket_.read_some(net::buffer(engine_.sink), ec);
+            std::size_t n = stream.read_some(net::buffer(engine_.sink), ec);
             if (ec == net::error::would_block || ec == net::error::try_again)
-                return engine_.stopping ? close() : wait_readable();
+                return engine_.stopping ? close() : wait_again(false);
             if (ec) return close();  // the end, or a reset: a request cut short is dropped
             if (!take({engine_.sink.data(), n})) return;
         }
@@ -564,8 +862,9 @@ class Connection : public std::enable_shared_from_this<Connection> {
             case RequestReader::Status::More:
                 if (!continue_sent_ && pending_.empty() && reader_->wants_continue()) {
                     continue_sent_ = true;
+                    // Nothing else is being written now, so the socket has room for these bytes.
                     static const char go_on[] = "HTTP/1.1 100 Continue\r\n\r\n";
-                    SocketStream stream(fd_, true);
+                    SocketStream stream = wire();
                     error_code ec;
                     stream.write_some(net::buffer(go_on, sizeof go_on - 1), ec);
                 }
@@ -598,24 +897,29 @@ class Connection : public std::enable_shared_from_this<Connection> {
         }
     }
 
-    void after_send(const error_code& ec, bool keep) {
+    void after_send(const error_code& ec) {
         if (state_ != State::Handling) return;
         if (ec == net::error::would_block) {
             state_ = State::Writing;
             deadline_ = Clock::now() + engine_.limits.write_timeout;
-            bhttp::async_write(socket_, *serializer_,
-                               [self = shared_from_this(), keep](const error_code& e, std::size_t) {
-                                   if (self->state_ == State::Writing) self->written(e, keep);
-                               });
-            return;
+            return wait_again(true);
         }
-        written(ec, keep);
+        written(ec);
     }
 
-    void written(const error_code& ec, bool keep) {
+    // The rest of an answer, as the socket takes it.
+    void write_rest() {
+        SocketStream stream = wire();
+        error_code ec;
+        while (!ec && !serializer_->is_done()) bhttp::write_some(stream, *serializer_, ec);
+        if (ec == net::error::would_block) return wait_again(true);
+        written(ec);
+    }
+
+    void written(const error_code& ec) {
         serializer_.reset();
         response_ = {};
-        if (ec || !keep || engine_.stopping) return close();
+        if (ec || !keep_ || engine_.stopping) return close();
         wait_request();
     }
 
@@ -623,7 +927,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
         for (int turn = 0; turn < kReadTurns; ++turn) {
             error_code ec;
             socket_.read_some(net::buffer(engine_.sink), ec);
-            if (ec == net::error::would_block || ec == net::error::try_again) return wait_readable();
+            if (ec == net::error::would_block || ec == net::error::try_again) return wait_ready(false);
             if (ec) return close();
         }
         net::post(engine_.io, [self = shared_from_this()] {
@@ -639,6 +943,10 @@ class Connection : public std::enable_shared_from_this<Connection> {
     bool waiting_ = false;
     bool continue_sent_ = false;
     bool keep_alive_ = true;
+    bool keep_ = true;  // the answer being written leaves the connection open
+    std::unique_ptr<Tls> tls_;
+    bool peeked_ = false;   // the first byte was looked at
+    bool secured_ = false;  // the handshake is done
     std::string pending_;
     std::unique_ptr<RequestReader> reader_;
     bhttp::response<bhttp::string_body> response_;
@@ -666,15 +974,18 @@ void Engine::on_accept(const error_code& ec, tcp::socket socket) {
     socket.set_option(tcp::no_delay(true), ignored);
     bool room = counted < limits.max_connections;
     if (room || connections.size() < limits.max_connections + refusal_room) {
-        auto c = std::make_shared<Connection>(*this, std::move(socket), room);
+        std::unique_ptr<Tls> secure;
+        if (tls) {
+            secure = std::make_unique<Tls>();
+            secure->ssl.reset(SSL_new(tls->native_handle()));
+            if (!secure->ssl || SSL_set_fd(secure->ssl.get(), socket.native_handle()) != 1) return accept();
+            SSL_set_accept_state(secure->ssl.get());
+        }
+        auto c = std::make_shared<Connection>(*this, std::move(socket), room, std::move(secure));
         connections.push_front(c);
         c->where = connections.begin();
-        if (room) {
-            ++counted;
-            c->start();
-        } else {
-            c->refuse(Refusal::Full);
-        }
+        if (room) ++counted;
+        c->start();
     }  // else too many even to be told: the socket closes here
     accept();
 }
@@ -744,6 +1055,32 @@ Server::Server(ServerLimits limits, Handler handler, Refusals refusals)
     : impl_(new Impl(limits, std::move(handler), std::move(refusals))) {}
 
 Server::~Server() = default;
+
+void Server::use_tls(const std::string& cert_file, const std::string& key_file) {
+    auto ctx = std::make_unique<net::ssl::context>(net::ssl::context::tls_server);
+    // The key first: a certificate loaded after it drops a key that is not its own, which the
+    // check below then tells apart from a file that cannot be read.
+    error_code ec;
+    ctx->use_private_key_file(key_file, net::ssl::context::pem, ec);
+    if (ec)
+        throw std::runtime_error("Não foi possível ler a chave TLS " + key_file +
+                                 " (um arquivo PEM com a chave privada, sem senha).");
+    ctx->use_certificate_chain_file(cert_file, ec);
+    if (ec)
+        throw std::runtime_error("Não foi possível ler o certificado TLS " + cert_file +
+                                 " (um arquivo PEM com o certificado do servidor e os intermediários).");
+    if (SSL_CTX_check_private_key(ctx->native_handle()) != 1)
+        throw std::runtime_error("A chave TLS " + key_file + " não é a do certificado " + cert_file + ".");
+    common_options(ctx->native_handle());
+    // No session tickets (the client resumes no sessions): a client that connects and waits
+    // before its first request would find them unread and take the connection for closed.
+    SSL_CTX_set_num_tickets(ctx->native_handle(), 0);
+    impl_->tls = std::move(ctx);
+}
+
+bool Server::uses_tls() const {
+    return impl_->tls != nullptr;
+}
 
 int Server::bind(const std::string& host, int port) {
     AddrInfo addrs;

@@ -38,6 +38,8 @@ const char* const malformed = "Pedido inválido (HTTP 400).";
 const char* const too_slow = "O pedido não chegou inteiro ao servidor de aplicação a tempo; a conexão foi encerrada.";
 const char* const unknown_address = "Endereço desconhecido no servidor de aplicação: ";
 const char* const internal = "Erro interno do servidor de aplicação. O erro foi registrado no servidor.";
+const char* const needs_tls =
+    "Este servidor de aplicação só aceita conexões seguras: configure o endereço do servidor como https://.";
 const char* const no_session =
     "Sessão inválida ou expirada: entre novamente no sistema com o seu operador e a sua senha.";
 const char* const bad_sign_in = "Operador ou senha inválidos.";
@@ -226,7 +228,9 @@ AppServer::AppServer(AcertoModule& module, ServerOptions options)
       transport_(
           limits_of(options_), [this](Request&& r, Reply reply) { dispatch(std::move(r), std::move(reply)); },
           [this](TransportRefusal why) { return refusal(why); }),
-      sessions_(options_.session_lifetime) {}
+      sessions_(options_.session_lifetime) {
+    if (!options_.tls_cert.empty()) transport_.use_tls(options_.tls_cert, options_.tls_key);
+}
 
 AppServer::~AppServer() {
     stop();
@@ -259,6 +263,8 @@ Answer AppServer::refusal(TransportRefusal why) const {
             return {400, error_body(text::malformed)};
         case TransportRefusal::Timeout:
             return {408, error_body(text::too_slow)};
+        case TransportRefusal::NotTls:
+            return {400, error_body(text::needs_tls)};
         case TransportRefusal::Full:
             break;
     }

@@ -1,6 +1,9 @@
 // acerto-server: the application server of the settlement screen.
+#include <netdb.h>
+#include <netinet/in.h>
 #include <pthread.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 
 #include <termios.h>
@@ -50,6 +53,31 @@ std::size_t connection_bound(std::size_t wanted, int threads, bool asked) {
     spdlog::log(asked ? spdlog::level::warn : spdlog::level::info,
                 "--max-connections reduzido de {} para {}: o processo pode abrir {} arquivos", wanted, fit, soft);
     return std::max<std::size_t>(1, fit);
+}
+
+// Whether every address the listening host names is a loopback one (a wildcard is not).
+bool loopback_only(const std::string& host) {
+    if (host.empty()) return false;
+    addrinfo hints{};
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_PASSIVE;
+    addrinfo* list = nullptr;
+    if (::getaddrinfo(host.c_str(), nullptr, &hints, &list) != 0) return false;
+    bool loopback = list != nullptr;
+    for (addrinfo* ai = list; ai; ai = ai->ai_next) {
+        if (ai->ai_family == AF_INET) {
+            auto a = ntohl(reinterpret_cast<const sockaddr_in*>(ai->ai_addr)->sin_addr.s_addr);
+            loopback = loopback && (a >> 24) == 127;
+        } else if (ai->ai_family == AF_INET6) {
+            const auto& a = reinterpret_cast<const sockaddr_in6*>(ai->ai_addr)->sin6_addr;
+            bool mapped_v4 = IN6_IS_ADDR_V4MAPPED(&a) && a.s6_addr[12] == 127;
+            loopback = loopback && (IN6_IS_ADDR_LOOPBACK(&a) || mapped_v4);
+        } else {
+            loopback = false;
+        }
+    }
+    ::freeaddrinfo(list);
+    return loopback;
 }
 
 // A password from standard input: typed without echo at a terminal, or the first line of a pipe.
@@ -132,6 +160,15 @@ int main(int argc, char** argv) {
         })
         ->capture_default_str();
     app.add_option("--port-file", port_file, "Escreve a porta escutada neste arquivo quando pronto");
+    std::string tls_cert, tls_key;
+    auto* cert_opt = app.add_option("--tls-cert", tls_cert,
+                                    "Certificado do servidor (PEM, com os intermediários): só aceita conexões TLS "
+                                    "(https://)")
+                         ->check(CLI::ExistingFile);
+    auto* key_opt =
+        app.add_option("--tls-key", tls_key, "Chave privada do certificado (PEM, sem senha)")->check(CLI::ExistingFile);
+    cert_opt->needs(key_opt);
+    key_opt->needs(cert_opt);
     std::vector<std::string> seed_operators;
     app.add_option("--seed-operator", seed_operators,
                    "CODIGO:SENHA: cadastra (ou redefine) este operador com acesso a todas as filiais ao iniciar "
@@ -253,6 +290,8 @@ int main(int argc, char** argv) {
         options.port = std::stoi(listen.substr(colon + 1));
         options.threads = threads;
         options.test_hooks = test_hooks;
+        options.tls_cert = tls_cert;
+        options.tls_key = tls_key;
         options.session_lifetime = std::chrono::seconds(session_seconds);
         options.keep_alive_seconds = keep_alive;
         options.request_timeout = std::chrono::milliseconds(static_cast<long long>(request_timeout * 1000));
@@ -268,8 +307,14 @@ int main(int argc, char** argv) {
                 std::rename(tmp.c_str(), port_file.c_str());
             }
         }
-        spdlog::info("{} atendendo em {}:{} sobre {} ({} atendimentos, até {} conexões)", kModuleName, options.host,
-                     port, masked(database->describe()), threads, options.max_connections);
+        spdlog::info("{} atendendo em {}:{} {} sobre {} ({} atendimentos, até {} conexões)", kModuleName, options.host,
+                     port, tls_cert.empty() ? "sem TLS" : "com TLS", masked(database->describe()), threads,
+                     options.max_connections);
+        if (tls_cert.empty() && !loopback_only(options.host))
+            spdlog::warn(
+                "escutando em {} sem TLS: senhas, sessões e dados trafegam abertos na rede; use --tls-cert "
+                "e --tls-key",
+                options.host.empty() ? "todas as interfaces" : options.host);
         std::thread waiter([&] {
             int sig = 0;
             sigwait(&stop_signals, &sig);

@@ -5,8 +5,10 @@
 // {"result": payload} or {"error": "the server's text"} (see docs/protocol.md).
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
+#include "acerto/platform/http.h"
 #include "acerto/platform/variant.h"
 
 namespace acerto::host {
@@ -32,6 +34,9 @@ class TNetConnection {
     bool ThrowException = false;
     int ConnectTimeoutMs = 3000;
     int CallTimeoutMs = 30000;
+    // TLS towards the server; unset: as the installed host's configuration says (an https://
+    // server address and its tls_ca), so that every connection of a workstation speaks alike.
+    std::optional<platform::http::ClientTls> Tls;
     // The session token every call sends (see sign_in.h); empty: the installed host's.
     std::string Token;
 

@@ -9,6 +9,7 @@
 #include "acerto/host/net_connection.h"
 #include "acerto/host/ui.h"
 #include "acerto/platform/datetime.h"
+#include "acerto/platform/http.h"
 #include "acerto/platform/query.h"
 
 namespace acerto::host {
@@ -18,7 +19,9 @@ struct HostConfig {
     std::string operator_code = "OPERADOR";
     std::string server_host = "127.0.0.1";
     int server_port = 8211;
-    std::string branch;                         // the workstation's branch
+    bool server_tls = false;  // an "https://" address: TLS, with the server's certificate checked
+    std::string tls_ca;       // the authorities that certificate is checked against (PEM); empty: the system's
+    std::string branch;       // the workstation's branch
     std::string product_mask = "9.99.999;0;_";  // DBPict(0)
     int product_levels = 3;
     int display_width = 1024, display_height = 768;
@@ -29,16 +32,19 @@ struct HostConfig {
     std::string operator_name;
     std::string session_token;
 
-    // Reads a JSON file (keys as the members above: "operator", "server", "branch",
+    // Reads a JSON file (keys as the members above: "operator", "server", "tls_ca", "branch",
     // "product_mask", "product_levels", "display", "decimal", "clock"), then the environment:
-    // ACERTO_OPERATOR, ACERTO_SERVER (host:port), ACERTO_BRANCH, ACERTO_PRODUCT_MASK,
-    // ACERTO_PRODUCT_LEVELS, ACERTO_DISPLAY (WxH), ACERTO_DECIMAL, ACERTO_CLOCK. A missing file
-    // is not an error; a bad value is. The workstation needs no database: it reads through the
-    // server.
+    // ACERTO_OPERATOR, ACERTO_SERVER (host:port or https://host:port), ACERTO_TLS_CA,
+    // ACERTO_BRANCH, ACERTO_PRODUCT_MASK, ACERTO_PRODUCT_LEVELS, ACERTO_DISPLAY (WxH),
+    // ACERTO_DECIMAL, ACERTO_CLOCK. A missing file is not an error; a bad value is. The
+    // workstation needs no database: it reads through the server.
     static HostConfig load(const std::string& path = {});
     void apply_environment();
     void apply_json(const std::string& json_text);
-    void set_server(const std::string& host_port);  // "host:port"
+    // "host:port" or "http://host:port" (plain), "https://host:port" (TLS); a host alone keeps the port.
+    void set_server(const std::string& address);
+    // How a connection to the configured server speaks.
+    platform::http::ClientTls tls() const { return {server_tls, tls_ca}; }
 
   private:
     void apply_json_checked(const std::string& json_text);

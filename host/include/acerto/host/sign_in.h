@@ -21,8 +21,9 @@ struct SignedIn {
 };
 
 // Throws SignInRefused with the server's text, or ConnectionError when the server cannot be
-// reached.
-SignedIn sign_in(const std::string& host, int port, const std::string& code, const std::string& password);
+// reached or does not take the connection (busy, or the wrong kind: plain HTTP against TLS).
+SignedIn sign_in(const std::string& host, int port, const std::string& code, const std::string& password,
+                 const platform::http::ClientTls& tls = {});
 
 // Signs in on the configured server; the configuration then holds the signed-in operator (what
 // Vantiro::Operador() answers) and the token its connections send.

@@ -1,9 +1,9 @@
 #pragma once
-// HTTP/1.1 on kept-alive TCP connections: the client side of the screen's connection to the
-// application server, and the server's side that reads requests without a thread per
-// connection. Messages are parsed and written by Boost.Beast; a call costs one send and one
-// receive on each side and a request or an answer leaves in one segment (header and body
-// together).
+// HTTP/1.1 on kept-alive TCP connections, plain or over TLS: the client side of the screen's
+// connection to the application server, and the server's side that reads requests without a
+// thread per connection. Messages are parsed and written by Boost.Beast, TLS is OpenSSL's; a
+// call costs one send and one receive on each side and a request or an answer leaves in one
+// segment (header and body together; over TLS, in one record).
 #include <chrono>
 #include <cstddef>
 #include <functional>
@@ -22,6 +22,8 @@ enum class Failure {
     Write,           // the request could not be sent (the connection was lost)
     Read,            // the answer could not be read (lost, cut short or not HTTP)
     Timeout,         // no answer in time
+    Tls,             // no secure connection: the server does not speak TLS, or broke the handshake off
+    Certificate,     // the server's certificate is not trusted, or is not for the address asked for
 };
 
 class TransportError : public std::runtime_error {
@@ -38,15 +40,25 @@ struct Response {
     std::string body;
 };
 
+// How a client speaks to its server: plain TCP, or TLS with the server's certificate checked
+// against the authorities of `ca_file` (PEM; empty: the system's store) and against the host
+// name or address the client was given.
+struct ClientTls {
+    bool enabled = false;
+    std::string ca_file;
+};
+
 // A client's kept-alive connection to one address.
 class Client {
   public:
-    Client(std::string host, int port, std::chrono::milliseconds connect_timeout, std::chrono::milliseconds io_timeout);
+    Client(std::string host, int port, std::chrono::milliseconds connect_timeout, std::chrono::milliseconds io_timeout,
+           ClientTls tls = {});
     ~Client();
     Client(const Client&) = delete;
     Client& operator=(const Client&) = delete;
 
-    // Opens the connection (throws TransportError).
+    // Opens the connection, with its TLS handshake when TLS is on, all within the connect
+    // timeout (throws TransportError).
     void connect();
     void close();
     bool is_open() const;
@@ -118,6 +130,7 @@ enum class Refusal {
     Malformed,  // not an HTTP request
     Timeout,    // the request did not arrive whole within its deadline
     Full,       // max_connections are open
+    NotTls,     // plain HTTP to a server that speaks only TLS (answered in plain HTTP)
 };
 
 struct Answer {
@@ -162,6 +175,10 @@ class Server {
     Server(const Server&) = delete;
     Server& operator=(const Server&) = delete;
 
+    // Every connection speaks TLS with this PEM certificate chain and its key; before run().
+    // Throws std::runtime_error when either cannot be read or they do not belong together.
+    void use_tls(const std::string& cert_file, const std::string& key_file);
+    bool uses_tls() const;
     // Binds and listens (port 0: any free port); returns the port, or throws std::runtime_error.
     int bind(const std::string& host, int port);
     // Serves until stop() and every connection has ended.

@@ -27,6 +27,7 @@ struct ServerOptions {
     std::chrono::milliseconds request_timeout{10000};                  // a request must arrive whole within this
     std::size_t max_connections = 4000;                                // open at once; beyond them a clear refusal
     bool test_hooks = false;                                           // /_test/... endpoints for scenario hosts
+    std::string tls_cert, tls_key;  // PEM files: when given, every connection speaks TLS
     // Every method call needs the token of a signed-in operator (POST /session); off only for
     // tools and tests that call in-process.
     bool require_sign_in = true;
@@ -37,6 +38,7 @@ class MethodPool;
 
 class AppServer {
   public:
+    // Throws std::runtime_error when the TLS certificate or key cannot be used.
     AppServer(AcertoModule& module, ServerOptions options);
     ~AppServer();
 
