@@ -1,6 +1,7 @@
 // Application-server figures, each measured side by side in one run:
 //  1. a one-line SetConfirmar through TNetConnection on loopback, against a raw loopback TCP
-//     round trip of the same bytes plus the same transaction run in-process;
+//     round trip of the same bytes plus the same transaction run in-process; then the same over
+//     TLS against the same floor, with the sign-in and the first call (handshake included);
 //  2. 32 concurrent clients saving to different settlements, against the in-process
 //     transaction throughput at the same concurrency (SQLite; PostgreSQL with --pg URL);
 //  3. GetOrcamento of a settlement with 2,000 lines in each grid, into client datasets;
@@ -28,6 +29,7 @@
 
 #include "acerto/host/consiste.h"
 #include "acerto/host/net_connection.h"
+#include "acerto/host/sign_in.h"
 #include "acerto/platform/client_dataset.h"
 #include "acerto/server/fixture.h"
 #include "acerto/server/module.h"
@@ -207,15 +209,51 @@ struct RawEcho {
     }
 };
 
-void sequential_save(const std::string& db_spec) {
-    std::printf("\n1. one-line SetConfirmar, sequential (%s)\n", test::using_postgres() ? "PostgreSQL" : "SQLite");
+// A self-signed certificate for 127.0.0.1, made by the openssl command for this run.
+platform::http::ClientTls make_certificate(std::vector<std::string>& server_args) {
+    const std::string cert = test::temp_dir() + "/bench-cert.pem", key = test::temp_dir() + "/bench-key.pem";
+    std::string cmd =
+        "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 1 -subj "
+        "/CN=bench -addext subjectAltName=IP:127.0.0.1 -keyout '" +
+        key + "' -out '" + cert + "' 2>/dev/null";
+    if (std::system(cmd.c_str()) != 0) {
+        std::fprintf(stderr, "openssl req failed\n");
+        std::exit(1);
+    }
+    server_args.insert(server_args.end(), {"--tls-cert", cert, "--tls-key", key});
+    return {true, cert};
+}
+
+void sequential_save(const std::string& db_spec, bool tls) {
+    if (tls)
+        std::printf("\n1b. the same over TLS (%s)\n", test::using_postgres() ? "PostgreSQL" : "SQLite");
+    else
+        std::printf("\n1. one-line SetConfirmar, sequential (%s)\n", test::using_postgres() ? "PostgreSQL" : "SQLite");
     const int runs = 2000;
     std::string fixture = write_fixture(make_fixture(2, 3), "seq.json");
-    test::ServerProcess proc(db_spec, fixture, {"--threads", "8"});
+    std::vector<std::string> args = {"--threads", "8"};
+    platform::http::ClientTls transport;
+    if (tls) transport = make_certificate(args);
+    test::ServerProcess proc(db_spec, fixture, args);
+    // A sign-in opens a connection of its own (with its handshake) and checks the password.
+    std::string token;
+    auto sign_in = bench::measure(5, nullptr, [&] {
+        token = host::sign_in("127.0.0.1", proc.port(), "BENCH", test::kTestPassword, transport).token;
+    });
+    // The first call of a screen: its connection opened (and secured) and one call made.
+    auto first_call = bench::measure(20, nullptr, [&] {
+        host::TNetConnection fresh;
+        fresh.ServerName = server::kModuleName;
+        fresh.Port = proc.port();
+        fresh.Token = token;
+        fresh.Tls = transport;
+        if (!fresh.Call("GetPesqOrca", {Variant("0001")}).ok) std::abort();
+    });
     host::TNetConnection net;
     net.ServerName = server::kModuleName;
     net.Port = proc.port();
-    net.Token = test::token_for(proc.port(), "BENCH");
+    net.Token = token;
+    net.Tls = transport;
     net.Open();
     Args key{Variant("0001"), Variant(number(1))};
     OneLine remote;
@@ -263,9 +301,13 @@ void sequential_save(const std::string& db_spec) {
     std::sort(ratios.begin(), ratios.end());
     double ratio = ratios[ratios.size() / 2];
 
+    bench::report(tls ? "sign-in over TLS (a connection of its own)" : "sign-in (a connection of its own)", sign_in);
+    bench::report(tls ? "first call of a new connection, handshake included" : "first call of a new connection",
+                  first_call);
     bench::report("raw loopback TCP round trip of the same bytes", raw);
     bench::report("the same transaction in-process", in_process);
-    bench::report("SetConfirmar through TNetConnection", over_network, 2.0);
+    bench::report(tls ? "SetConfirmar through TNetConnection over TLS" : "SetConfirmar through TNetConnection",
+                  over_network, 2.0);
     std::printf(
         "   ratio median / (raw + in-process) = %.2f, median of 10 rounds (%.2f to %.2f; pooled %.2f) "
         "(target <= 2.0: %s); p99 %.3f ms (target <= 2 ms: %s)\n",
@@ -575,7 +617,10 @@ int main(int argc, char** argv) {
             only = std::atoi(argv[i + 1]);
     }
     std::printf("server benchmarks\n");
-    if (!only || only == 1) sequential_save(test::fresh_database());
+    if (!only || only == 1) {
+        sequential_save(test::fresh_database(), false);
+        sequential_save(test::fresh_database(), true);
+    }
     if (!only || only == 2) concurrent_saves(test::fresh_database());
     if (!only || only == 3) big_settlement(test::fresh_database());
     if (!only || only == 4) held_connections_load();
