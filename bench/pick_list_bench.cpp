@@ -1,14 +1,17 @@
 // The number search of a branch with 50,000 budgets on the desktop (offscreen Qt, the screen
 // in-process, acerto-server on loopback): from the search button to the pick list shown, and
-// each key typed into the list's find box until the list has been redrawn.
+// each key typed into the list's find box until the list has been redrawn, and each key erasing
+// it again (a key that widens the list rescans every row).
 #include <QApplication>
 #include <QDialog>
 #include <QLineEdit>
 #include <QTimer>
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <stdexcept>
 
 #include <nlohmann/json.hpp>
 
@@ -53,6 +56,7 @@ class Typist : public QObject {
   public:
     Clock::time_point shown;
     std::vector<double> keys;
+    std::vector<double> erasing;
     std::string typed = "0000012345";
 
   protected:
@@ -70,6 +74,12 @@ class Typist : public QObject {
                     QApplication::processEvents();
                     keys.push_back(ms(t0, Clock::now()));
                 }
+                while (!find->text().isEmpty()) {
+                    auto t0 = Clock::now();
+                    find->backspace();
+                    QApplication::processEvents();
+                    erasing.push_back(ms(t0, Clock::now()));
+                }
             }
             dialog->reject();
         });
@@ -79,7 +89,7 @@ class Typist : public QObject {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv) try {
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
     QApplication app(argc, argv);
     std::printf("number search of 50,000 budgets on the desktop (offscreen Qt, acerto-server on loopback, SQLite)\n");
@@ -90,6 +100,8 @@ int main(int argc, char** argv) {
     services.ui = &ui;
     services.database = &reference;
     services.config.server_port = server.port();
+    services.config.operator_code = "BENCH";
+    services.config.session_token = test::token_for(server.port(), "BENCH");
     services.config.clock = platform::DateTime::parse_iso("2026-12-07 09:30:00");
     host::install(&services);
     Typist typist;
@@ -108,11 +120,18 @@ int main(int argc, char** argv) {
     }
     bench::report("button to the list of 50,000 shown", bench::figures_of(open), 300);
     bench::report("type-to-find, one key until redrawn", bench::figures_of(typist.keys), 16);
-    std::vector<double> sorted = typist.keys;
-    std::sort(sorted.begin(), sorted.end());
-    std::printf("   the slowest key: %.1f ms (target: every key under a frame, 16 ms: %s)\n", sorted.back(),
-                sorted.back() <= 16 ? "met" : "NOT MET");
+    bench::report("erasing the find text, one key until redrawn", bench::figures_of(typist.erasing), 16);
+    std::vector<double> all = typist.keys;
+    all.insert(all.end(), typist.erasing.begin(), typist.erasing.end());
+    if (all.empty()) throw std::runtime_error("the pick list had no find box");
+    double slowest = *std::max_element(all.begin(), all.end());
+    std::printf("   the slowest key: %.1f ms (target: every key under a frame, 16 ms: %s)\n", slowest,
+                slowest <= 16 ? "met" : "NOT MET");
     Finalize();
     host::install(nullptr);
     return 0;
+} catch (const std::exception& e) {
+    // Caught so the server process is stopped on the way out.
+    std::fprintf(stderr, "pick_list_bench: %s\n", e.what());
+    return 1;
 }

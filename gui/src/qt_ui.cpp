@@ -1,6 +1,7 @@
 #include "qt_ui.h"
 
 #include "acerto/host/report.h"
+#include "pick_list_model.h"
 #include "report_render.h"
 #include "texts.h"
 
@@ -13,7 +14,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QTableWidget>
+#include <QTableView>
 #include <QVBoxLayout>
 
 namespace acerto::gui {
@@ -23,30 +24,48 @@ QString qs(const std::string& s) {
     return QString::fromStdString(s);
 }
 
-// A dataset's visible fields as a read-only table (pick lists and the product-list screen).
-QTableWidget* table_of(platform::DataSet& ds, QWidget* parent) {
-    std::vector<platform::Field*> fields;
-    for (const auto& f : ds.fields())
-        if (f->visible) fields.push_back(f.get());
-    auto* t = new QTableWidget(ds.record_count(), static_cast<int>(fields.size()), parent);
-    QStringList titles;
-    for (auto* f : fields) titles << qs(f->label());
-    t->setHorizontalHeaderLabels(titles);
-    for (int r = 0; r < ds.record_count(); ++r) {
-        ds.set_display_record(r);
-        for (std::size_t c = 0; c < fields.size(); ++c)
-            t->setItem(r, static_cast<int>(c), new QTableWidgetItem(qs(fields[c]->display_text())));
-        ds.set_display_record(-1);
-    }
+// A dataset's visible fields as a read-only list (pick lists and the product-list screen); the
+// cells are read as they are drawn, so a list of any length opens at once.
+QTableView* list_of(platform::DataSet& ds, QWidget* parent) {
+    auto* t = new QTableView(parent);
+    t->setModel(new PickListModel(ds, t));
     t->setEditTriggers(QAbstractItemView::NoEditTriggers);
     t->setSelectionBehavior(QAbstractItemView::SelectRows);
     t->setSelectionMode(QAbstractItemView::SingleSelection);
     t->verticalHeader()->setVisible(false);
     t->horizontalHeader()->setStretchLastSection(true);
     t->resizeColumnsToContents();
-    if (ds.record_count() > 0) t->selectRow(0);
+    if (t->model()->rowCount() > 0) t->selectRow(0);
     return t;
 }
+
+// The keys of a pick list: the arrows and page keys typed in the find box move through the
+// list, and Enter in the list picks, as it does in the find box.
+class PickKeys : public QObject {
+  public:
+    PickKeys(QLineEdit& find, QTableView& list, QDialog& dialog) : QObject(&dialog), list_(list), dialog_(dialog) {
+        find.installEventFilter(this);
+        list.installEventFilter(this);
+    }
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() != QEvent::KeyPress) return false;
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (watched == &list_) {
+            if (key != Qt::Key_Return && key != Qt::Key_Enter) return false;
+            dialog_.accept();
+            return true;
+        }
+        if (key != Qt::Key_Up && key != Qt::Key_Down && key != Qt::Key_PageUp && key != Qt::Key_PageDown) return false;
+        QCoreApplication::sendEvent(&list_, event);
+        return true;
+    }
+
+  private:
+    QTableView& list_;
+    QDialog& dialog_;
+};
 }  // namespace
 
 namespace {
@@ -86,7 +105,8 @@ host::ModalResult QtUi::message(const std::string& text, host::MsgType type, uns
     return host::ModalResult::OK;
 }
 
-// A pick list: typing narrows to the rows that contain the text; Enter picks, Escape cancels.
+// A pick list: typing narrows to the rows that contain the text; Enter or a double click picks,
+// Escape cancels.
 std::optional<int> QtUi::pick_list(platform::DataSet& list, const std::string& title) {
     if (unattended) return std::nullopt;
     QDialog d(parent_);
@@ -94,29 +114,25 @@ std::optional<int> QtUi::pick_list(platform::DataSet& list, const std::string& t
     auto* layout = new QVBoxLayout(&d);
     auto* find = new QLineEdit(&d);
     find->setPlaceholderText(texts::DigiteParaProcurar);
-    auto* table = table_of(list, &d);
+    auto* table = list_of(list, &d);
+    auto* model = static_cast<PickListModel*>(table->model());
     layout->addWidget(find);
     layout->addWidget(table);
     d.resize(520, 380);
-    QObject::connect(find, &QLineEdit::textChanged, &d, [table](const QString& text) {
-        int first = -1;
-        for (int r = 0; r < table->rowCount(); ++r) {
-            bool match = text.isEmpty();
-            for (int c = 0; c < table->columnCount() && !match; ++c)
-                match = table->item(r, c)->text().contains(text, Qt::CaseInsensitive);
-            table->setRowHidden(r, !match);
-            if (match && first < 0) first = r;
-        }
-        if (first >= 0) table->selectRow(first);
+    new PickKeys(*find, *table, d);
+    QObject::connect(find, &QLineEdit::textChanged, &d, [table, model](const QString& text) {
+        model->set_filter(text);
+        if (model->rowCount() > 0) table->selectRow(0);
     });
     QObject::connect(find, &QLineEdit::returnPressed, &d, &QDialog::accept);
-    QObject::connect(table, &QTableWidget::cellDoubleClicked, &d, &QDialog::accept);
+    QObject::connect(table, &QTableView::doubleClicked, &d, &QDialog::accept);
     QApplication::setOverrideCursor(Qt::ArrowCursor);
     int result = d.exec();
     QApplication::restoreOverrideCursor();
-    if (result != QDialog::Accepted || table->currentRow() < 0 || table->isRowHidden(table->currentRow()))
-        return std::nullopt;
-    return table->currentRow();
+    if (result != QDialog::Accepted || !table->currentIndex().isValid()) return std::nullopt;
+    int record = model->record_of(table->currentIndex().row());
+    if (record < 0) return std::nullopt;
+    return record;
 }
 
 void QtUi::find_dialog(platform::DataSet& ds) {
@@ -168,7 +184,7 @@ void QtUi::open_screen(const std::string& code, const platform::Variant::Array& 
         auto* label = new QLabel(qs(params[1].as_string()), &d);
         label->setWordWrap(true);
         layout->addWidget(label);
-        if (platform::DataSet* ds = host::dataset_from_handle(params[0])) layout->addWidget(table_of(*ds, &d));
+        if (platform::DataSet* ds = host::dataset_from_handle(params[0])) layout->addWidget(list_of(*ds, &d));
     } else {
         layout->addWidget(new QLabel(QString(texts::TelaIndisponivel).arg(qs(code)), &d));
     }

@@ -21,6 +21,7 @@
 #include <QTextBrowser>
 #include <QTimer>
 #include <QToolButton>
+#include <functional>
 #include <set>
 
 #include "acerto/host/module_loader.h"
@@ -30,6 +31,7 @@
 #include "look.h"
 #include "main_window.h"
 #include "modal_responder.h"
+#include "pick_list_model.h"
 #include "qt_ui.h"
 #include "sign_in_dialog.h"
 #include "table_model.h"
@@ -140,6 +142,189 @@ TEST(GridModel, PassesTheModelTester) {
     EXPECT_EQ(model.rowCount(), 49);
     cds.close();
     EXPECT_EQ(model.rowCount(), 0);
+}
+
+namespace {
+
+// A list of `rows` products: a code "00000".."NNNNN", a name, a hidden cost and a price.
+void fill_products(platform::ClientDataSet& cds, int rows) {
+    cds.add_field("CODIGO", platform::FieldType::String, 5);
+    cds.add_field("NOME", platform::FieldType::String, 20).display_label = "Produto";
+    cds.add_field("CUSTO", platform::FieldType::String, 10).visible = false;
+    cds.add_field("PRECO", platform::FieldType::Float).display_format = "#,##0.00";
+    cds.create_dataset();
+    for (int i = 0; i < rows; ++i) {
+        char code[8];
+        std::snprintf(code, sizeof code, "%05d", i);
+        cds.append();
+        cds["CODIGO"].set_as_string(code);
+        cds["NOME"].set_as_string(i % 3 == 0 ? "TAÇA" : i % 3 == 1 ? "Taça Cristal" : "Prato");
+        cds["CUSTO"].set_as_string("oculto");
+        cds["PRECO"].set_as_float(i * 1.5);
+        cds.post();
+    }
+}
+
+// How many records show `digits` in a visible cell, read from the dataset row by row.
+int rows_showing(platform::DataSet& ds, const std::string& digits) {
+    int n = 0;
+    for (int r = 0; r < ds.record_count(); ++r) {
+        ds.set_display_record(r);
+        bool found = false;
+        for (const auto& f : ds.fields())
+            if (f->visible && f->display_text().find(digits) != std::string::npos) found = true;
+        ds.set_display_record(-1);
+        n += found ? 1 : 0;
+    }
+    return n;
+}
+
+// Acts on the next dialog that opens, once its event loop runs, as an operator would.
+class Operator : public QObject {
+  public:
+    explicit Operator(std::function<void(QDialog&)> act) : act_(std::move(act)) { app().installEventFilter(this); }
+    ~Operator() override { app().removeEventFilter(this); }
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Show && !acted_)
+            if (auto* dialog = qobject_cast<QDialog*>(watched)) {
+                acted_ = true;
+                QTimer::singleShot(0, dialog, [this, dialog] { act_(*dialog); });
+            }
+        return false;
+    }
+
+  private:
+    std::function<void(QDialog&)> act_;
+    bool acted_ = false;
+};
+
+}  // namespace
+
+TEST(PickListModel, FindsInVisibleCellsIgnoringCaseAndNarrowsAndWidens) {
+    app();
+    constexpr int rows = 3000;
+    platform::ClientDataSet cds("cdsProdutos");
+    fill_products(cds, rows);
+    gui::PickListModel model(cds);
+    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::Fatal);
+    // The visible fields, by their titles, as the dataset shows them.
+    ASSERT_EQ(model.columnCount(), 3);
+    EXPECT_EQ(model.headerData(1, Qt::Horizontal).toString(), "Produto");
+    EXPECT_EQ(model.headerData(2, Qt::Horizontal).toString(), "PRECO");
+    EXPECT_EQ(model.rowCount(), rows);
+    EXPECT_EQ(model.data(model.index(3, 2)).toString(), "4,50");
+    EXPECT_EQ(model.data(model.index(rows - 1, 0)).toString(), "02999");
+
+    // Each key lengthens the text, then the text is erased key by key: every step agrees with a
+    // count made without the model, whichever path (narrowing or rescanning) it took.
+    for (const char* text : {"1", "12", "123", "12", "1", "", "9", "99", "299", "2999", "02999"}) {
+        model.set_filter(text);
+        EXPECT_EQ(model.rowCount(), rows_showing(cds, text)) << "find \"" << text << "\"";
+    }
+    ASSERT_EQ(model.rowCount(), 1);
+    EXPECT_EQ(model.record_of(0), rows - 1);
+    EXPECT_EQ(model.data(model.index(0, 1)).toString(), "Prato");
+    // A text that does not lengthen the last one (a replaced selection) rescans every row.
+    model.set_filter("00");
+    model.set_filter("01");
+    EXPECT_EQ(model.rowCount(), rows_showing(cds, "01"));
+    EXPECT_EQ(model.record_of(0), 1);
+    EXPECT_EQ(model.record_of(model.rowCount()), -1);
+
+    // Case and accents as typed or not; the hidden field and text across two cells never match.
+    model.set_filter("taça");
+    EXPECT_EQ(model.rowCount(), rows / 3 * 2);
+    model.set_filter("TAÇA CRIS");
+    EXPECT_EQ(model.rowCount(), rows / 3);
+    EXPECT_EQ(model.record_of(0), 1);
+    model.set_filter("oculto");
+    EXPECT_EQ(model.rowCount(), 0);
+    model.set_filter("2Prato");
+    EXPECT_EQ(model.rowCount(), 0);
+    model.set_filter("4.498,50");
+    ASSERT_EQ(model.rowCount(), 1);
+    EXPECT_EQ(model.record_of(0), 2999);
+}
+
+// The pick list of a long list, driven by keys and the mouse: what is picked is the dataset's
+// record, wherever the find text put it in the list.
+TEST(PickList, TypingNarrowsAndEnterOrDoubleClickPicksFromALongList) {
+    app();
+    constexpr int rows = 20000;
+    platform::ClientDataSet cds("cdsProdutos");
+    fill_products(cds, rows);
+    gui::QtUi ui;
+    auto parts = [](QDialog& d) {
+        auto* find = d.findChild<QLineEdit*>();
+        auto* list = d.findChild<QTableView*>();
+        EXPECT_TRUE(find && list);
+        return std::pair{find, list};
+    };
+
+    {  // Typing narrows, Down moves to the second row found, Enter picks it.
+        int shown = -1;
+        Operator op([&](QDialog& d) {
+            auto [find, list] = parts(d);
+            if (!find || !list) return;
+            EXPECT_EQ(list->model()->rowCount(), rows);
+            EXPECT_EQ(find->placeholderText(), "Digite para procurar");
+            QTest::keyClicks(find, "1234");
+            shown = list->model()->rowCount();
+            EXPECT_EQ(list->currentIndex().row(), 0);
+            QTest::keyClick(find, Qt::Key_Down);
+            EXPECT_EQ(list->currentIndex().row(), 1);
+            QTest::keyClick(find, Qt::Key_Return);
+        });
+        // "01234" and "11234" are the first two rows holding 1234 (no price does).
+        EXPECT_EQ(ui.pick_list(cds, "Produtos"), std::optional<int>(11234));
+        EXPECT_EQ(shown, 12);
+    }
+    {  // Enter in the list itself picks its current row.
+        Operator op([&](QDialog& d) {
+            auto [find, list] = parts(d);
+            if (!find || !list) return;
+            QTest::keyClicks(find, "cristal");
+            list->setFocus();
+            QTest::keyClick(list, Qt::Key_Down);
+            QTest::keyClick(list, Qt::Key_Down);
+            QTest::keyClick(list, Qt::Key_Enter);
+        });
+        EXPECT_EQ(ui.pick_list(cds, "Produtos"), std::optional<int>(7));
+    }
+    {  // A double click picks the row clicked.
+        Operator op([&](QDialog& d) {
+            auto [find, list] = parts(d);
+            if (!find || !list) return;
+            QTest::keyClicks(find, "1234");
+            QRect cell = list->visualRect(list->model()->index(2, 1));
+            // An operator's double click starts with a click; QTest's double click sends only the rest.
+            QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, cell.center());
+            QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, cell.center());
+        });
+        EXPECT_EQ(ui.pick_list(cds, "Produtos"), std::optional<int>(12340));
+    }
+    {  // Escape cancels, even with a row chosen.
+        Operator op([&](QDialog& d) {
+            auto [find, list] = parts(d);
+            if (!find || !list) return;
+            QTest::keyClicks(find, "5");
+            QTest::keyClick(find, Qt::Key_Escape);
+        });
+        EXPECT_EQ(ui.pick_list(cds, "Produtos"), std::nullopt);
+    }
+    {  // Enter when nothing was found picks nothing.
+        Operator op([&](QDialog& d) {
+            auto [find, list] = parts(d);
+            if (!find || !list) return;
+            QTest::keyClicks(find, "guardanapo");
+            EXPECT_EQ(list->model()->rowCount(), 0);
+            QTest::keyClick(find, Qt::Key_Return);
+        });
+        EXPECT_EQ(ui.pick_list(cds, "Produtos"), std::nullopt);
+    }
+    EXPECT_EQ(test::ModalResponder::instance().take_unused(), 0u);
 }
 
 TEST_F(Gui, TypingABranchAndANumberLoadsTheBudgetsLines) {
