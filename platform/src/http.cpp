@@ -81,8 +81,9 @@ struct Tls {
         failed = true;
         return -1;
     }
-    // Decrypted bytes waiting in OpenSSL, which no readiness of the socket would announce.
-    bool buffered() const { return SSL_pending(ssl.get()) > 0 || SSL_has_pending(ssl.get()) == 1; }
+    // Decrypted bytes waiting in OpenSSL, which no readiness of the socket would announce. (A
+    // record only partly arrived is not counted: the socket announces the rest of it.)
+    bool buffered() const { return SSL_pending(ssl.get()) > 0; }
     // The close_notify, where it can leave at once; nothing is waited for.
     void shutdown() {
         if (failed) return;

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <netinet/in.h>
+#include <openssl/bio.h>
+#include <openssl/ssl.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -143,6 +145,14 @@ class RawSocket {
     bool send(std::string_view bytes) {
         return ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size());
     }
+    // What arrives within `wait` (empty when nothing does).
+    std::string receive(std::chrono::milliseconds wait) {
+        pollfd p{fd_, POLLIN, 0};
+        if (::poll(&p, 1, static_cast<int>(wait.count())) <= 0) return {};
+        char buf[16384];
+        ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
+        return n > 0 ? std::string(buf, static_cast<std::size_t>(n)) : std::string();
+    }
     // Waits up to `wait` for the server to close the connection; counts what it sent before.
     bool closed_within(std::chrono::milliseconds wait, std::size_t& received) {
         auto until = Clock::now() + wait;
@@ -168,6 +178,72 @@ long status_field(pid_t pid, const std::string& name) {
         if (line.rfind(name + ":", 0) == 0) return std::stol(line.substr(name.size() + 1));
     return -1;
 }
+
+// CPU seconds a process has used (user and system).
+double cpu_seconds(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    std::string stat((std::istreambuf_iterator<char>(in)), {});
+    std::istringstream rest(stat.substr(stat.rfind(')') + 2));
+    std::string field;
+    double ticks = 0;
+    for (int i = 3; rest >> field && i <= 15; ++i)
+        if (i >= 14) ticks += std::stod(field);
+    return ticks / static_cast<double>(::sysconf(_SC_CLK_TCK));
+}
+
+// A TLS client whose records go through memory, so that the test sends them as it likes.
+class MemoryTls {
+  public:
+    MemoryTls() : ctx_(SSL_CTX_new(TLS_client_method())) {
+        ssl_ = SSL_new(ctx_);
+        in_ = BIO_new(BIO_s_mem());
+        out_ = BIO_new(BIO_s_mem());
+        SSL_set_bio(ssl_, in_, out_);
+        SSL_set_connect_state(ssl_);
+    }
+    ~MemoryTls() {
+        SSL_free(ssl_);
+        SSL_CTX_free(ctx_);
+    }
+    MemoryTls(const MemoryTls&) = delete;
+    MemoryTls& operator=(const MemoryTls&) = delete;
+
+    bool handshake(RawSocket& socket) {
+        for (int round = 0; round < 20; ++round) {
+            int rc = SSL_do_handshake(ssl_);
+            if (!socket.send(take())) return false;
+            if (rc == 1) return true;
+            if (SSL_get_error(ssl_, rc) != SSL_ERROR_WANT_READ) return false;
+            put(socket.receive(3s));
+        }
+        return false;
+    }
+    // The records of `plain`, ready to send.
+    std::string seal(const std::string& plain) {
+        SSL_write(ssl_, plain.data(), static_cast<int>(plain.size()));
+        return take();
+    }
+    std::string open(const std::string& records) {
+        put(records);
+        std::string plain(65536, '\0');
+        int n = SSL_read(ssl_, plain.data(), static_cast<int>(plain.size()));
+        plain.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+        return plain;
+    }
+
+  private:
+    std::string take() {
+        std::string bytes(static_cast<std::size_t>(BIO_ctrl_pending(out_)), '\0');
+        if (!bytes.empty()) BIO_read(out_, bytes.data(), static_cast<int>(bytes.size()));
+        return bytes;
+    }
+    void put(const std::string& bytes) {
+        if (!bytes.empty()) BIO_write(in_, bytes.data(), static_cast<int>(bytes.size()));
+    }
+    SSL_CTX* ctx_;
+    SSL* ssl_;
+    BIO *in_, *out_;
+};
 
 std::string slurp(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -385,6 +461,26 @@ TEST(Tls, SocketsThatNeverFinishAHandshakeHoldNoWorkerAndAreCutAtTheRequestDeadl
     EXPECT_EQ(received, 0u);  // nothing to say to a peer that never spoke TLS
     // The served connection was not cut with them.
     EXPECT_TRUE(lists_budgets(*net));
+}
+
+TEST(Tls, ARequestRecordArrivingAByteAtATimeCostsTheServerNoBusyWaiting) {
+    test::ServerProcess proc(test::fresh_database(), kFixture, tls_args());
+    RawSocket socket(proc.port());
+    ASSERT_TRUE(socket.connected());
+    MemoryTls client;
+    ASSERT_TRUE(client.handshake(socket));
+    std::string records = client.seal("GET /" + kModule + " HTTP/1.1\r\nHost: x\r\n\r\n");
+    ASSERT_FALSE(records.empty());
+    const double cpu = cpu_seconds(proc.pid());
+    const auto step = std::chrono::microseconds(1200000 / records.size());
+    for (char byte : records) {
+        ASSERT_TRUE(socket.send(std::string(1, byte)));
+        std::this_thread::sleep_for(step);
+    }
+    // Waiting for the rest of a record is waiting on the socket, not going round a loop.
+    EXPECT_LT(cpu_seconds(proc.pid()) - cpu, 0.4);
+    std::string answer = client.open(socket.receive(3s));
+    EXPECT_NE(answer.find("HTTP/1.1 200"), std::string::npos) << answer;
 }
 
 TEST(Tls, ConnectionsBeyondTheBoundAreToldSoOverTls) {
