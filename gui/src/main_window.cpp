@@ -76,8 +76,7 @@ MainWindow::MainWindow(host::ScreenModule& module, QtUi& ui) : module_(module), 
     const auto& cfg = host::services().config;
     statusBar()->addWidget(new QLabel(tr_arg(texts::Operador, QString::fromStdString(cfg.operator_code))));
     statusBar()->addWidget(new QLabel(tr_arg(texts::Filial, QString::fromStdString(cfg.branch))));
-    statusBar()->addWidget(
-        new QLabel(QString(texts::Servidor).arg(QString::fromStdString(cfg.server_host)).arg(cfg.server_port)));
+    statusBar()->addWidget(new QLabel(QString(texts::Servidor).arg(QString::fromStdString(cfg.server_address()))));
     QMenu* sistema = menuBar()->addMenu(texts::Sistema);
     QAction* acerto = sistema->addAction(texts::AcertoFinal);
     acerto->setShortcut(QKeySequence("Ctrl+Shift+A"));

@@ -57,6 +57,12 @@ platform::DataSet* dataset_from_handle(const Variant& v) {
 
 // ------------------------------------------------------------------------------- HostConfig
 
+std::string HostConfig::server_address() const {
+    const bool v6 = server_host.find(':') != std::string::npos;
+    return (server_tls ? "https://" : "") + (v6 ? "[" + server_host + "]" : server_host) + ":" +
+           std::to_string(server_port);
+}
+
 void HostConfig::set_server(const std::string& address) {
     std::string host_port = address;
     bool tls = false;

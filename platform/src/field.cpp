@@ -40,6 +40,29 @@ Variant Field::coerce(const Variant& v) const {
     return v;
 }
 
+Variant Field::coerce(Variant&& v) const {
+    bool same = false;
+    switch (def_.type) {
+        case FieldType::String:
+        case FieldType::FixedChar:
+            same = v.is_text();
+            break;
+        case FieldType::Float:
+            same = v.is_number();
+            break;
+        case FieldType::DateTime:
+            same = v.kind() == Variant::Kind::DateTime;
+            break;
+        case FieldType::Boolean:
+            same = v.kind() == Variant::Kind::Boolean;
+            break;
+        case FieldType::Integer:
+            break;
+    }
+    if (v.is_null() || same) return std::move(v);
+    return coerce(static_cast<const Variant&>(v));
+}
+
 void Field::set_value(const Variant& v) {
     Row* row = dataset_.active_row_mut();
     if (calculated_) {

@@ -16,33 +16,41 @@ namespace acerto::platform {
 
 void write_json_string(std::string& out, std::string_view s) {
     out.push_back('"');
-    for (char c : s) {
+    // Runs of characters that need no escape are appended whole.
+    std::size_t plain = 0;
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        const char c = s[i];
+        const char* escape = nullptr;
         switch (c) {
             case '"':
-                out += "\\\"";
+                escape = "\\\"";
                 break;
             case '\\':
-                out += "\\\\";
+                escape = "\\\\";
                 break;
             case '\n':
-                out += "\\n";
+                escape = "\\n";
                 break;
             case '\r':
-                out += "\\r";
+                escape = "\\r";
                 break;
             case '\t':
-                out += "\\t";
+                escape = "\\t";
                 break;
             default:
-                if (static_cast<unsigned char>(c) < 0x20) {
-                    char buf[8];
-                    std::snprintf(buf, sizeof buf, "\\u%04x", static_cast<unsigned>(static_cast<unsigned char>(c)));
-                    out += buf;
-                } else {
-                    out.push_back(c);
-                }
+                if (static_cast<unsigned char>(c) >= 0x20) continue;
+        }
+        out.append(s.data() + plain, i - plain);
+        plain = i + 1;
+        if (escape) {
+            out += escape;
+        } else {
+            char buf[8];
+            std::snprintf(buf, sizeof buf, "\\u%04x", static_cast<unsigned>(static_cast<unsigned char>(c)));
+            out += buf;
         }
     }
+    out.append(s.data() + plain, s.size() - plain);
     out.push_back('"');
 }
 

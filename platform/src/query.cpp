@@ -94,6 +94,20 @@ void bind_sqlite(sqlite3_stmt* st, int idx, const Variant& v) {
     }
 }
 
+Variant sqlite_column(sqlite3_stmt* st, int c) {
+    switch (sqlite3_column_type(st, c)) {
+        case SQLITE_NULL:
+            return Variant();
+        case SQLITE_INTEGER:
+            return Variant(static_cast<double>(sqlite3_column_int64(st, c)));
+        case SQLITE_FLOAT:
+            return Variant(sqlite3_column_double(st, c));
+        default:
+            return Variant(std::string(reinterpret_cast<const char*>(sqlite3_column_text(st, c)),
+                                       static_cast<std::size_t>(sqlite3_column_bytes(st, c))));
+    }
+}
+
 struct SqliteConnection::Impl {
     sqlite3* db = nullptr;
     // Prepared statements, kept: the screen reopens the same few queries all the time.
@@ -149,22 +163,7 @@ ResultSet SqliteConnection::query(const std::string& sql, const std::vector<Vari
         if (rc != SQLITE_ROW) throw DatabaseError("Erro no banco de dados: " + std::string(sqlite3_errmsg(impl_->db)));
         Row row;
         row.reserve(static_cast<std::size_t>(ncol));
-        for (int c = 0; c < ncol; ++c) {
-            switch (sqlite3_column_type(st, c)) {
-                case SQLITE_NULL:
-                    row.emplace_back();
-                    break;
-                case SQLITE_INTEGER:
-                    row.emplace_back(static_cast<double>(sqlite3_column_int64(st, c)));
-                    break;
-                case SQLITE_FLOAT:
-                    row.emplace_back(sqlite3_column_double(st, c));
-                    break;
-                default:
-                    row.emplace_back(std::string(reinterpret_cast<const char*>(sqlite3_column_text(st, c)),
-                                                 static_cast<std::size_t>(sqlite3_column_bytes(st, c))));
-            }
-        }
+        for (int c = 0; c < ncol; ++c) row.push_back(sqlite_column(st, c));
         rs.rows.push_back(std::move(row));
     }
     return rs;
@@ -222,7 +221,7 @@ void Query::open() {
     for (auto& src : rs.rows) {
         Row r(data_fields.size());
         for (std::size_t k = 0; k < data_fields.size(); ++k)
-            if (column[k] >= 0) r[k] = data_fields[k]->coerce(src[static_cast<std::size_t>(column[k])]);
+            if (column[k] >= 0) r[k] = data_fields[k]->coerce(std::move(src[static_cast<std::size_t>(column[k])]));
         rows.push_back(std::move(r));
     }
     load_rows(std::move(rows));

@@ -1,4 +1,5 @@
-// acerto-robot [--trace] [--keep] [--connect HOST:PORT] [--sync-dir DIR] FILE.scn [FILE.scn ...]
+// acerto-robot [--trace] [--keep] [--connect [https://]HOST:PORT [--tls-ca FILE]] [--sync-dir DIR]
+//              FILE.scn [FILE.scn ...]
 #include <filesystem>
 #include <iostream>
 
@@ -25,7 +26,10 @@ int main(int argc, char** argv) {
     app.add_option("--module", options.module_path, "Biblioteca do módulo da tela (libqlm01200.so)");
     app.add_option("--server", options.server_binary, "O executável acerto-server");
     app.add_option("--connect", options.connect,
-                   "Usa este servidor em execução (endereço:porta) em vez de iniciar um para o roteiro");
+                   "Usa este servidor em execução ([https://]endereço:porta) em vez de iniciar um para o roteiro");
+    app.add_option(
+        "--tls-ca", options.tls_ca,
+        "Certificados (PEM) em que confiar no servidor https:// (padrão: ACERTO_TLS_CA, senão os do sistema)");
     app.add_option("--sync-dir", options.sync_dir, "Pasta dos sinais (signal, wait) entre robôs que rodam juntos");
     app.add_option("files", files, "Roteiros .scn")->required();
     CLI11_PARSE(app, argc, argv);
@@ -47,6 +51,8 @@ int main(int argc, char** argv) {
     pick(options.server_binary, "ACERTO_SERVER_BIN",
          {beside_me(argv[0], "../server/acerto-server"), beside_me(argv[0], "acerto-server"),
           "/usr/local/bin/acerto-server"});
+
+    if (const char* ca = std::getenv("ACERTO_TLS_CA"); options.tls_ca.empty() && ca) options.tls_ca = ca;
 
     int passed = 0, failed = 0;
     for (const auto& file : files) {

@@ -497,8 +497,10 @@ void Scenario::start() {
     services_.config.server_host = "127.0.0.1";
     if (server_)
         services_.config.server_port = server_->proxy_port();
-    else
+    else {
         services_.config.set_server(options_.connect);
+        services_.config.tls_ca = options_.tls_ca;
+    }
     services_.config.branch = branch_;
     services_.config.product_mask = mask_;
     services_.config.product_levels = levels_;

@@ -16,6 +16,9 @@ struct Options {
     // (two robots on two servers of one database); then the scenario's fixture only names the
     // branch, and the server commands and `expect stored` are not available.
     std::string connect;
+    // With an https:// address to connect to: the certificate authorities to trust (PEM), else
+    // the system's.
+    std::string tls_ca;
     // Where `signal NAME` leaves a mark and `wait NAME` waits for one: robots running at once
     // take turns through it.
     std::string sync_dir;

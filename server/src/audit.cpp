@@ -33,8 +33,12 @@ class AuditingSession : public Session {
     }
     void begin_read() override { real_.begin_read(); }
     void commit() override {
-        finish();
-        db_.record(real_);
+        // A call that changed no row has nothing to record, and its commit then writes nothing
+        // (the screen saves once more, with no changes, after every line it posts).
+        if (!statements_.empty()) {
+            finish();
+            db_.record(real_);
+        }
         real_.commit();
     }
     void rollback() override { real_.rollback(); }
@@ -48,7 +52,7 @@ class AuditingSession : public Session {
         platform::write_json(statements_, Variant(Variant::Array(params.begin(), params.end())));
         statements_ += "}";
     }
-    void finish() { db_.entry().detail = statements_.empty() ? "[]" : statements_ + "]"; }
+    void finish() { db_.entry().detail = statements_ + "]"; }
 
     AuditingDatabase& db_;
     Session& real_;

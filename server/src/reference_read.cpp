@@ -91,21 +91,6 @@ int authorize(void* context, int action, const char* a, const char* b, const cha
     }
 }
 
-// A value of a result column as the rest of the server reads them (numbers as doubles).
-Variant column_value(sqlite3_stmt* st, int c) {
-    switch (sqlite3_column_type(st, c)) {
-        case SQLITE_NULL:
-            return Variant();
-        case SQLITE_INTEGER:
-            return Variant(static_cast<double>(sqlite3_column_int64(st, c)));
-        case SQLITE_FLOAT:
-            return Variant(sqlite3_column_double(st, c));
-        default:
-            return Variant(std::string(reinterpret_cast<const char*>(sqlite3_column_text(st, c)),
-                                       static_cast<std::size_t>(sqlite3_column_bytes(st, c))));
-    }
-}
-
 // A SQLite connection that judges statements and, on a database file, runs them. One per
 // worker thread and database.
 class Judge {
@@ -188,7 +173,7 @@ class Judge {
             if (rs.rows.size() == limits.max_rows) refuse_rows(sql, limits);
             Row row;
             row.reserve(static_cast<std::size_t>(ncol));
-            for (int c = 0; c < ncol; ++c) row.push_back(column_value(st, c));
+            for (int c = 0; c < ncol; ++c) row.push_back(platform::sqlite_column(st, c));
             rs.rows.push_back(std::move(row));
         }
         return rs;
@@ -303,7 +288,12 @@ Variant packet_of_result(ResultSet& rs) {
     const auto& defs = p->fields();
     p->rows().reserve(rs.rows.size());
     for (auto& r : rs.rows) {
-        for (std::size_t c = 0; c < r.size(); ++c) r[c] = from_db(r[c], defs[c].type);
+        for (std::size_t c = 0; c < r.size(); ++c) {
+            // Most cells are already of their column's kind; only the others are converted.
+            Variant& v = r[c];
+            if (v.is_null() || (defs[c].type == FieldType::Float ? v.is_number() : v.is_text())) continue;
+            v = from_db(v, defs[c].type);
+        }
         p->rows().push_back(std::move(r));
     }
     return Variant(std::shared_ptr<const DataPacket>(std::move(p)));

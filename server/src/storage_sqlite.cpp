@@ -51,22 +51,7 @@ class SqliteSession : public Session {
             if (rc != SQLITE_ROW) fail(st, rc);
             Row row;
             row.reserve(static_cast<std::size_t>(ncol));
-            for (int c = 0; c < ncol; ++c) {
-                switch (sqlite3_column_type(st, c)) {
-                    case SQLITE_NULL:
-                        row.emplace_back();
-                        break;
-                    case SQLITE_INTEGER:
-                        row.emplace_back(static_cast<double>(sqlite3_column_int64(st, c)));
-                        break;
-                    case SQLITE_FLOAT:
-                        row.emplace_back(sqlite3_column_double(st, c));
-                        break;
-                    default:
-                        row.emplace_back(std::string(reinterpret_cast<const char*>(sqlite3_column_text(st, c)),
-                                                     static_cast<std::size_t>(sqlite3_column_bytes(st, c))));
-                }
-            }
+            for (int c = 0; c < ncol; ++c) row.push_back(platform::sqlite_column(st, c));
             rs.rows.push_back(std::move(row));
         }
         sqlite3_reset(st);

@@ -468,11 +468,11 @@ void TfrmAcertoFinal::build_layout() {
     btnFilial.Title = "Filial";
     btnFilial.DataSource = &dtsFilial;
     btnFilial.FieldNome = "NMFILIAL";
-    btnFilial.EmptyError = "Não há filial cadastrada.";
+    btnFilial.EmptyError = msgAcerto.Msg("FILIAL_VAZIA");
     btnNrOrcamento.Associate = &edtNrOrcamento;
     btnNrOrcamento.Title = "Número";
     btnNrOrcamento.DataSource = &dtsPesqOrca;
-    btnNrOrcamento.EmptyError = "Não há número cadastrado.";
+    btnNrOrcamento.EmptyError = msgAcerto.Msg("NUMERO_VAZIO");
 
     for (DBEdit* d : {&dbeCliente, &dbeServico, &dbeEvento, &dbeDtEvento, &dbeLocal}) {
         d->read_only = true;
@@ -517,7 +517,7 @@ void TfrmAcertoFinal::build_layout() {
         p.button->DataSource = &dtsPrecoBase;
         p.button->Associate = p.code;
         p.button->FieldNome = "DSPRECOBASE";
-        p.button->EmptyError = "Não há preço base cadastrado.";
+        p.button->EmptyError = msgAcerto.Msg("PRECOBASE_VAZIO");
     }
 
     // Breakage grid (the base screen's).

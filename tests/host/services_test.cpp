@@ -136,9 +136,15 @@ TEST(HostConfig, ServerAddressIsCheckedWhereverItComesFrom) {
     c.set_server("[::1]:8212");
     EXPECT_EQ(c.server_host, "::1");
     EXPECT_EQ(c.server_port, 8212);
+    EXPECT_EQ(c.server_address(), "[::1]:8212");
     c.set_server("servidor1");  // a name alone keeps the port
     EXPECT_EQ(c.server_host, "servidor1");
     EXPECT_EQ(c.server_port, 8212);
+    EXPECT_EQ(c.server_address(), "servidor1:8212");
+    c.set_server("HTTPS://servidor1:8443/");
+    EXPECT_EQ(c.server_address(), "https://servidor1:8443");
+    c.set_server("http://servidor1:8212");
+    EXPECT_EQ(c.server_address(), "servidor1:8212");
     for (const char* bad : {"servidor1:0", "servidor1:70000", ":8211", "servidor1:porta", "servidor1:-1"})
         EXPECT_THROW(c.set_server(bad), platform::Error) << bad;
     EXPECT_EQ(c.server_host, "servidor1");  // a refused address changes nothing

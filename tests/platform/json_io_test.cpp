@@ -34,6 +34,14 @@ TEST(JsonIo, NumbersAndTextsArriveExactly) {
     write_json(text, Variant(in));
     Variant back = read_json_variant(text);
     for (std::size_t i = 0; i < in.size(); ++i) EXPECT_TRUE(back.array()[i] == in[i]) << i;
+
+    // Escapes at either end, between plain runs and side by side; accented letters as they are.
+    std::string written;
+    write_json_string(written, "\tação \"x\"\\\r\nfim\x1f");
+    EXPECT_EQ(written, R"("\tação \"x\"\\\r\nfim\u001f")");
+    written.clear();
+    write_json_string(written, "");
+    EXPECT_EQ(written, "\"\"");
 }
 
 TEST(JsonIo, BadTextIsASyntaxErrorAndABadPacketAPacketError) {

@@ -30,6 +30,7 @@
 #include "acerto/platform/http.h"
 #include "acerto/platform/packet.h"
 #include "server_process.h"
+#include "tls_certificate.h"
 
 using namespace acerto;
 using namespace std::chrono_literals;
@@ -45,33 +46,11 @@ namespace {
 const std::string kFixture = ACERTO_TEST_FIXTURES "/basic.json";
 const std::string kModule = "QLM01200.rdmAcertoFinal";
 
-// A self-signed certificate and its key, made once per name; `names` is its subjectAltName.
-struct Certificate {
-    std::string cert, key;
-};
-Certificate make_certificate(const std::string& tag, const std::string& names) {
-    Certificate c{test::temp_dir() + "/" + tag + "-cert.pem", test::temp_dir() + "/" + tag + "-key.pem"};
-    if (!std::filesystem::exists(c.cert)) {
-        std::string cmd =
-            "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2 -subj "
-            "/CN=acerto-teste -addext 'subjectAltName=" +
-            names + "' -keyout '" + c.key + "' -out '" + c.cert + "' 2>/dev/null";
-        if (std::system(cmd.c_str()) != 0) throw std::runtime_error("openssl req failed");
-    }
-    return c;
-}
-const Certificate& loopback_certificate() {
-    static const Certificate c = make_certificate("loopback", "IP:127.0.0.1,DNS:localhost");
-    return c;
-}
-
-std::vector<std::string> tls_args(const Certificate& c = loopback_certificate()) {
-    return {"--tls-cert", c.cert, "--tls-key", c.key};
-}
-
-ClientTls trusting(const Certificate& c = loopback_certificate()) {
-    return {true, c.cert};
-}
+using test::Certificate;
+using test::loopback_certificate;
+using test::make_certificate;
+using test::tls_args;
+using test::trusting;
 
 // The installed services of a workstation whose settings name the server by an address.
 struct Workstation {

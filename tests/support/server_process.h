@@ -4,6 +4,7 @@
 // and stops it with SIGTERM.
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -66,8 +67,9 @@ inline std::string fresh_database() {
 }
 
 // Signs in on the server at `port`: the session token, or std::runtime_error with the refusal.
-inline std::string sign_in(int port, const std::string& code, const std::string& password) {
-    platform::http::Client c("127.0.0.1", port, std::chrono::seconds(3), std::chrono::seconds(30));
+inline std::string sign_in(int port, const std::string& code, const std::string& password,
+                           platform::http::ClientTls tls = {}) {
+    platform::http::Client c("127.0.0.1", port, std::chrono::seconds(3), std::chrono::seconds(30), std::move(tls));
     auto res = c.request("POST", "/session", nlohmann::json::array({code, password}).dump());
     auto j = nlohmann::json::parse(res.body, nullptr, false);
     if (!j.is_object() || !j.contains("result")) throw std::runtime_error("sign-in refused: " + res.body);
@@ -104,6 +106,9 @@ class ServerProcess {
         }
         pid_ = ::fork();
         if (pid_ == 0) {
+            // A test that crashes must not leave its server running (holding the test's output
+            // pipe open and its database busy).
+            ::prctl(PR_SET_PDEATHSIG, SIGTERM);
             if (!log.empty()) {
                 int fd = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
                 if (fd >= 0) ::dup2(fd, 2);

@@ -43,6 +43,9 @@ struct HostConfig {
     void apply_json(const std::string& json_text);
     // "host:port" or "http://host:port" (plain), "https://host:port" (TLS); a host alone keeps the port.
     void set_server(const std::string& address);
+    // The configured server as set_server reads it back: "host:port", "https://host:port",
+    // brackets around an IPv6 host.
+    std::string server_address() const;
     // How a connection to the configured server speaks.
     platform::http::ClientTls tls() const { return {server_tls, tls_ca}; }
 

@@ -71,6 +71,8 @@ class Field {
 
     // Converts a value to this field's type (throws ConversionError).
     Variant coerce(const Variant& v) const;
+    // The same, taking the value over when it is already of the field's kind (a query's rows).
+    Variant coerce(Variant&& v) const;
 
   private:
     std::string format_value(bool display) const;

@@ -62,6 +62,9 @@ class DbConnection {
 // integers (a text column then compares them as "3"), date-times as ISO text. Throws
 // DatabaseError for a kind SQL has no place for. Shared by every SQLite user of the system.
 void bind_sqlite(sqlite3_stmt* statement, int index, const Variant& value);
+// The value of result column `column` (from 0) of the current row: integers as doubles, as the
+// rest of the system reads numbers; any text or blob as text.
+Variant sqlite_column(sqlite3_stmt* statement, int column);
 
 // SQLite connection (read-only unless asked otherwise).
 class SqliteConnection : public DbConnection {

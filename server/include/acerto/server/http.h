@@ -52,7 +52,6 @@ class AppServer {
     unsigned long long requests() const { return requests_; }
 
     // The envelope for a call, as a JSON text (exposed for in-process tests and benchmarks).
-    std::string handle_call(const std::string& method, const std::string& body);
     std::string handle_call(const std::string& method, const std::string& body, const std::string& authorization,
                             const std::string& peer);
     // The envelope of a sign-in: ["operator", "password"] gives a token, or a refusal.

@@ -307,8 +307,11 @@ class TfrmAcertoFinal : public host::TfrmPadraoGrid {
     void dbeVrPessoaKeyPress(Control& sender, char32_t& key);
 
     // Messages of our own, outside the screen's catalogue.
-    host::TMessages msgAcerto{
-        "msgAcerto", {"LINHA_MAX|Esta aba já tem 9999 linhas, o máximo de um acerto. A linha não pode ser incluída."}};
+    host::TMessages msgAcerto{"msgAcerto",
+                              {"LINHA_MAX|Esta aba já tem 9999 linhas, o máximo de um acerto. A linha não pode ser "
+                               "incluída.",
+                               "FILIAL_VAZIA|Não há filial cadastrada.", "NUMERO_VAZIO|Não há número cadastrado.",
+                               "PRECOBASE_VAZIO|Não há preço base cadastrado."}};
 
     // The dataset edited on the active tab (the page dataset).
     ClientDataSet& PageDataSet();
