@@ -2,7 +2,8 @@
 # Two screens, driven as the robot drives them, each against its own acerto-server, the two
 # servers over one PostgreSQL database, working on the same settlement at once (estacao_a.scn
 # and estacao_b.scn take turns through signals): lookups, picks, saves and the refusal of a
-# stale change behave as on SQLite, and the database holds what both saved.
+# stale change behave as on SQLite, and the database holds what both saved. The second server
+# listens over TLS, and its station reaches it by an https:// address.
 # Usage: run.sh BUILD_DIR POSTGRES_BASE_URL (a cluster where the user may create databases)
 set -euo pipefail
 build=$(cd "$1" && pwd)
@@ -34,14 +35,17 @@ start_server() {
   fail "server $n did not start"
 }
 start_server 1 --fixture "$fixture" --seed-operator ROBO:senha-das-estacoes
-start_server 2
+openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2 -subj /CN=acerto-teste \
+  -addext 'subjectAltName=IP:127.0.0.1' -keyout "$work/key.pem" -out "$work/cert.pem" 2>/dev/null
+start_server 2 --tls-cert "$work/cert.pem" --tls-key "$work/key.pem"
 port1=$(cat "$work/port1")
 port2=$(cat "$work/port2")
 
 # 2. The two stations at once, one on each server.
 "$build/robot/acerto-robot" --connect "127.0.0.1:$port1" --sync-dir "$work" "$here/estacao_a.scn" >"$work/a.log" 2>&1 &
 a=$!
-"$build/robot/acerto-robot" ${ACERTO_ROBOT_TRACE:+--trace} --connect "127.0.0.1:$port2" --sync-dir "$work" "$here/estacao_b.scn" >"$work/b.log" 2>&1 &
+"$build/robot/acerto-robot" ${ACERTO_ROBOT_TRACE:+--trace} --connect "https://127.0.0.1:$port2" \
+  --tls-ca "$work/cert.pem" --sync-dir "$work" "$here/estacao_b.scn" >"$work/b.log" 2>&1 &
 b=$!
 status=0
 wait "$a" || status=1
