@@ -21,6 +21,7 @@
 #include "bench_util.h"
 #include "qt_ui.h"
 #include "server_process.h"
+#include "test_host.h"
 
 using namespace acerto;
 using Clock = std::chrono::steady_clock;
@@ -97,13 +98,8 @@ int main(int argc, char** argv) try {
     gui::QtUi ui;
     host::ServerQueries reference;
     host::Services services;
-    services.ui = &ui;
-    services.database = &reference;
-    services.config.server_port = server.port();
-    services.config.operator_code = "BENCH";
-    services.config.session_token = test::token_for(server.port(), "BENCH");
     services.config.clock = platform::DateTime::parse_iso("2026-12-07 09:30:00");
-    host::install(&services);
+    test::install_signed_in(services, ui, reference, server.port(), "BENCH");
     Typist typist;
     app.installEventFilter(&typist);
     Initialize();

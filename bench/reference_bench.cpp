@@ -17,6 +17,7 @@
 #include "bench_util.h"
 #include "scripted_ui.h"
 #include "server_process.h"
+#include "test_host.h"
 
 using namespace acerto;
 using namespace acerto::settlement;
@@ -108,14 +109,9 @@ int main() {
     TimedUi ui;
     TimedQueries reference;
     host::Services services;
-    services.ui = &ui;
-    services.database = &reference;
-    services.config.server_port = server.port();
-    services.config.operator_code = "BENCH";
-    services.config.session_token = test::token_for(server.port(), "BENCH");
     services.config.branch = "0001";
     services.config.clock = platform::DateTime::parse_iso("2026-12-07 09:30:00");
-    host::install(&services);
+    test::install_signed_in(services, ui, reference, server.port(), "BENCH");
     Initialize();
     CriaAcertoFinal();
     TfrmAcertoFinal& f = *frmAcertoFinal;

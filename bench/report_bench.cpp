@@ -8,45 +8,19 @@
 #include "acerto/host/net_connection.h"
 #include "acerto/host/report.h"
 #include "bench_util.h"
+#include "report_fixture.h"
 #include "report_render.h"
 #include "server_process.h"
 
 using namespace acerto;
 
-namespace {
-
-std::string fixture(int lines) {
-    std::string path = test::temp_dir() + "/report_bench.json";
-    std::ofstream out(path);
-    out << R"({"FILIAL":[{"CDFILIAL":"0001","NMFILIAL":"Matriz","CDEMPRESA":"01"}],)"
-        << R"("ORCAMENTO":[{"CDFILIAL":"0001","NRORCAEVENTO":"0000000500","NRSEQORCAEVE":"00","NMFANTCLIE":"Grande","IDTPORCAEVEN":"O","IDTPCOBRVREXTRA":"P"}],)"
-        << R"("ACERTO":[{"CDFILIAL":"0001","NRORCAEVENTO":"0000000500","NRSEQORCAEVE":"00","DTACERTOOREV":"2026-12-01","CDOPERADOR":"ANA","IDSITUACERTO":"P","IDTPVREXTRA":"P"}])";
-    const char* tables[] = {"ACERTOQUEBRA", "ACERTOSOBRA", "ACERTOHREXTRA", "ACERTOEXTRA"};
-    const char* numbers[] = {"NRACERTOQUEB", "NRACERTOSOBR", "NRACERTOHREX", "NRACERTOEXTR"};
-    const char* qty[] = {"QTACERTOQUEB", "QTRESACERSOB", "QTACERTOHREX", "QTACERTOEXTR"};
-    const char* unit[] = {"VRACERTOQUEB", "VRACERTOSOBR", "VRACERTOHREX", "VRACERTOEXTR"};
-    for (int t = 0; t < 4; ++t) {
-        out << ",\"" << tables[t] << "\":[";
-        for (int i = 1; i <= lines; ++i) {
-            char nr[16];
-            std::snprintf(nr, sizeof nr, "%04d", i);
-            out << (i > 1 ? "," : "") << R"({"CDFILIAL":"0001","NRORCAEVENTO":"0000000500","NRSEQORCAEVE":"00",")"
-                << numbers[t] << "\":\"" << nr << R"(","CDARVPROD":"101001","NMPRODUTO":"Produto de teste )" << i
-                << "\",\"" << qty[t] << "\":" << (i % 7 + 1) << ",\"" << unit[t] << "\":12.345}";
-        }
-        out << "]";
-    }
-    out << "}";
-    return path;
-}
-
-}  // namespace
-
 int main(int argc, char** argv) {
     if (!std::getenv("QT_QPA_PLATFORM")) ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
     QGuiApplication app(argc, argv);
     const int lines = 2000;
-    test::ServerProcess server(test::fresh_database(), fixture(lines));
+    test::ServerProcess server(test::fresh_database(),
+                               test::long_settlement_fixture("report_bench", lines, "Produto de teste ", 12.345,
+                                                             [](int i) { return i % 7 + 1; }));
     auto def = host::report::Definition::load(ACERTO_REPORT_DIR "/QLM012.json");
     host::TNetConnection net;
     net.ServerName = def.server;

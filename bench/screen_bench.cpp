@@ -18,6 +18,7 @@
 #include "bench_util.h"
 #include "scripted_ui.h"
 #include "server_process.h"
+#include "test_host.h"
 
 using namespace acerto;
 using namespace acerto::settlement;
@@ -122,13 +123,8 @@ int main() {
     host::ServerQueries reference;
     test::ScriptedUi ui;
     host::Services services;
-    services.ui = &ui;
-    services.database = &reference;
-    services.config.server_port = server.port();
-    services.config.operator_code = "BENCH";
-    services.config.session_token = test::token_for(server.port(), "BENCH");
     services.config.clock = platform::DateTime::parse_iso("2026-12-07 09:30:00");
-    host::install(&services);
+    test::install_signed_in(services, ui, reference, server.port(), "BENCH");
     Initialize();
     CriaAcertoFinal();
     TfrmAcertoFinal& f = *frmAcertoFinal;

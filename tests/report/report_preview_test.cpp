@@ -21,113 +21,19 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <memory>
 #include <sstream>
 
 #include "acerto/host/net_connection.h"
 #include "acerto/host/report.h"
+#include "modal_responder.h"
+#include "report_fixture.h"
 #include "report_render.h"
 #include "server_process.h"
 
 using namespace acerto;
 
 namespace {
-
-// Answers each dialog the moment its own event loop runs, with the next handler queued; a dialog
-// nobody expected is closed and fails the test.
-class DialogResponder : public QObject {
-  public:
-    using Handler = std::function<void(QDialog&)>;
-    explicit DialogResponder(QApplication& app) {
-        current() = this;
-        app.installEventFilter(this);
-    }
-    ~DialogResponder() override { current() = nullptr; }
-    static DialogResponder& instance() { return *current(); }
-
-    void next(Handler h) { queued_.push_back(std::move(h)); }
-    std::size_t take_unused() {
-        std::size_t n = queued_.size();
-        queued_.clear();
-        return n;
-    }
-
-  protected:
-    bool eventFilter(QObject* watched, QEvent* event) override {
-        if (event->type() == QEvent::Show)
-            if (auto* dialog = qobject_cast<QDialog*>(watched))
-                QTimer::singleShot(0, dialog, [this, dialog] { respond(dialog); });
-        return false;
-    }
-
-  private:
-    static DialogResponder*& current() {
-        static DialogResponder* r = nullptr;
-        return r;
-    }
-    void respond(QDialog* dialog) {
-        if (!dialog->isVisible()) return;
-        if (queued_.empty()) {
-            ADD_FAILURE() << "a dialog opened with nothing queued for it: \"" << dialog->windowTitle().toStdString()
-                          << "\"";
-            dialog->reject();
-            return;
-        }
-        // Taken before it runs: a dialog it opens gets the next handler.
-        Handler h = std::move(queued_.front());
-        queued_.pop_front();
-        h(*dialog);
-        if (dialog->isVisible()) {
-            ADD_FAILURE() << "the handler left \"" << dialog->windowTitle().toStdString() << "\" open";
-            dialog->reject();
-        }
-    }
-
-    std::deque<Handler> queued_;
-};
-
-std::string run(const std::string& cmd) {
-    std::string out;
-    FILE* p = ::popen((cmd + " 2>&1").c_str(), "r");
-    if (!p) return out;
-    char buf[4096];
-    std::size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-    ::pclose(p);
-    return out;
-}
-
-std::string slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
-// A settlement with `lines` lines in each grid, written as a fixture.
-std::string fixture(int lines) {
-    std::string path = test::temp_dir() + "/preview" + std::to_string(lines) + ".json";
-    std::ofstream out(path);
-    out << R"({"FILIAL":[{"CDFILIAL":"0001","NMFILIAL":"Matriz","CDEMPRESA":"01"}],)"
-        << R"("ORCAMENTO":[{"CDFILIAL":"0001","NRORCAEVENTO":"0000000500","NRSEQORCAEVE":"00","NMFANTCLIE":"Grande","IDTPORCAEVEN":"O","IDTPCOBRVREXTRA":"P"}],)"
-        << R"("ACERTO":[{"CDFILIAL":"0001","NRORCAEVENTO":"0000000500","NRSEQORCAEVE":"00","DTACERTOOREV":"2026-12-01","CDOPERADOR":"ANA","IDSITUACERTO":"P","IDTPVREXTRA":"P"}])";
-    const char* tables[] = {"ACERTOQUEBRA", "ACERTOSOBRA", "ACERTOHREXTRA", "ACERTOEXTRA"};
-    const char* numbers[] = {"NRACERTOQUEB", "NRACERTOSOBR", "NRACERTOHREX", "NRACERTOEXTR"};
-    const char* qty[] = {"QTACERTOQUEB", "QTRESACERSOB", "QTACERTOHREX", "QTACERTOEXTR"};
-    const char* unit[] = {"VRACERTOQUEB", "VRACERTOSOBR", "VRACERTOHREX", "VRACERTOEXTR"};
-    for (int t = 0; t < 4; ++t) {
-        out << ",\"" << tables[t] << "\":[";
-        for (int i = 1; i <= lines; ++i) {
-            char nr[16];
-            std::snprintf(nr, sizeof nr, "%04d", i);
-            out << (i > 1 ? "," : "") << R"({"CDFILIAL":"0001","NRORCAEVENTO":"0000000500","NRSEQORCAEVE":"00",")"
-                << numbers[t] << "\":\"" << nr << R"(","CDARVPROD":"101001","NMPRODUTO":"Item )" << i << "\",\""
-                << qty[t] << "\":1,\"" << unit[t] << "\":2}";
-        }
-        out << "]";
-    }
-    out << "}";
-    return path;
-}
 
 // How much of an image is drawn on (neither white nor the preview's grey background).
 int dark_pixels(const QImage& img) {
@@ -139,34 +45,47 @@ int dark_pixels(const QImage& img) {
 
 class ReportPreview : public ::testing::Test {
   protected:
-    static void SetUpTestSuite() {
-        server_ = new test::ServerProcess(test::fresh_database(), fixture(120));
+    // The report is produced once, in the first test: a failure there fails the tests (in the
+    // suite's own setup it would only have skipped them).
+    void SetUp() override {
+        static bool tried = false;
+        if (!tried) {
+            tried = true;
+            produce();
+        }
+        ASSERT_NE(report_, nullptr) << "the report could not be produced";
+    }
+    static void produce() {
+        server_ = new test::ServerProcess(test::fresh_database(),
+                                          test::long_settlement_fixture("preview120", 120, "Item ", 2));
         auto def = host::report::Definition::load(ACERTO_REPORT_DIR "/QLM012.json");
         host::TNetConnection net;
         net.ServerName = def.server;
         net.Port = server_->port();
+        net.Token = server_->token();
         platform::Params params;
         params.add("P_CDFILIAL").set_as_string("0001");
         params.add("P_NRORCAEVENTO").set_as_string("0000000500");
         params.add("P_NRSEQORCAEVE").set_as_string("00");
-        report_ = new host::report::Produced;
-        report_->definition = def;
-        report_->data = host::report::fetch(net, def, params);
-        report_->masks = {{"product", "9.99.999;0;_"}};
-        report_->document = host::report::layout(
-            def, report_->data, {platform::DateTime::parse_iso("2026-12-07 12:00:00"), "ROBO", report_->masks});
+        auto produced = std::make_unique<host::report::Produced>();
+        produced->definition = def;
+        produced->data = host::report::fetch(net, def, params);
+        produced->masks = {{"product", "9.99.999;0;_"}};
+        produced->document = host::report::layout(
+            def, produced->data, {platform::DateTime::parse_iso("2026-12-07 12:00:00"), "ROBO", produced->masks});
+        report_ = produced.release();
     }
     static void TearDownTestSuite() {
         delete report_;
         delete server_;
     }
     void TearDown() override {
-        EXPECT_EQ(DialogResponder::instance().take_unused(), 0u) << "a queued answer was never used";
+        EXPECT_EQ(test::ModalResponder::instance().take_unused(), 0u) << "a queued answer was never used";
     }
 
     static const host::report::Produced& report() { return *report_; }
     static int pages() { return static_cast<int>(report_->document.pages.size()); }
-    static DialogResponder& dialogs() { return DialogResponder::instance(); }
+    static test::ModalResponder& dialogs() { return test::ModalResponder::instance(); }
 
     // An action of the preview's tool bar by its text.
     static QAction* action(QDialog& preview, const QStringList& texts) {
@@ -178,7 +97,7 @@ class ReportPreview : public ::testing::Test {
     }
     // The file dialog that follows is answered with `path`, or cancelled when it is empty.
     static void answer_file(const std::string& path) {
-        dialogs().next([path](QDialog& d) {
+        dialogs().handle_next([path](QDialog& d) {
             auto* files = qobject_cast<QFileDialog*>(&d);
             ASSERT_NE(files, nullptr) << d.windowTitle().toStdString();
             if (path.empty()) return d.reject();
@@ -194,7 +113,7 @@ class ReportPreview : public ::testing::Test {
         return file + "/" + name;
     }
     static std::string pdf_text(const std::string& path) {
-        return run(std::string(ACERTO_PDFTOTEXT) + " -layout " + path + " -");
+        return test::run_command(std::string(ACERTO_PDFTOTEXT) + " -layout " + path + " -");
     }
 
     static test::ServerProcess* server_;
@@ -209,7 +128,7 @@ host::report::Produced* ReportPreview::report_ = nullptr;
 TEST_F(ReportPreview, EveryPageReachesThePreviewWhichMovesThroughThemAndZooms) {
     ASSERT_GT(pages(), 5);
     bool shown = false;
-    dialogs().next([&](QDialog& d) {
+    dialogs().handle_next([&](QDialog& d) {
         shown = true;
         auto* preview = d.findChild<QPrintPreviewWidget*>();
         ASSERT_NE(preview, nullptr);
@@ -256,7 +175,7 @@ TEST_F(ReportPreview, SaveAsPdfAndExportCsvWriteTheReportFromThePreview) {
     std::filesystem::remove(pdf);
     std::filesystem::remove(csv);
     std::string error_text;
-    dialogs().next([&](QDialog& d) {
+    dialogs().handle_next([&](QDialog& d) {
         QAction* save = action(d, {"Salvar PDF"});
         QAction* export_csv = action(d, {"Exportar CSV"});
         ASSERT_TRUE(save && export_csv);
@@ -272,7 +191,7 @@ TEST_F(ReportPreview, SaveAsPdfAndExportCsvWriteTheReportFromThePreview) {
         // 2. The lines as CSV, exactly as the engine exports them.
         answer_file(csv);
         export_csv->trigger();
-        EXPECT_EQ(slurp(csv), host::report::csv_of(report().definition, report().data, report().masks));
+        EXPECT_EQ(test::slurp(csv), host::report::csv_of(report().definition, report().data, report().masks));
         // 3. Cancelled: nothing written, nothing said.
         const auto written = std::filesystem::last_write_time(csv);
         answer_file("");
@@ -280,7 +199,7 @@ TEST_F(ReportPreview, SaveAsPdfAndExportCsvWriteTheReportFromThePreview) {
         EXPECT_EQ(std::filesystem::last_write_time(csv), written);
         // 4. A file that cannot be written: the operator is told, the preview stays open.
         answer_file(unwritable("acerto-preview.pdf"));
-        dialogs().next([&](QDialog& box) {
+        dialogs().handle_next([&](QDialog& box) {
             auto* m = qobject_cast<QMessageBox*>(&box);
             ASSERT_NE(m, nullptr);
             error_text = m->text().toStdString();
@@ -299,13 +218,13 @@ TEST_F(ReportPreview, SaveAsPdfAndExportCsvWriteTheReportFromThePreview) {
 TEST_F(ReportPreview, PrintingFromThePreviewPrintsEveryPage) {
     const std::string out = test::temp_dir() + "/printed.pdf";
     std::filesystem::remove(out);
-    dialogs().next([&](QDialog& d) {
+    dialogs().handle_next([&](QDialog& d) {
         QAction* print = action(d, {"Print", "Imprimir"});
         ASSERT_NE(print, nullptr);
         auto* printer = qobject_cast<QPrintPreviewDialog*>(&d)->printer();
         // Where this machine has no printer, the printer writes a file: the preview asks where
         // (a file dialog), else the print dialog asks; either way the pages go to `out`.
-        dialogs().next([&, printer](QDialog& asked) {
+        dialogs().handle_next([&, printer](QDialog& asked) {
             if (auto* files = qobject_cast<QFileDialog*>(&asked)) {
                 files->selectFile(QString::fromStdString(out));
                 files->QDialog::accept();
@@ -333,12 +252,12 @@ TEST_F(ReportPreview, PrintingFromThePreviewPrintsEveryPage) {
 
 TEST_F(ReportPreview, APrinterThatDoesNotStartIsSaidNotTakenAsPrinted) {
     std::string error_text;
-    dialogs().next([&](QDialog& d) {
+    dialogs().handle_next([&](QDialog& d) {
         QAction* print = action(d, {"Print", "Imprimir"});
         ASSERT_NE(print, nullptr);
         auto* printer = qobject_cast<QPrintPreviewDialog*>(&d)->printer();
         const std::string out = unwritable("acerto-printed.pdf");
-        dialogs().next([&, printer, out](QDialog& asked) {
+        dialogs().handle_next([&, printer, out](QDialog& asked) {
             if (auto* files = qobject_cast<QFileDialog*>(&asked)) {
                 files->selectFile(QString::fromStdString(out));
                 files->QDialog::accept();
@@ -348,7 +267,7 @@ TEST_F(ReportPreview, APrinterThatDoesNotStartIsSaidNotTakenAsPrinted) {
                 asked.QDialog::accept();
             }
         });
-        dialogs().next([&](QDialog& box) {
+        dialogs().handle_next([&](QDialog& box) {
             auto* m = qobject_cast<QMessageBox*>(&box);
             ASSERT_NE(m, nullptr) << box.windowTitle().toStdString();
             error_text = m->text().toStdString();
@@ -368,7 +287,7 @@ int main(int argc, char** argv) {
     setenv("XDG_CONFIG_HOME", (test::temp_dir() + "/config").c_str(), 1);
     std::filesystem::current_path(test::temp_dir());
     QApplication app(argc, argv);
-    DialogResponder responder(app);
+    test::ModalResponder responder(app);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

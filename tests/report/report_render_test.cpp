@@ -8,56 +8,12 @@
 #include <fstream>
 #include <sstream>
 
+#include "report_fixture.h"
 #include "server_process.h"
 
 using namespace acerto;
 
 namespace {
-
-std::string run(const std::string& cmd) {
-    std::string out;
-    FILE* p = ::popen((cmd + " 2>&1").c_str(), "r");
-    if (!p) return out;
-    char buf[4096];
-    std::size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-    int rc = ::pclose(p);
-    if (rc != 0) out = "exit " + std::to_string(rc) + ": " + out;
-    return out;
-}
-
-std::string slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
-// A settlement with `lines` lines in each grid, written as a fixture.
-std::string big_fixture(int lines) {
-    std::string path = test::temp_dir() + "/big" + std::to_string(lines) + ".json";
-    std::ofstream out(path);
-    out << R"({"FILIAL":[{"CDFILIAL":"0001","NMFILIAL":"Matriz","CDEMPRESA":"01"}],)"
-        << R"("ORCAMENTO":[{"CDFILIAL":"0001","NRORCAEVENTO":"0000000500","NRSEQORCAEVE":"00","NMFANTCLIE":"Grande","IDTPORCAEVEN":"O","IDTPCOBRVREXTRA":"P"}],)"
-        << R"("ACERTO":[{"CDFILIAL":"0001","NRORCAEVENTO":"0000000500","NRSEQORCAEVE":"00","DTACERTOOREV":"2026-12-01","CDOPERADOR":"ANA","IDSITUACERTO":"P","IDTPVREXTRA":"P"}])";
-    const char* tables[] = {"ACERTOQUEBRA", "ACERTOSOBRA", "ACERTOHREXTRA", "ACERTOEXTRA"};
-    const char* numbers[] = {"NRACERTOQUEB", "NRACERTOSOBR", "NRACERTOHREX", "NRACERTOEXTR"};
-    const char* qty[] = {"QTACERTOQUEB", "QTRESACERSOB", "QTACERTOHREX", "QTACERTOEXTR"};
-    const char* unit[] = {"VRACERTOQUEB", "VRACERTOSOBR", "VRACERTOHREX", "VRACERTOEXTR"};
-    for (int t = 0; t < 4; ++t) {
-        out << ",\"" << tables[t] << "\":[";
-        for (int i = 1; i <= lines; ++i) {
-            char nr[16];
-            std::snprintf(nr, sizeof nr, "%04d", i);
-            out << (i > 1 ? "," : "") << R"({"CDFILIAL":"0001","NRORCAEVENTO":"0000000500","NRSEQORCAEVE":"00",")"
-                << numbers[t] << "\":\"" << nr << R"(","CDARVPROD":"101001","NMPRODUTO":"Item )" << i << "\",\""
-                << qty[t] << "\":1,\"" << unit[t] << "\":1.5}";
-        }
-        out << "]";
-    }
-    out << "}";
-    return path;
-}
 
 struct Rendered {
     std::string pdf_text, csv, log;
@@ -69,9 +25,10 @@ Rendered render(int port, const std::string& number, const std::string& name) {
     const std::string cli = "ACERTO_PASSWORD=" + std::string(test::kTestPassword) + " " + ACERTO_REPORT_BIN +
                             " --server 127.0.0.1:" + std::to_string(port) + " --operator " + test::kTestOperator +
                             " --branch 0001 --number " + number;
-    r.log = run(cli + " -o " + base + ".pdf") + run(cli + " -o " + base + ".csv");
-    r.pdf_text = run(std::string(ACERTO_PDFTOTEXT) + " -layout " + base + ".pdf -");
-    r.csv = slurp(base + ".csv");
+    r.log =
+        test::run_command(cli + " -o " + base + ".pdf", true) + test::run_command(cli + " -o " + base + ".csv", true);
+    r.pdf_text = test::run_command(std::string(ACERTO_PDFTOTEXT) + " -layout " + base + ".pdf -", true);
+    r.csv = test::slurp(base + ".csv");
     return r;
 }
 
@@ -195,7 +152,7 @@ TEST(ReportRender, ANumberWithoutSettlementPrintsAPageSayingSo) {
 }
 
 TEST(ReportRender, ThousandsOfLinesSpanPagesWithTheHeadingsRepeated) {
-    test::ServerProcess server(test::fresh_database(), big_fixture(600));
+    test::ServerProcess server(test::fresh_database(), test::long_settlement_fixture("big600", 600, "Item ", 1.5));
     Rendered r = render(server.port(), "500", "acerto500");
     const std::string t = squeezed(r.pdf_text);
     int pages = 0;

@@ -29,6 +29,7 @@
 #include "acerto/platform/errors.h"
 #include "acerto/platform/http.h"
 #include "acerto/platform/packet.h"
+#include "raw_socket.h"
 #include "server_process.h"
 #include "tls_certificate.h"
 
@@ -104,52 +105,7 @@ std::optional<TransportError> request_failure(Client& client) {
     return std::nullopt;
 }
 
-// A plain TCP connection, for what no client of ours does.
-class RawSocket {
-  public:
-    explicit RawSocket(int port) {
-        fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_port = htons(static_cast<uint16_t>(port));
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        connected_ = fd_ >= 0 && ::connect(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-    }
-    ~RawSocket() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    RawSocket(const RawSocket&) = delete;
-    RawSocket& operator=(const RawSocket&) = delete;
-    bool connected() const { return connected_; }
-    bool send(std::string_view bytes) {
-        return ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size());
-    }
-    // What arrives within `wait` (empty when nothing does).
-    std::string receive(std::chrono::milliseconds wait) {
-        pollfd p{fd_, POLLIN, 0};
-        if (::poll(&p, 1, static_cast<int>(wait.count())) <= 0) return {};
-        char buf[16384];
-        ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
-        return n > 0 ? std::string(buf, static_cast<std::size_t>(n)) : std::string();
-    }
-    // Waits up to `wait` for the server to close the connection; counts what it sent before.
-    bool closed_within(std::chrono::milliseconds wait, std::size_t& received) {
-        auto until = Clock::now() + wait;
-        for (;;) {
-            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now()).count();
-            pollfd p{fd_, POLLIN, 0};
-            if (left <= 0 || ::poll(&p, 1, static_cast<int>(left)) <= 0) return false;
-            char buf[4096];
-            ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
-            if (n <= 0) return true;
-            received += static_cast<std::size_t>(n);
-        }
-    }
-
-  private:
-    int fd_ = -1;
-    bool connected_ = false;
-};
+using test::RawSocket;
 
 long status_field(pid_t pid, const std::string& name) {
     std::ifstream in("/proc/" + std::to_string(pid) + "/status");

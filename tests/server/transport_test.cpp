@@ -22,6 +22,7 @@
 #include "acerto/host/errors.h"
 #include "acerto/host/net_connection.h"
 #include "acerto/platform/packet.h"
+#include "raw_socket.h"
 #include "server_process.h"
 
 using namespace acerto;
@@ -34,56 +35,7 @@ namespace {
 const std::string kFixture = ACERTO_TEST_FIXTURES "/basic.json";
 const std::string kModule = "/QLM01200.rdmAcertoFinal";
 
-// A plain TCP connection, for what the screen's own client never does.
-class RawSocket {
-  public:
-    explicit RawSocket(int port) {
-        fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_port = htons(static_cast<uint16_t>(port));
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        connected_ = fd_ >= 0 && ::connect(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-    }
-    ~RawSocket() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    RawSocket(const RawSocket&) = delete;
-    RawSocket& operator=(const RawSocket&) = delete;
-
-    bool connected() const { return connected_; }
-    bool send(std::string_view bytes) {
-        return ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size());
-    }
-    // What arrives until the server closes the connection or `wait` passes.
-    std::string read(std::chrono::milliseconds wait) {
-        std::string got;
-        auto until = Clock::now() + wait;
-        while (!closed_) {
-            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now()).count();
-            pollfd p{fd_, POLLIN, 0};
-            if (::poll(&p, 1, static_cast<int>(std::max<long long>(0, left))) <= 0) break;
-            char buf[4096];
-            ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
-            if (n <= 0) {
-                closed_ = true;
-                break;
-            }
-            got.append(buf, static_cast<std::size_t>(n));
-        }
-        return got;
-    }
-    // Whether the server closed it within `wait` (what it sent is dropped).
-    bool closed_within(std::chrono::milliseconds wait) {
-        read(wait);
-        return closed_;
-    }
-
-  private:
-    int fd_ = -1;
-    bool connected_ = false;
-    bool closed_ = false;
-};
+using test::RawSocket;
 
 std::string post(const std::string& method, const std::string& body, const std::string& token = {}) {
     return "POST " + kModule + "/" + method + " HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/json\r\n" +
@@ -257,9 +209,11 @@ TEST(Transport, ConnectionsBeyondTheBoundAreRefusedClearlyAndServedOnceThereIsRo
     for (auto until = Clock::now() + 3s; !net && Clock::now() < until;) {
         try {
             net = connect(server.port());
+            // The sign-in may have met the bound before the server saw the held ones go.
+            if (net->Token.empty()) net.reset();
         } catch (const host::ConnectionError&) {
-            std::this_thread::sleep_for(50ms);
         }
+        if (!net) std::this_thread::sleep_for(50ms);
     }
     ASSERT_TRUE(net);
     EXPECT_TRUE(lists_budgets(*net));
@@ -423,9 +377,11 @@ TEST(Transport, ClientsNeverExhaustTheServersDescriptors) {
     for (auto until = Clock::now() + 3s; !net && Clock::now() < until;) {
         try {
             net = connect(server.port());
+            // The sign-in may have met the bound before the server saw the held ones go.
+            if (net->Token.empty()) net.reset();
         } catch (const host::ConnectionError&) {
-            std::this_thread::sleep_for(50ms);
         }
+        if (!net) std::this_thread::sleep_for(50ms);
     }
     ASSERT_TRUE(net);
     EXPECT_TRUE(lists_budgets(*net));

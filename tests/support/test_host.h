@@ -11,6 +11,18 @@
 
 namespace acerto::test {
 
+// Installs `services` as a workstation of the server at `port` signed in as `code`: the
+// operator's dialogs through `ui`, the reference reads through `reference`.
+inline void install_signed_in(host::Services& services, host::OperatorUi& ui, platform::DbConnection& reference,
+                              int port, const std::string& code) {
+    services.ui = &ui;
+    services.database = &reference;
+    services.config.server_port = port;
+    services.config.operator_code = code;
+    services.config.session_token = token_for(port, code);
+    host::install(&services);
+}
+
 struct TestHost {
     std::string db = fresh_database();
     std::unique_ptr<ServerProcess> server;
@@ -20,12 +32,7 @@ struct TestHost {
     TestHost(const std::string& fixture, host::OperatorUi& ui) {
         server =
             std::make_unique<ServerProcess>(db, fixture, std::vector<std::string>{"--clock", "2026-12-07 09:30:00"});
-        services.ui = &ui;
-        services.database = &reference;
-        services.config.server_port = server->port();
-        services.config.operator_code = kTestOperator;
-        services.config.session_token = server->token();
-        host::install(&services);
+        install_signed_in(services, ui, reference, server->port(), kTestOperator);
     }
     ~TestHost() { host::install(nullptr); }
 };

@@ -1,7 +1,8 @@
 #pragma once
 // Every dialog a GUI test opens is answered: with the button the test queued for it, or, when
 // nothing was queued, the dialog is closed at once and the test fails naming it. No test waits
-// for a click that never comes.
+// for a click that never comes. A test may instead hand the next dialog to a handler of its own
+// (a print preview, a file dialog), which must close it.
 #include <gtest/gtest.h>
 #include <QAbstractButton>
 #include <QApplication>
@@ -11,6 +12,7 @@
 #include <QTimer>
 
 #include <deque>
+#include <functional>
 #include <string>
 
 namespace acerto::test {
@@ -25,6 +27,10 @@ class ModalResponder : public QObject {
     ~ModalResponder() override { current() = nullptr; }
     static ModalResponder& instance() { return *current(); }
 
+    using Handler = std::function<void(QDialog&)>;
+    // The next dialog, whatever it is, goes to `h` (ahead of any queued answer). A dialog that
+    // `h` opens goes to the handler after it.
+    void handle_next(Handler h) { handlers_.push_back(std::move(h)); }
     // The next message box is answered with `button`.
     void answer_next_box(QMessageBox::StandardButton button) { queued_.push_back(button); }
     // The next dialog that is not a message box (a pick list, the find dialog) is expected: it is
@@ -32,8 +38,9 @@ class ModalResponder : public QObject {
     void close_next_dialog() { ++dialogs_expected_; }
     // How many queued answers no box took; forgets them.
     std::size_t take_unused() {
-        std::size_t n = queued_.size() + static_cast<std::size_t>(dialogs_expected_);
+        std::size_t n = queued_.size() + handlers_.size() + static_cast<std::size_t>(dialogs_expected_);
         queued_.clear();
+        handlers_.clear();
         dialogs_expected_ = 0;
         return n;
     }
@@ -67,6 +74,17 @@ class ModalResponder : public QObject {
                 captions += (captions.empty() ? "" : "|") + b->text().toStdString();
             seen_buttons_.push_back(captions);
         }
+        if (!handlers_.empty()) {
+            // Taken before it runs: a dialog it opens gets the next handler.
+            Handler h = std::move(handlers_.front());
+            handlers_.pop_front();
+            h(*dialog);
+            if (dialog->isVisible()) {
+                ADD_FAILURE() << "the handler left \"" << text << "\" open";
+                dialog->reject();
+            }
+            return;
+        }
         if (!box && dialogs_expected_ > 0) {
             --dialogs_expected_;
             dialog->reject();
@@ -86,6 +104,7 @@ class ModalResponder : public QObject {
         dialog->reject();
     }
 
+    std::deque<Handler> handlers_;
     std::deque<QMessageBox::StandardButton> queued_;
     std::deque<std::string> seen_;
     std::deque<std::string> seen_buttons_;
