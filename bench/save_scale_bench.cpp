@@ -16,6 +16,7 @@
 #include "bench_util.h"
 #include "scripted_ui.h"
 #include "server_process.h"
+#include "test_host.h"
 
 using namespace acerto;
 using namespace acerto::settlement;
@@ -100,11 +101,8 @@ bench::Figures saves(const std::string& spec, const std::string& fixture_path) {
     test::ScriptedUi ui;
     host::ServerQueries reference;
     host::Services services;
-    services.ui = &ui;
-    services.database = &reference;
-    services.config.server_port = server.port();
     services.config.clock = platform::DateTime::parse_iso("2026-12-07 09:30:00");
-    host::install(&services);
+    test::install_signed_in(services, ui, reference, server.port(), "BENCH");
     Initialize();
     CriaAcertoFinal();
     TfrmAcertoFinal& f = *frmAcertoFinal;
