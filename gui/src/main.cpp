@@ -89,7 +89,8 @@ int main(int argc, char** argv) {
     bool demo = false;
     app.add_option("--config", config_file,
                    "Arquivo de configuração (JSON; sem ele, ~/.config/acerto/acerto.json ou /etc/acerto/acerto.json)");
-    app.add_option("--server", server, "Servidor de aplicação, endereço:porta (ou ACERTO_SERVER)");
+    app.add_option("--server", server,
+                   "Servidor de aplicação, endereço:porta ou https://endereço:porta (ou ACERTO_SERVER)");
     app.add_option("--operator", operator_code, "Código do operador");
     app.add_option("--branch", branch, "Filial da estação");
     app.add_option("--product-mask", mask, "Máscara do código de produto");

@@ -14,9 +14,8 @@ namespace acerto::gui {
 SignInDialog::SignInDialog(host::HostConfig& config, QWidget* parent) : QDialog(parent), config_(config) {
     setWindowTitle(QStringLiteral("Entrada do operador"));
     auto* layout = new QVBoxLayout(this);
-    auto* where = new QLabel(QStringLiteral("Servidor de aplicação: %1:%2")
-                                 .arg(QString::fromStdString(config.server_host))
-                                 .arg(config.server_port));
+    auto* where =
+        new QLabel(QStringLiteral("Servidor de aplicação: %1").arg(QString::fromStdString(config.server_address())));
     layout->addWidget(where);
     auto* form = new QFormLayout;
     operator_ = new QLineEdit(QString::fromStdString(config.operator_code == "OPERADOR" ? "" : config.operator_code));
