@@ -53,7 +53,14 @@ port=$(cat /var/lib/acerto/pacote-teste.port 2>/dev/null) || fail "the server di
 pgrep -u acerto -f 'acerto-server --db /var/lib/acerto/pacote-teste.db' >/dev/null || fail "the server is not acerto's"
 curl -sf "http://127.0.0.1:$port/QLM01200.rdmAcertoFinal" | grep -q '"server":"QLM01200.rdmAcertoFinal"' ||
   fail "the server does not answer"
-answer=$(curl -sf -X POST "http://127.0.0.1:$port/QLM01200.rdmAcertoFinal/OpenQuery" \
+# A workstation signs in (the demo operator) and reads with its token; without one it is refused.
+refused=$(curl -s -X POST "http://127.0.0.1:$port/QLM01200.rdmAcertoFinal/OpenQuery" \
+  -d '["SELECT CDPRECOBASE FROM PRECOBASE", []]')
+echo "$refused" | grep -q 'Sessão inválida' || fail "a read without signing in: $refused"
+token=$(curl -sf -X POST "http://127.0.0.1:$port/session" -d '["DEMO","demo1234"]' |
+  sed -n 's/.*"token":"\([0-9a-f]*\)".*/\1/p')
+[ -n "$token" ] || fail "the demo operator could not sign in"
+answer=$(curl -sf -X POST -H "Authorization: Bearer $token" "http://127.0.0.1:$port/QLM01200.rdmAcertoFinal/OpenQuery" \
   -d '["SELECT CDPRECOBASE, DSPRECOBASE FROM PRECOBASE WHERE CDPRECOBASE = ?", ["01"]]')
 echo "$answer" | grep -q '"rows":\[\["01"' || fail "a workstation's read: $answer"
 [ "$(stat -c '%a %U' /var/lib/acerto/pacote-teste.db)" = "600 acerto" ] || fail "the database file's mode"
