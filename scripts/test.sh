@@ -11,7 +11,8 @@ git ls-files -z '*.cpp' '*.h' | xargs -0 clang-format --dry-run --Werror
 cmake --workflow --preset ci
 
 # The unit, server and scenario tests again, built with AddressSanitizer and
-# UndefinedBehaviorSanitizer (any report fails its test; the Qt host is left out of this build).
+# UndefinedBehaviorSanitizer (any report fails its test; the Qt host and the packages are left out
+# of this build).
 cmake --workflow --preset asan
 
 # The fuzz harnesses (clang's libFuzzer, with AddressSanitizer and UndefinedBehaviorSanitizer),
