@@ -34,6 +34,7 @@
 #include "acerto/server/fixture.h"
 #include "acerto/server/module.h"
 #include "bench_util.h"
+#include "os_util.h"
 #include "server_process.h"
 
 using namespace acerto;
@@ -45,25 +46,6 @@ using Args = Variant::Array;
 namespace {
 
 constexpr int kClients = 32;
-
-// CPU seconds used so far by a process (user + system).
-double cpu_seconds(pid_t pid) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-    std::string s((std::istreambuf_iterator<char>(in)), {});
-    auto close = s.rfind(')');
-    if (close == std::string::npos) return 0;
-    std::istringstream rest(s.substr(close + 2));
-    std::string field;
-    double utime = 0, stime = 0;
-    for (int i = 3; rest >> field; ++i) {
-        if (i == 14) utime = std::stod(field);
-        if (i == 15) {
-            stime = std::stod(field);
-            break;
-        }
-    }
-    return (utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
-}
 
 std::string number(int i) {
     char b[16];
@@ -354,13 +336,13 @@ void concurrent_saves(const std::string& db_spec) {
                 }
             });
         }
-        double server0 = cpu_seconds(proc.pid()), self0 = cpu_seconds(::getpid());
+        double server0 = test::cpu_seconds(proc.pid()), self0 = test::cpu_seconds(::getpid());
         long done0 = done;
         auto t0 = std::chrono::steady_clock::now();
         std::this_thread::sleep_for(span);
         long saves = done - done0;
         double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-        double server_cpu = cpu_seconds(proc.pid()) - server0, self_cpu = cpu_seconds(::getpid()) - self0;
+        double server_cpu = test::cpu_seconds(proc.pid()) - server0, self_cpu = test::cpu_seconds(::getpid()) - self0;
         stop = true;
         for (auto& t : threads) t.join();
         std::printf("   %-12s %6.0f saves/s; CPU per save: clients %.3f ms, server process %.3f ms\n",
@@ -441,13 +423,6 @@ int connect_to(int port) {
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     if (fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) return fd;
     if (fd >= 0) ::close(fd);
-    return -1;
-}
-
-long status_field(pid_t pid, const std::string& name) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
-    for (std::string line; std::getline(in, line);)
-        if (line.rfind(name + ":", 0) == 0) return std::stol(line.substr(name.size() + 1));
     return -1;
 }
 
@@ -589,7 +564,7 @@ void held_connections_load() {
 
         run(nullptr, std::chrono::seconds(2));  // the workers' first calls open their sessions
         run("alone:", span);
-        long threads_alone = status_field(proc.pid(), "Threads");
+        long threads_alone = test::status_field(proc.pid(), "Threads");
         HeldConnections held(proc.port(), kIdle, kSlow);
         auto [loaded, refused] = run("with the held connections:", span);
         std::printf("   target p99 <= 10 ms with none refused: %s\n",
@@ -597,7 +572,7 @@ void held_connections_load() {
         std::printf(
             "   server: %ld threads alone, %ld with the held connections; RSS %.0f MB; %ld slow connections "
             "cut at their deadline and opened again\n",
-            threads_alone, status_field(proc.pid(), "Threads"), status_field(proc.pid(), "VmRSS") / 1024.0,
+            threads_alone, test::status_field(proc.pid(), "Threads"), test::status_field(proc.pid(), "VmRSS") / 1024.0,
             held.cut.load());
     }
     for (const char* suffix : {"", "-wal", "-shm"}) std::filesystem::remove(db + suffix);

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "acerto/platform/http.h"
+#include "os_util.h"
 #include "server_process.h"
 #include "tls_certificate.h"
 
@@ -51,19 +52,9 @@ std::string error_of(const json& answer) {
     return answer.contains("error") ? answer["error"].get<std::string>() : std::string();
 }
 
-std::string shell(const std::string& cmd) {
-    std::string out;
-    FILE* p = ::popen((cmd + " 2>&1").c_str(), "r");
-    char buf[4096];
-    std::size_t n;
-    while (p && (n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-    if (p) ::pclose(p);
-    return out;
-}
-
 // The administration command on the server's database.
 std::string admin(const std::string& db, const std::string& args, const std::string& input = {}) {
-    return shell("printf '%s\\n' '" + input + "' | " + ACERTO_SERVER_BIN + " --db '" + db + "' " + args);
+    return test::run_command("printf '%s\\n' '" + input + "' | " + ACERTO_SERVER_BIN + " --db '" + db + "' " + args);
 }
 
 int audit_rows(const std::string& db, const std::string& who) {

@@ -16,6 +16,7 @@
 #include "acerto/host/services.h"
 #include "acerto/platform/errors.h"
 #include "acerto/settlement/acerto_final.h"
+#include "os_util.h"
 #include "server_process.h"
 
 using namespace acerto;
@@ -96,13 +97,6 @@ std::string dump(const platform::ResultSet& rs) {
     Variant::Array rows;
     for (const auto& r : rs.rows) rows.push_back(Variant(Variant::Array(r.begin(), r.end())));
     return Variant(rows).to_json().dump();
-}
-
-std::string slurp(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
 }
 
 class ReadMethod : public ::testing::Test {
@@ -261,7 +255,7 @@ TEST_F(ReadMethod, RefusalsAreLoggedWithTheStatement) {
     std::string log;
     for (int i = 0; i < 100 && log.find("'registro' = 'registro'") == std::string::npos; ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        log = slurp(log_);
+        log = test::slurp(log_);
     }
     EXPECT_NE(log.find("OpenQuery recusada: a tabela ORCAMENTO"), std::string::npos) << log;
     EXPECT_NE(log.find("'registro' = 'registro'"), std::string::npos) << log;

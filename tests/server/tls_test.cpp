@@ -29,6 +29,7 @@
 #include "acerto/platform/errors.h"
 #include "acerto/platform/http.h"
 #include "acerto/platform/packet.h"
+#include "os_util.h"
 #include "raw_socket.h"
 #include "server_process.h"
 #include "tls_certificate.h"
@@ -105,26 +106,10 @@ std::optional<TransportError> request_failure(Client& client) {
     return std::nullopt;
 }
 
+using test::cpu_seconds;
 using test::RawSocket;
-
-long status_field(pid_t pid, const std::string& name) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
-    for (std::string line; std::getline(in, line);)
-        if (line.rfind(name + ":", 0) == 0) return std::stol(line.substr(name.size() + 1));
-    return -1;
-}
-
-// CPU seconds a process has used (user and system).
-double cpu_seconds(pid_t pid) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-    std::string stat((std::istreambuf_iterator<char>(in)), {});
-    std::istringstream rest(stat.substr(stat.rfind(')') + 2));
-    std::string field;
-    double ticks = 0;
-    for (int i = 3; rest >> field && i <= 15; ++i)
-        if (i >= 14) ticks += std::stod(field);
-    return ticks / static_cast<double>(::sysconf(_SC_CLK_TCK));
-}
+using test::slurp;
+using test::status_field;
 
 // A TLS client whose records go through memory, so that the test sends them as it likes.
 class MemoryTls {
@@ -179,13 +164,6 @@ class MemoryTls {
     SSL* ssl_;
     BIO *in_, *out_;
 };
-
-std::string slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 // The server's log from its start until it listens (or ends), run with `args` on its own
 // listening address: what ServerProcess cannot do, since it listens on loopback.
@@ -265,9 +243,7 @@ TEST(Tls, SignInAndCallsTravelOverTlsOnTheConnectionsOfAnHttpsWorkstation) {
 }
 
 TEST(Tls, AnIdleConnectionClosedByTheServerIsOpenedAgainWithANewHandshake) {
-    test::ServerProcess proc(
-        test::fresh_database(), kFixture,
-        {"--tls-cert", loopback_certificate().cert, "--tls-key", loopback_certificate().key, "--keep-alive", "1"});
+    test::ServerProcess proc(test::fresh_database(), kFixture, test::tls_args_and({"--keep-alive", "1"}));
     Workstation ws("https://127.0.0.1:" + std::to_string(proc.port()), loopback_certificate().cert);
     ws.sign_in();
     auto net = ws.connection();
@@ -364,8 +340,7 @@ TEST(Tls, AServerWhoseCertificateIsNotTrustedIsRefusedBeforeAnyRequest) {
 
 TEST(Tls, SocketsThatNeverFinishAHandshakeHoldNoWorkerAndAreCutAtTheRequestDeadline) {
     test::ServerProcess proc(test::fresh_database(), kFixture,
-                             {"--tls-cert", loopback_certificate().cert, "--tls-key", loopback_certificate().key,
-                              "--threads", "1", "--request-timeout", "1.5"});
+                             test::tls_args_and({"--threads", "1", "--request-timeout", "1.5"}));
     Workstation ws("https://127.0.0.1:" + std::to_string(proc.port()), loopback_certificate().cert);
     ws.sign_in();
     const long threads = status_field(proc.pid(), "Threads");
@@ -419,9 +394,7 @@ TEST(Tls, ARequestRecordArrivingAByteAtATimeCostsTheServerNoBusyWaiting) {
 }
 
 TEST(Tls, ConnectionsBeyondTheBoundAreToldSoOverTls) {
-    test::ServerProcess proc(
-        test::fresh_database(), kFixture,
-        {"--tls-cert", loopback_certificate().cert, "--tls-key", loopback_certificate().key, "--max-connections", "1"});
+    test::ServerProcess proc(test::fresh_database(), kFixture, test::tls_args_and({"--max-connections", "1"}));
     Workstation ws("https://127.0.0.1:" + std::to_string(proc.port()), loopback_certificate().cert);
     ws.sign_in();
     std::this_thread::sleep_for(100ms);  // the sign-in's connection is gone

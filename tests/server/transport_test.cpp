@@ -22,6 +22,7 @@
 #include "acerto/host/errors.h"
 #include "acerto/host/net_connection.h"
 #include "acerto/platform/packet.h"
+#include "os_util.h"
 #include "raw_socket.h"
 #include "server_process.h"
 
@@ -35,7 +36,10 @@ namespace {
 const std::string kFixture = ACERTO_TEST_FIXTURES "/basic.json";
 const std::string kModule = "/QLM01200.rdmAcertoFinal";
 
+using test::open_files;
 using test::RawSocket;
+using test::slurp;
+using test::status_field;
 
 std::string post(const std::string& method, const std::string& body, const std::string& token = {}) {
     return "POST " + kModule + "/" + method + " HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/json\r\n" +
@@ -61,27 +65,6 @@ bool lists_budgets(host::TNetConnection& net) {
     host::ServerReply r = net.Call("GetPesqOrca", {Variant("0001")});
     EXPECT_TRUE(r.ok) << r.error;
     return r.ok && r.payload.is_packet() && !r.payload.packet()->rows().empty();
-}
-
-long status_field(pid_t pid, const std::string& name) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
-    for (std::string line; std::getline(in, line);)
-        if (line.rfind(name + ":", 0) == 0) return std::stol(line.substr(name.size() + 1));
-    return -1;
-}
-
-long open_files(pid_t pid) {
-    long n = 0;
-    for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd"))
-        ++n;
-    return n;
-}
-
-std::string slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
 }
 
 // The lines of a log that contain `what`.

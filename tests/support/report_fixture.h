@@ -1,36 +1,15 @@
 #pragma once
-// Files the report's tests and benchmark share: a long settlement written as a fixture, the
-// output of a command, a file's bytes.
+// A long settlement written as a fixture, for the report's tests and benchmark.
 #include <cstdio>
 #include <fstream>
 #include <functional>
 #include <sstream>
 #include <string>
 
+#include "os_util.h"
 #include "server_process.h"
 
 namespace acerto::test {
-
-// The output of a shell command, its error output included; with `status`, a failed command's
-// output starts "exit N: ".
-inline std::string run_command(const std::string& cmd, bool status = false) {
-    std::string out;
-    FILE* p = ::popen((cmd + " 2>&1").c_str(), "r");
-    if (!p) return out;
-    char buf[4096];
-    std::size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-    int rc = ::pclose(p);
-    if (status && rc != 0) out = "exit " + std::to_string(rc) + ": " + out;
-    return out;
-}
-
-inline std::string slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
 
 // A pending settlement of budget 0000000500 of branch 0001 with `lines` lines in each grid,
 // each of product 101001 named `name` and its number, the quantity `quantity(number)` and the

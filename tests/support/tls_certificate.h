@@ -39,6 +39,13 @@ inline std::vector<std::string> tls_args(const Certificate& c = loopback_certifi
     return {"--tls-cert", c.cert, "--tls-key", c.key};
 }
 
+// The same, followed by the server's other arguments.
+inline std::vector<std::string> tls_args_and(std::vector<std::string> more) {
+    std::vector<std::string> args = tls_args();
+    args.insert(args.end(), more.begin(), more.end());
+    return args;
+}
+
 // A client that trusts `c` only.
 inline platform::http::ClientTls trusting(const Certificate& c = loopback_certificate()) {
     return {true, c.cert};
